@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace qv::net {
 
@@ -93,6 +94,8 @@ std::optional<UdpSocket> UdpSocket::open(const UdpOptions& o, std::string* error
         ::setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0 ||
         ::setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0)
         return setError(error, "option"), std::nullopt;
+    // Let received datagrams report how many the kernel dropped for want of buffer room.
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RXQ_OVFL, &one, sizeof one);
     // Only the groups this socket joined, not every group some other socket of the host joined.
     const int zero = 0;
     ::setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_ALL, &zero, sizeof zero);
@@ -130,15 +133,30 @@ long UdpSocket::sendTo(std::uint32_t address, std::uint16_t port,
     return rc;
 }
 
-long UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, std::uint32_t* sourceAddress) {
+long UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, std::uint32_t* sourceAddress,
+                            bool* truncated) {
     sockaddr_in from{};
-    socklen_t len = sizeof from;
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
     long rc;
     do {
-        rc = ::recvfrom(fd_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                        reinterpret_cast<sockaddr*>(&from), &len);
+        rc = ::recvmsg(fd_.get(), &msg, MSG_DONTWAIT);
     } while (rc < 0 && errno == EINTR);
-    if (rc >= 0 && sourceAddress) *sourceAddress = from.sin_addr.s_addr;
+    if (rc < 0) return rc;
+    if (sourceAddress) *sourceAddress = from.sin_addr.s_addr;
+    if (truncated) *truncated = (msg.msg_flags & MSG_TRUNC) != 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
+            c->cmsg_len >= CMSG_LEN(sizeof(std::uint32_t)))
+            std::memcpy(&kernelDrops_, CMSG_DATA(c), sizeof kernelDrops_);
+    }
     return rc;
 }
 

@@ -58,8 +58,13 @@ public:
     int fd() const { return fd_.get(); }
     // Sends one datagram; returns the bytes sent or -1.
     long sendTo(std::uint32_t address, std::uint16_t port, std::span<const std::uint8_t> bytes);
-    // Non-blocking receive of one datagram into `buffer`; -1 when none is waiting.
-    long receiveFrom(std::span<std::uint8_t> buffer, std::uint32_t* sourceAddress);
+    // Non-blocking receive of one datagram into `buffer`; -1 when none is waiting. A datagram
+    // longer than the buffer is cut and reported with `*truncated` set.
+    long receiveFrom(std::span<std::uint8_t> buffer, std::uint32_t* sourceAddress,
+                     bool* truncated = nullptr);
+    // Datagrams the kernel dropped for want of receive-buffer room, as last reported with a
+    // received datagram (cumulative since the socket opened).
+    std::uint32_t kernelDrops() const { return kernelDrops_; }
     // The multicast interface read back from the socket.
     std::uint32_t multicastInterface() const;
     std::uint16_t localPort() const;
@@ -72,6 +77,7 @@ private:
     explicit UdpSocket(Fd fd, std::uint32_t group) : fd_(std::move(fd)), group_(group) {}
     Fd fd_;
     std::uint32_t group_ = 0;
+    std::uint32_t kernelDrops_ = 0;
 };
 
 class TcpSocket {

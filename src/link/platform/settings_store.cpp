@@ -1,0 +1,113 @@
+#include "link/platform/settings_store.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace qv {
+
+namespace {
+
+std::string trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "";
+    const auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+std::optional<std::uint64_t> parseUnsigned(const std::string& text) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {
+    std::ifstream in(path_);
+    std::string line, section;
+    std::size_t lines = 0;
+    while (lines++ < 100000 && std::getline(in, line)) {
+        line = trim(line);
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line.front() == '[' && line.back() == ']') {
+            section = line.substr(1, line.size() - 2);
+            keys_[section];
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (eq == std::string::npos || section.empty()) continue;
+        keys_[section][trim(line.substr(0, eq))] = trim(line.substr(eq + 1));
+    }
+}
+
+std::string SettingsStore::defaultPath() {
+    if (const char* p = std::getenv("QV_SETTINGS_FILE"); p && *p) return p;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
+        return std::string(x) + "/qvconfig/settings.ini";
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : ".") + "/.config/qvconfig/settings.ini";
+}
+
+bool SettingsStore::hasKey(const std::string& keyPath) const { return keys_.count(keyPath) > 0; }
+
+std::optional<std::string> SettingsStore::value(const std::string& keyPath,
+                                                const std::string& name) const {
+    const auto k = keys_.find(keyPath);
+    if (k == keys_.end()) return std::nullopt;
+    const auto v = k->second.find(name);
+    if (v == k->second.end()) return std::nullopt;
+    return v->second;
+}
+
+std::optional<std::uint32_t> SettingsStore::readUint32(const std::string& keyPath,
+                                                       const std::string& name) const {
+    const auto text = value(keyPath, name);
+    if (!text) return std::nullopt;
+    const auto v = parseUnsigned(*text);
+    if (!v || *v > 0xFFFFFFFFull) return std::nullopt;
+    return static_cast<std::uint32_t>(*v);
+}
+
+std::optional<std::uint64_t> SettingsStore::readUint64(const std::string& keyPath,
+                                                       const std::string& name) const {
+    const auto text = value(keyPath, name);
+    if (!text) return std::nullopt;
+    return parseUnsigned(*text);
+}
+
+void SettingsStore::setValue(const std::string& keyPath, const std::string& name,
+                             const std::string& value) {
+    keys_[keyPath][name] = value;
+}
+
+bool SettingsStore::save() const {
+    std::error_code ec;
+    const std::filesystem::path target(path_);
+    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+    const std::string temp = path_ + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        for (const auto& [key, values] : keys_) {
+            out << '[' << key << "]\n";
+            for (const auto& [name, value] : values) out << name << '=' << value << '\n';
+            out << '\n';
+        }
+        out.flush();
+        if (!out) {
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+    }
+    std::filesystem::rename(temp, target, ec);
+    return !ec;
+}
+
+}  // namespace qv
