@@ -1,0 +1,253 @@
+#include "sim/controller.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qv::sim {
+
+namespace {
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%03X", static_cast<unsigned>(value));
+    return text;
+}
+
+bool isConfigStream(std::uint16_t index) {
+    return index >= object::kConfigStream && index < object::kConfigStream + 3;
+}
+
+}  // namespace
+
+Controller::Controller(Bus& bus, ControllerSettings settings)
+    : bus_(bus),
+      settings_(std::move(settings)),
+      objects_(makeControllerObjects(settings_.device.base, settings_.device.serial)),
+      engine_(StreamEngine::Io{[this](const CanFrame& f) {
+                                   outbox_.push_back(f);
+                                   return true;
+                               },
+                               [this] {
+                                   for (const CanFrame& f : outbox_) send(f);
+                                   outbox_.clear();
+                                   return true;
+                               },
+                               [this] { return now(); }}),
+      muted_(settings_.muted) {
+    configureEngine();
+}
+
+double Controller::now() const {
+    return settings_.clock ? settings_.clock() : nowMs_;
+}
+
+void Controller::log(const std::string& text) const {
+    if (settings_.log) settings_.log("controller " + hex(base()) + ": " + text);
+}
+
+void Controller::configureEngine() {
+    if (!engine_.configureStream(base() + kControlOffset, base() + kDataOffset, kDefaultBlockSize,
+                                 kDefaultStreamTimeoutMs, kDefaultStreamRetries, this))
+        log("stream engine refused its configuration");
+    job_ = Job::kNone;
+}
+
+void Controller::send(const CanFrame& frame) {
+    bus_.send(frame, this);
+}
+
+CanFrame Controller::identificationFrame() const {
+    CanFrame::Data d{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        d[i] = static_cast<std::uint8_t>(settings_.device.product >> (8 * i));
+        d[4 + i] = static_cast<std::uint8_t>(settings_.device.serial >> (8 * i));
+    }
+    return CanFrame(base(), false, false, 8, d);
+}
+
+CanFrame Controller::telemetryFrame(std::uint32_t offset, double nowMs) {
+    model_.advance(nowMs);
+    const auto data = model_.message(offset);
+    return CanFrame(base() + offset, false, false, 8, data.value_or(CanFrame::Data{}));
+}
+
+void Controller::setMuted(bool muted) {
+    if (muted == muted_) return;
+    muted_ = muted;
+    if (muted) {
+        // Forget the transfer under way: a controller that stops answering says nothing more.
+        engine_.clear();
+        configureEngine();
+        pendingAck_.reset();
+    }
+    log(muted ? "muted" : "answering again");
+}
+
+void Controller::onFrame(const CanFrame& frame, double nowMs) {
+    nowMs_ = nowMs;
+    if (resetting_ || muted_ || frame.extended()) return;
+    const std::uint32_t id = frame.identifier();
+    if (id < base() || id >= base() + 0x20) return;
+    const std::uint32_t offset = id - base();
+    if (frame.remote()) {
+        if (TelemetryModel::isTelemetryOffset(offset)) send(telemetryFrame(offset, nowMs));
+        return;
+    }
+    if (offset == kControlOffset) {
+        engine_.handleCommand(frame);
+    } else if (offset == kDataOffset && engine_.wantsData()) {
+        engine_.handleData(frame);
+    }
+}
+
+void Controller::tick(double nowMs) {
+    nowMs_ = nowMs;
+    if (resetRequested_) {
+        // Deferred out of the engine's event: the reset forgets the engine's state.
+        resetRequested_ = false;
+        resetting_ = true;
+        resetEndMs_ = nowMs + kResetMs;
+        engine_.clear();
+        pendingAck_.reset();
+        job_ = Job::kNone;
+        log("resetting");
+    }
+    if (resetting_) {
+        if (nowMs < resetEndMs_) return;
+        resetting_ = false;
+        configureEngine();
+        nextAnnounceMs_ = nextTelemetryMs_ = nowMs;
+        log("running again after the reset");
+    }
+    if (nowMs >= nextAnnounceMs_) {
+        send(identificationFrame());
+        nextAnnounceMs_ = std::max(nextAnnounceMs_ + kAnnouncePeriodMs, nowMs);
+    }
+    if (nowMs >= nextTelemetryMs_) {
+        for (std::uint32_t offset : TelemetryModel::kOffsets) send(telemetryFrame(offset, nowMs));
+        nextTelemetryMs_ = std::max(nextTelemetryMs_ + kTelemetryPeriodMs, nowMs);
+    }
+    if (muted_) return;
+    if (!engine_.pollTransfer()) engine_.abortAfterTimeout();
+    if (pendingAck_ && nowMs >= pendingAck_->dueMs) {
+        if (!engine_.busy()) {
+            // The flash write is done: tell the program by a transfer of our own.
+            ack_ = {static_cast<std::uint8_t>(pendingAck_->index & 0xFF),
+                    static_cast<std::uint8_t>(pendingAck_->index >> 8)};
+            job_ = Job::kAck;
+            jobIndex_ = object::kWriteAck;
+            if (engine_.startTransfer(ack_, object::kWriteAck, 2, true, true, false)) {
+                log("acknowledging the write of " + hex(pendingAck_->index));
+            } else {
+                job_ = Job::kNone;
+                log("could not start the write acknowledgement");
+            }
+            pendingAck_.reset();
+        } else if (nowMs >= pendingAck_->giveUpMs) {
+            log("gave up acknowledging the write of " + hex(pendingAck_->index));
+            pendingAck_.reset();
+        }
+    }
+}
+
+int Controller::acceptRequest(const TransferInfo& info) {
+    const std::uint16_t index = info.word1;
+    const std::uint16_t requested = info.word2;
+    const bool peerReceives = (info.word3 & 0xFF00) != 0;
+    const bool chunked = (info.word3 & 0x00FF) != 0;
+    if (requested == 0 || index == object::kWriteAck) return 1;
+    if (peerReceives) {
+        const std::vector<std::uint8_t>* bytes = objects_.read(index);
+        if (!bytes || bytes->empty()) return 1;
+        std::uint16_t length;
+        std::span<std::uint8_t> buffer;
+        if (chunked) {
+            // The first chunk never exceeds what the program offers; later chunks follow the
+            // same window.
+            snapshot_ = *bytes;
+            const std::size_t window = std::min<std::size_t>(requested, window_.size());
+            length = chunkSender_.start(snapshot_, std::span(window_).first(window));
+            buffer = std::span(window_).first(window);
+        } else {
+            whole_.assign(bytes->begin(), bytes->end());
+            length = static_cast<std::uint16_t>(std::min<std::size_t>(requested, whole_.size()));
+            buffer = whole_;
+        }
+        if (!engine_.startTransfer(buffer, index, length, true, false, chunked)) return 1;
+        job_ = Job::kRead;
+        jobIndex_ = index;
+        jobChunked_ = chunked;
+        jobLength_ = length;
+        return 0;
+    }
+    const std::size_t limit = objects_.writeLimit(index);
+    if (limit == 0) return 1;
+    std::uint16_t length;
+    std::span<std::uint8_t> buffer;
+    if (chunked) {
+        incoming_.assign(limit, 0);
+        const std::uint16_t first = chunkReceiver_.start(incoming_, window_);
+        length = std::min(first, requested);
+        buffer = std::span(window_).first(length);
+    } else {
+        if (requested > limit) return 1;
+        whole_.assign(requested, 0);
+        length = requested;
+        buffer = whole_;
+    }
+    if (!engine_.startTransfer(buffer, index, length, false, false, chunked)) return 1;
+    job_ = Job::kWrite;
+    jobIndex_ = index;
+    jobChunked_ = chunked;
+    jobLength_ = length;
+    return 0;
+}
+
+void Controller::finishWrite() {
+    const std::span<const std::uint8_t> bytes =
+        jobChunked_ ? std::span<const std::uint8_t>(incoming_).first(chunkReceiver_.received())
+                    : std::span<const std::uint8_t>(whole_).first(jobLength_);
+    if (jobIndex_ == object::kReset) {
+        resetRequested_ = true;
+        return;
+    }
+    if (!objects_.store(jobIndex_, bytes)) {
+        log("could not store " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
+        return;
+    }
+    if (isConfigStream(jobIndex_)) refreshStreamLengths(objects_);
+    log("stored " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
+    pendingAck_ =
+        PendingAck{nowMs_ + kFlashWriteMs, nowMs_ + kFlashWriteMs + kAckGiveUpMs, jobIndex_};
+}
+
+int Controller::onStreamEvent(int type, TransferInfo& info) {
+    switch (type) {
+        case kStreamRequest: {
+            const int answer = acceptRequest(info);
+            log((answer == 0 ? "accepted" : "refused") + std::string(" a request for ") +
+                hex(info.word1) + ((info.word3 & 0xFF00) ? " (read, " : " (write, ") +
+                std::to_string(info.word2) + " bytes" + ((info.word3 & 0xFF) ? ", chunked)" : ")"));
+            return answer;
+        }
+        case kStreamChunk:
+            if (job_ == Job::kRead && jobChunked_) return chunkSender_.onChunk(info);
+            if (job_ == Job::kWrite && jobChunked_) return chunkReceiver_.onChunk(info);
+            return 1;
+        case kStreamDone:
+            if (job_ == Job::kWrite) finishWrite();
+            if (job_ == Job::kRead) log("served " + hex(jobIndex_));
+            if (job_ == Job::kAck) log("write acknowledged");
+            job_ = Job::kNone;
+            return 0;
+        case kStreamAborted:
+            log("transfer of " + hex(jobIndex_) + " aborted (code " + std::to_string(info.word0) +
+                ")");
+            job_ = Job::kNone;
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace qv::sim

@@ -1,0 +1,102 @@
+#pragma once
+// A motor controller on the simulated bus: announces itself, broadcasts telemetry and answers
+// remote requests for it, and serves its object table over the stream transfer protocol with
+// the same engine and chunk rules as the program, playing the controller's role.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/chunk_cursor.h"
+#include "link/stream_engine.h"
+#include "sim/bus.h"
+#include "sim/object_table.h"
+#include "sim/options.h"
+#include "sim/telemetry_model.h"
+
+namespace qv::sim {
+
+inline constexpr double kAnnouncePeriodMs = 1000.0;
+inline constexpr double kTelemetryPeriodMs = 200.0;
+inline constexpr double kFlashWriteMs = 50.0;   // from a stored write to its acknowledgement
+inline constexpr double kAckGiveUpMs = 2000.0;  // the acknowledgement waits this long for idle
+inline constexpr double kResetMs = 1000.0;      // silent time after a reset
+inline constexpr std::uint32_t kControlOffset = 0x12;
+inline constexpr std::uint32_t kDataOffset = 0x14;
+
+struct ControllerSettings {
+    DeviceSpec device;
+    bool muted = false;
+    std::function<double()> clock;                // monotonic milliseconds
+    std::function<void(const std::string&)> log;  // verbose reports; may be empty
+};
+
+class Controller : public Node, private PacketReceivedListener {
+  public:
+    Controller(Bus& bus, ControllerSettings settings);
+
+    void onFrame(const CanFrame& frame, double nowMs) override;
+    void tick(double nowMs) override;
+
+    // A muted controller keeps announcing and broadcasting but answers neither remote requests
+    // nor the stream protocol; muting forgets any transfer under way.
+    void setMuted(bool muted);
+    bool muted() const { return muted_; }
+    bool resetting() const { return resetting_; }
+    std::uint32_t base() const { return settings_.device.base; }
+    const DeviceSpec& device() const { return settings_.device; }
+    const ObjectTable& objects() const { return objects_; }
+    // Telemetry message at base + offset (0x01..0x0E, 0x17) as it reads now.
+    CanFrame telemetryFrame(std::uint32_t offset, double nowMs);
+    CanFrame identificationFrame() const;
+
+  private:
+    enum class Job { kNone, kRead, kWrite, kAck };
+
+    void onPacketReceived(const CanPacket&) override {}
+    int onStreamEvent(int type, TransferInfo& info) override;
+    int acceptRequest(const TransferInfo& info);
+    void finishWrite();
+    void send(const CanFrame& frame);
+    void configureEngine();
+    void log(const std::string& text) const;
+    double now() const;
+
+    Bus& bus_;
+    ControllerSettings settings_;
+    ObjectTable objects_;
+    TelemetryModel model_;
+    StreamEngine engine_;
+    std::vector<CanFrame> outbox_;
+    double nowMs_ = 0;
+    bool muted_ = false;
+
+    // The transfer under way and its buffers.
+    Job job_ = Job::kNone;
+    std::uint16_t jobIndex_ = 0;
+    bool jobChunked_ = false;
+    std::uint16_t jobLength_ = 0;
+    ChunkSender chunkSender_;
+    ChunkReceiver chunkReceiver_;
+    std::array<std::uint8_t, kChunkSize> window_{};
+    std::vector<std::uint8_t> whole_;     // buffer of a whole (not chunked) transfer
+    std::vector<std::uint8_t> snapshot_;  // object being read in chunks
+    std::vector<std::uint8_t> incoming_;  // object being written in chunks
+    std::array<std::uint8_t, 2> ack_{};
+
+    struct PendingAck {
+        double dueMs;
+        double giveUpMs;
+        std::uint16_t index;
+    };
+    std::optional<PendingAck> pendingAck_;
+    bool resetRequested_ = false;
+    bool resetting_ = false;
+    double resetEndMs_ = 0;
+    double nextAnnounceMs_ = 0;
+    double nextTelemetryMs_ = 0;
+};
+
+}  // namespace qv::sim

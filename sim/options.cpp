@@ -1,0 +1,187 @@
+#include "sim/options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "link/net/socket.h"
+
+namespace qv::sim {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& text) {
+    throw UsageError(text);
+}
+
+double parseReal(const std::string& text, double min, double max, const std::string& what) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value))
+        fail(what + ": \"" + text + "\" is not a number");
+    if (value < min || value > max)
+        fail(what + ": " + text + " is out of range (" + std::to_string(min) + " to " +
+             std::to_string(max) + ")");
+    return value;
+}
+
+std::string hexText(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%03X", static_cast<unsigned>(value));
+    return text;
+}
+
+bool isLoopback(std::uint32_t networkOrder) {
+    // The first octet sits in the lowest byte of a network-order address on this host.
+    const auto* octets = reinterpret_cast<const std::uint8_t*>(&networkOrder);
+    return octets[0] == 127;
+}
+
+std::uint32_t parseBase(const std::string& text, const std::string& what) {
+    const auto base = static_cast<std::uint32_t>(parseUnsigned(text, 0x7E0, what));
+    if (base % 0x20 != 0) fail(what + ": " + text + " is not a multiple of 0x20");
+    return base;
+}
+
+}  // namespace
+
+std::uint64_t parseUnsigned(const std::string& text, std::uint64_t max, const std::string& what) {
+    int radix = 10;
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        radix = 16;
+        digits = digits.substr(2);
+    }
+    std::uint64_t value = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [ptr, ec] = std::from_chars(digits.data(), end, value, radix);
+    if (digits.empty() || ec == std::errc::invalid_argument || ptr != end)
+        fail(what + ": \"" + text + "\" is not a number (decimal or 0x hexadecimal)");
+    if (ec == std::errc::result_out_of_range || value > max)
+        fail(what + ": " + text + " is too large (at most " + std::to_string(max) + ")");
+    return value;
+}
+
+DeviceSpec parseDevice(const std::string& text) {
+    const auto first = text.find(':');
+    const auto second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
+        fail("--device: \"" + text + "\" is not BASE:SERIAL:PRODUCT");
+    DeviceSpec d;
+    d.base = parseBase(text.substr(0, first), "--device base");
+    d.serial = static_cast<std::uint32_t>(
+        parseUnsigned(text.substr(first + 1, second - first - 1), 0xFFFFFFFFu, "--device serial"));
+    d.productText = text.substr(second + 1);
+    const std::string& p = d.productText;
+    const bool numeric = !p.empty() && (std::isdigit(static_cast<unsigned char>(p[0])) != 0) &&
+                         (p.size() != 4 || p.starts_with("0x") || p.starts_with("0X") ||
+                          std::all_of(p.begin(), p.end(), [](char c) {
+                              return std::isdigit(static_cast<unsigned char>(c)) != 0;
+                          }));
+    if (numeric) {
+        d.product = static_cast<std::uint32_t>(parseUnsigned(p, 0xFFFFFFFFu, "--device product"));
+    } else {
+        if (p.size() != 4 ||
+            !std::all_of(p.begin(), p.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+            fail("--device product: \"" + p +
+                 "\" is neither four ASCII characters (e.g. KX01) nor a type code (e.g. 0x4001)");
+        // Characters in byte order: the first character is byte 0.
+        d.product = 0;
+        for (int i = 3; i >= 0; --i)
+            d.product = (d.product << 8) | static_cast<std::uint8_t>(p[static_cast<size_t>(i)]);
+    }
+    return d;
+}
+
+std::vector<DeviceSpec> effectiveDevices(const Options& options) {
+    if (!options.devices.empty()) return options.devices;
+    return {parseDevice("0x400:123456:KX01")};
+}
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options o;
+    std::vector<std::string> mutedText;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) fail(name + " needs a value");
+            return args[++i];
+        };
+        if (name == "--help" || name == "-h") {
+            o.help = true;
+        } else if (name == "--verbose") {
+            o.verbose = true;
+        } else if (name == "--allow-lan") {
+            o.allowLan = true;
+        } else if (name == "--interface") {
+            const std::string& v = value();
+            const auto address = net::parseIPv4(v);
+            if (!address) fail("--interface: \"" + v + "\" is not an IPv4 address");
+            o.interfaceAddress = *address;
+        } else if (name == "--port") {
+            o.port = static_cast<std::uint16_t>(parseUnsigned(value(), 65535, "--port"));
+            if (o.port == 0) fail("--port: 0 is not a usable port");
+        } else if (name == "--bus-id") {
+            o.busId = parseUnsigned(value(), ~std::uint64_t{0}, "--bus-id");
+        } else if (name == "--bitrate") {
+            o.bitrateKbps = static_cast<std::uint16_t>(parseUnsigned(value(), 65535, "--bitrate"));
+            if (o.bitrateKbps == 0) fail("--bitrate: 0 kbit/s is not a bit rate");
+        } else if (name == "--device") {
+            o.devices.push_back(parseDevice(value()));
+        } else if (name == "--mute") {
+            mutedText.push_back(value());
+            o.muted.push_back(parseBase(mutedText.back(), "--mute"));
+        } else if (name == "--loss") {
+            o.lossPercent = parseReal(value(), 0, 100, "--loss");
+        } else if (name == "--dup") {
+            o.dupPercent = parseReal(value(), 0, 100, "--dup");
+        } else if (name == "--delay") {
+            o.delayMs = parseReal(value(), 0, 10000, "--delay");
+        } else if (name == "--seconds") {
+            o.seconds = parseReal(value(), 0, 1e7, "--seconds");
+            if (o.seconds <= 0) fail("--seconds: must be more than 0");
+        } else if (name == "--seed") {
+            o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
+        } else {
+            fail("unknown option \"" + name + "\"");
+        }
+    }
+    if (!o.allowLan && !isLoopback(o.interfaceAddress))
+        fail("--interface: " + net::formatIPv4(o.interfaceAddress) +
+             " is not a loopback address (127.0.0.0/8); add --allow-lan to use it");
+    const auto devices = effectiveDevices(o);
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        for (std::size_t j = i + 1; j < devices.size(); ++j)
+            if (devices[i].base == devices[j].base && devices[i].serial == devices[j].serial)
+                fail("--device: two devices with base " + hexText(devices[i].base) +
+                     " and serial " + std::to_string(devices[i].serial));
+    for (std::size_t i = 0; i < o.muted.size(); ++i)
+        if (std::none_of(devices.begin(), devices.end(),
+                         [&](const DeviceSpec& d) { return d.base == o.muted[i]; }))
+            fail("--mute: no device at base " + mutedText[i]);
+    return o;
+}
+
+std::string usageText() {
+    return "usage: qvsim [options]\n"
+           "  --interface ADDR     multicast interface and TCP address (default 127.0.0.1)\n"
+           "  --allow-lan          allow an interface outside 127.0.0.0/8\n"
+           "  --port N             bridge UDP and TCP port (default 4876)\n"
+           "  --bus-id N           bus identifier (default 0x004272656E6C6F77)\n"
+           "  --bitrate KBPS       bit rate reported in bridge status frames (default 500)\n"
+           "  --device B:S:P       controller at base B, serial S, product P (KX01, 0x4001...);\n"
+           "                       repeatable (default 0x400:123456:KX01)\n"
+           "  --mute BASE          that controller starts without answering\n"
+           "  --loss PCT           drop this share of the frames sent to clients\n"
+           "  --dup PCT            send this share of the frames twice\n"
+           "  --delay MS           hold every frame sent to clients this long\n"
+           "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
+           "  --seed N             seed of every random choice (default 1)\n"
+           "  --verbose            report connections and transfers on stdout\n"
+           "standard input: lines \"mute BASE\", \"unmute BASE\", \"quit\"\n";
+}
+
+}  // namespace qv::sim

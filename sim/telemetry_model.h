@@ -1,0 +1,39 @@
+#pragma once
+// Plausible measurements of a controller driving a motor: values that change smoothly with time
+// (a velocity ramp, bus voltage near 96 V, temperatures between 30 and 40 degrees), packed into
+// the telemetry messages at base + 0x01 to 0x0E and 0x17.
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace qv::sim {
+
+class TelemetryModel {
+  public:
+    // Brings the values to time `nowMs` (integrating odometer and charge since the last call).
+    void advance(double nowMs);
+    // The eight data bytes of the message at base + offset; nothing for an offset that carries
+    // no telemetry.
+    std::optional<std::array<std::uint8_t, 8>> message(std::uint32_t offset) const;
+
+    double motorRpm() const { return rpm_; }
+    double busVoltage() const { return busVoltage_; }
+    double odometerM() const { return odometer_; }
+
+    static constexpr std::array<std::uint32_t, 15> kOffsets = {
+        0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x17};
+    static bool isTelemetryOffset(std::uint32_t offset);
+
+  private:
+    std::optional<double> startMs_;
+    double lastMs_ = 0;
+    double t_ = 0;  // seconds since the first call
+    double rpm_ = 0;
+    double vehicle_ = 0;
+    double busVoltage_ = 96.0;
+    double busCurrent_ = 0;
+    double odometer_ = 0;
+    double charge_ = 0;
+};
+
+}  // namespace qv::sim

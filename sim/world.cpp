@@ -1,0 +1,218 @@
+#include "sim/world.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace qv::sim {
+
+namespace {
+
+constexpr int kPollTimeoutMs = 1;
+constexpr std::size_t kMaxCommandLine = 256;
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        std::size_t j = i;
+        while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
+        if (j > i) out.push_back(line.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+}  // namespace
+
+World::World(Options options)
+    : options_(std::move(options)), epoch_(std::chrono::steady_clock::now()) {
+    if (options_.verbose)
+        log_ = [](const std::string& text) {
+            std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+        };
+    errors_ = [](const std::string& text) { std::fprintf(stderr, "qvsim: %s\n", text.c_str()); };
+    auto log = [this](const std::string& text) {
+        if (log_) log_(text);
+    };
+    BridgeSettings b;
+    b.interfaceAddress = options_.interfaceAddress;
+    b.port = options_.port;
+    b.busId = options_.busId;
+    b.bitrateKbps = options_.bitrateKbps;
+    b.faults = {options_.lossPercent, options_.dupPercent, options_.delayMs};
+    b.seed = options_.seed;
+    b.log = log;
+    bridge_ = std::make_unique<Bridge>(bus_, std::move(b));
+    bus_.attach(*bridge_);
+    nodes_.push_back(bridge_.get());
+    for (const DeviceSpec& d : effectiveDevices(options_)) {
+        ControllerSettings c;
+        c.device = d;
+        c.muted =
+            std::find(options_.muted.begin(), options_.muted.end(), d.base) != options_.muted.end();
+        c.clock = [this] { return nowMs(); };
+        c.log = log;
+        controllers_.push_back(std::make_unique<Controller>(bus_, std::move(c)));
+        bus_.attach(*controllers_.back());
+        nodes_.push_back(controllers_.back().get());
+    }
+}
+
+World::~World() = default;
+
+double World::nowMs() const {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - epoch_)
+        .count();
+}
+
+bool World::open(std::string* error) {
+    return bridge_->open(error);
+}
+
+Controller* World::controller(std::uint32_t base) {
+    for (auto& c : controllers_)
+        if (c->base() == base) return c.get();
+    return nullptr;
+}
+
+void World::report(const std::string& text) const {
+    if (errors_) errors_(text);
+}
+
+void World::post(std::string line) {
+    std::lock_guard lock(mutex_);
+    posted_.push_back(std::move(line));
+}
+
+std::string World::execute(const std::string& line) {
+    const std::vector<std::string> w = words(line);
+    if (w.empty()) return {};
+    if (w[0] == "quit" && w.size() == 1) {
+        stop();
+        return {};
+    }
+    if ((w[0] == "mute" || w[0] == "unmute") && w.size() == 2) {
+        std::uint64_t base;
+        try {
+            base = parseUnsigned(w[1], 0x7FF, "base");
+        } catch (const UsageError& e) {
+            return std::string(e.what());
+        }
+        bool found = false;
+        for (auto& c : controllers_)
+            if (c->base() == base) {
+                c->setMuted(w[0] == "mute");
+                found = true;
+            }
+        if (!found) return "no device at base " + w[1];
+        return {};
+    }
+    return "unknown command \"" + line + "\" (mute BASE, unmute BASE, quit)";
+}
+
+void World::runPostedCommands() {
+    std::deque<std::string> lines;
+    {
+        std::lock_guard lock(mutex_);
+        lines.swap(posted_);
+    }
+    for (const std::string& line : lines)
+        if (const std::string error = execute(line); !error.empty()) report(error);
+}
+
+void World::readCommands() {
+    char buffer[512];
+    const long got = ::read(commandFd_, buffer, sizeof buffer);
+    if (got < 0) {
+        if (errno == EAGAIN || errno == EINTR) return;
+        commandFd_ = -1;  // unreadable input: stop reading it, keep running
+        return;
+    }
+    if (got == 0) {
+        // End of input ends the commands, not the simulation.
+        if (!commandLine_.empty() && !discardingLine_) {
+            if (const std::string error = execute(commandLine_); !error.empty()) report(error);
+        }
+        commandLine_.clear();
+        commandFd_ = -1;
+        return;
+    }
+    for (long i = 0; i < got; ++i) {
+        const char ch = buffer[i];
+        if (ch == '\n') {
+            if (!discardingLine_)
+                if (const std::string error = execute(commandLine_); !error.empty()) report(error);
+            commandLine_.clear();
+            discardingLine_ = false;
+        } else if (!discardingLine_) {
+            if (commandLine_.size() >= kMaxCommandLine) {
+                report("command line too long, ignored");
+                commandLine_.clear();
+                discardingLine_ = true;
+            } else {
+                commandLine_ += ch;
+            }
+        }
+    }
+}
+
+void World::publishStats() {
+    std::lock_guard lock(mutex_);
+    stats_.passes = passes_;
+    stats_.busFrames = bus_.framesCarried();
+    stats_.bridge = bridge_->counters();
+}
+
+WorldStats World::stats() const {
+    std::lock_guard lock(mutex_);
+    return stats_;
+}
+
+void World::run(double seconds) {
+    const double endMs = seconds > 0 ? nowMs() + seconds * 1000.0 : -1;
+    std::vector<pollfd> fds;
+    while (!stopRequested_.load()) {
+        if (endMs >= 0 && nowMs() >= endMs) break;
+        fds.clear();
+        bridge_->appendPollFds(fds);
+        if (commandFd_ >= 0) fds.push_back({commandFd_, POLLIN, 0});
+        const int ready = ::poll(fds.data(), fds.size(), kPollTimeoutMs);
+        const double now = nowMs();
+        bridge_->receive(now);
+        if (ready > 0 && commandFd_ >= 0 && (fds.back().revents & (POLLIN | POLLHUP | POLLERR)))
+            readCommands();
+        runPostedCommands();
+        bus_.deliver(now);
+        for (Node* node : nodes_) node->tick(now);
+        bus_.deliver(now);
+        bridge_->flush(now);
+        ++passes_;
+        publishStats();
+    }
+    // Send what was already due, then stop.
+    bridge_->flush(nowMs());
+    publishStats();
+}
+
+BackgroundWorld::BackgroundWorld(Options options)
+    : world_(std::make_unique<World>(std::move(options))) {
+    std::string error;
+    if (!world_->open(&error)) throw std::runtime_error(error);
+    thread_ = std::thread([this] { world_->run(); });
+}
+
+BackgroundWorld::~BackgroundWorld() {
+    world_->stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace qv::sim
