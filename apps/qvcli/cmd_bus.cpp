@@ -1,19 +1,96 @@
-// Placeholder until the bridge client exists.
+// qvcli monitor and qvcli send: watch the bus and put one frame on it.
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 #include "args.h"
+#include "bus_options.h"
 #include "commands.h"
+#include "link/exceptions.h"
 
 namespace qv::cli {
 
-int runMonitor(const CommandArgs&) {
-    std::fprintf(stderr, "qvcli monitor: not available in this build\n");
-    return kExitFailure;
+namespace {
+
+std::atomic<bool> gStop{false};
+
+extern "C" void onSignal(int) { gStop = true; }
+
+// Prints every frame as it arrives, from the client's receive thread.
+class PrintingListener : public PacketReceivedListener {
+public:
+    PrintingListener(bool status, std::uint64_t limit) : status_(status), limit_(limit) {}
+    void onPacketReceived(const CanPacket& packet) override {
+        if (packet.status && !status_) return;
+        std::lock_guard lock(mutex_);
+        if (limit_ != 0 && printed_ >= limit_) return;
+        std::printf("%s%s\n", packet.status ? "status " : "", formatFrame(packet.frame).c_str());
+        std::fflush(stdout);
+        ++printed_;
+    }
+    int onStreamEvent(int, TransferInfo&) override { return 3; }
+    bool done() {
+        std::lock_guard lock(mutex_);
+        return limit_ != 0 && printed_ >= limit_;
+    }
+
+private:
+    std::mutex mutex_;
+    bool status_;
+    std::uint64_t limit_;
+    std::uint64_t printed_ = 0;
+};
+
+}  // namespace
+
+int runMonitor(const CommandArgs& argv) {
+    std::set<std::string> valued = kBusOptions;
+    valued.insert({"--seconds", "--count"});
+    const Args args(argv, valued, {"--status"});
+    if (!args.positional().empty()) throw UsageError("unexpected argument " + args.positional()[0]);
+    const BridgeSettings settings = busSettings(args);
+    const double seconds = args.real("--seconds", 0);
+    const std::uint64_t count = args.number("--count", 0, UINT64_MAX);
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    PrintingListener listener(args.has("--status"), count);
+    CanUdpClient client(settings);
+    client.setListener(&listener);
+    try {
+        client.open();
+    } catch (const IOException& e) {
+        std::fprintf(stderr, "qvcli monitor: %s\n", e.message().c_str());
+        return kExitFailure;
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!gStop && !listener.done() &&
+           (seconds <= 0 || std::chrono::steady_clock::now() < end))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    client.close();
+    if (client.droppedDatagrams() > 0)
+        std::fprintf(stderr, "qvcli monitor: %llu datagrams could not be taken\n",
+                     static_cast<unsigned long long>(client.droppedDatagrams()));
+    return kExitOk;
 }
 
-int runSend(const CommandArgs&) {
-    std::fprintf(stderr, "qvcli send: not available in this build\n");
-    return kExitFailure;
+int runSend(const CommandArgs& argv) {
+    const Args args(argv, kBusOptions, {});
+    if (args.positional().size() != 1) throw UsageError("expected one frame ID#DATA");
+    const auto frame = parseFrame(args.positional()[0]);
+    if (!frame) throw UsageError("invalid frame " + args.positional()[0]);
+    CanUdpClient client(busSettings(args));
+    try {
+        client.open();
+        client.sendFrame(*frame);
+    } catch (const IOException& e) {
+        std::fprintf(stderr, "qvcli send: %s\n", e.message().c_str());
+        return kExitFailure;
+    }
+    return kExitOk;
 }
 
 }  // namespace qv::cli
