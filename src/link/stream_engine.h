@@ -33,7 +33,7 @@ inline constexpr std::uint16_t kSetLength = 8;
 }  // namespace stream_cmd
 
 class StreamEngine {
-public:
+  public:
     struct Io {
         // Queue one frame for sending (false: it could not be queued).
         std::function<bool(const CanFrame&)> queueFrame;
@@ -52,25 +52,31 @@ public:
     // while a transfer is negotiated, active or awaiting a reply, for identifiers out of range
     // or equal, for a block size above 889 and for a null listener.
     bool configureStream(std::uint32_t controlId, std::uint32_t dataId, std::uint16_t blockSize,
-                         double timeoutMs, std::uint32_t retries,
-                         PacketReceivedListener* listener);
+                         double timeoutMs, std::uint32_t retries, PacketReceivedListener* listener);
     // Forgets the configuration and any transfer without sending anything (the client's close).
+    // A transfer still running (or closing) is first reported as aborted with code 0, so that
+    // whoever waits for its end is released; the listener cannot start a new one from there.
     void clear();
 
     // Starts a transfer over `length` bytes of `buffer` (not owned; it must stay valid until
     // the transfer's done or aborted event). Refused when the buffer is empty or shorter than
-    // `length`, index or length is 0, or a transfer is active. When `initiate`, sends Request
-    // and Propose.
+    // `length`, index or length is 0, the stream is not configured, a transfer is active, or
+    // the previous one still waits for its close to be acknowledged (busy()). When `initiate`,
+    // sends Request and Propose (false, and nothing started, when a send fails). May be called
+    // from inside the request event (2) to accept the peer's transfer.
     bool startTransfer(std::span<std::uint8_t> buffer, std::uint16_t index, std::uint16_t length,
                        bool thisEndSends, bool initiate, bool variableLength);
     // A local user abort (code 255); no effect before the parameters are agreed.
     void abortTransfer();
+    // Events are raised synchronously from these calls. A listener may call any method of the
+    // engine from inside an event; a handler notices when the listener started or ended a
+    // transfer meanwhile and then does nothing more for the old one.
 
     // A received frame on the control identifier / on the data identifier.
     void handleCommand(const CanFrame& frame);
     void handleData(const CanFrame& frame);
-    // Time-outs, repeats and completed blocks. False means the retries ran out; the owner then
-    // calls abortAfterTimeout().
+    // Time-outs, repeats and completed blocks. False means the retries ran out or a frame could
+    // not be sent; the owner then calls abortAfterTimeout() (abort with code 0).
     bool pollTransfer();
     void abortAfterTimeout();
 
@@ -84,7 +90,7 @@ public:
     // Frames per block of the current (or configured) block size.
     std::uint16_t framesPerBlock() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> s_;
 };
