@@ -1,0 +1,89 @@
+#pragma once
+// Shared by the configuration tests: a scripted user, a private temporary folder, file bytes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/user_interaction.h"
+
+namespace qv::test {
+
+// Records every request. Questions are answered from the script (a test failure when it has
+// run out); plain OK boxes take the next scripted answer or OK.
+class ScriptedInteraction : public UserInteraction {
+  public:
+    explicit ScriptedInteraction(std::deque<MessageAnswer> script = {})
+        : script_(std::move(script)) {}
+
+    MessageAnswer messageBox(const MessageBoxRequest& request) override {
+        requests.push_back(request);
+        if (!script_.empty()) {
+            const MessageAnswer a = script_.front();
+            script_.pop_front();
+            return a;
+        }
+        if (request.buttons != MessageButtons::Ok)
+            ADD_FAILURE() << "unexpected question: " << request.text;
+        return request.defaultAnswer;
+    }
+    std::optional<std::string> fileDialog(const FileDialogRequest&) override {
+        ADD_FAILURE() << "unexpected file dialog";
+        return std::nullopt;
+    }
+
+    std::vector<MessageBoxRequest> requests;
+
+  private:
+    std::deque<MessageAnswer> script_;
+};
+
+// A folder of its own under the system's temporary folder, removed with its contents.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qvcfg-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline std::vector<std::uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void putU16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t v) {
+    bytes.at(at) = static_cast<std::uint8_t>(v & 0xFF);
+    bytes.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
+}
+
+inline std::uint16_t getU16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(bytes.at(at) | (bytes.at(at + 1) << 8));
+}
+
+}  // namespace qv::test
