@@ -209,8 +209,9 @@ class SimLink {
         double duplicate = 0;
         double reorder = 0;
     };
-    // Return true to drop this frame (`from` is 0 or 1, `nth` counts matching calls per end).
-    using Script = std::function<bool(int from, const CanFrame& frame)>;
+    // What the link does with one frame sent by end `from` (0 or 1).
+    enum class Fate { deliver, drop, duplicate };
+    using Script = std::function<Fate(int from, const CanFrame& frame)>;
 
     FakeClock clock;
     std::array<End, 2> ends;
@@ -284,10 +285,13 @@ class SimLink {
                 if (faults.reorder > 0 && chance() < faults.reorder)
                     std::swap(batch[i], batch[i + 1]);
             for (const auto& w : batch) {
-                if (script && script(1 - w.to, w.frame)) continue;
+                const Fate fate = script ? script(1 - w.to, w.frame) : Fate::deliver;
+                if (fate == Fate::drop) continue;
                 if (faults.drop > 0 && chance() < faults.drop) continue;
                 deliver(w);
-                if (faults.duplicate > 0 && chance() < faults.duplicate) deliver(w);
+                if (fate == Fate::duplicate ||
+                    (faults.duplicate > 0 && chance() < faults.duplicate))
+                    deliver(w);
             }
             collect();
         }
