@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "link/bridge_codec.h"
@@ -65,15 +66,29 @@ bool samePrefix(const std::vector<CanPacket>& a, const std::vector<CanPacket>& b
     return true;
 }
 
-// Feeds `bytes` as one exactly sized heap copy. After the header the decoder gets the header's
-// identifiers, as the bridge client passes the recorded peer's.
-void feedCopy(qv::TcpStreamDecoder& decoder, std::span<const std::uint8_t> bytes,
-              std::vector<CanPacket>& out) {
-    const auto copy = std::make_unique<std::uint8_t[]>(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), copy.get());
+// Exactly sized heap buffers, one per read size, kept for the run: a read past a piece lands
+// outside its buffer, and a byte-by-byte split costs one allocation rather than thousands.
+class PieceBuffers {
+  public:
+    std::span<std::uint8_t> get(std::size_t size) {
+        for (auto& [n, buffer] : buffers_)
+            if (n == size) return {buffer.get(), n};
+        buffers_.emplace_back(size, std::make_unique<std::uint8_t[]>(size));
+        return {buffers_.back().second.get(), size};
+    }
+
+  private:
+    std::vector<std::pair<std::size_t, std::unique_ptr<std::uint8_t[]>>> buffers_;
+};
+
+// Feeds `bytes` through an exactly sized heap copy. After the header the decoder gets the
+// header's identifiers, as the bridge client passes the recorded peer's.
+void feedCopy(qv::TcpStreamDecoder& decoder, PieceBuffers& buffers,
+              std::span<const std::uint8_t> bytes, std::vector<CanPacket>& out) {
+    const std::span<std::uint8_t> copy = buffers.get(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.begin());
     const bool seen = decoder.headerSeen();
-    decoder.feed(std::span<const std::uint8_t>(copy.get(), bytes.size()),
-                 seen ? decoder.headerBusId() : kWrongBus,
+    decoder.feed(copy, seen ? decoder.headerBusId() : kWrongBus,
                  seen ? decoder.headerSenderId() : kWrongSender, out);
     check(decoder.heldBytes() < (decoder.headerSeen() ? kRecordSize : kHeaderSize),
           "decoder holds more than a partial record");
@@ -105,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The whole stream in one read equals the datagram decoder with a header.
     qv::TcpStreamDecoder once;
     std::vector<CanPacket> reference;
-    feedCopy(once, stream, reference);
+    PieceBuffers buffers;
+    feedCopy(once, buffers, stream, reference);
     check(once.headerSeen() == (n >= kHeaderSize), "header seen flag wrong");
     check(reference.size() == good, "one read decodes another count than the good records");
     if (n >= kHeaderSize) {
@@ -130,11 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (fed < n) {
         std::size_t piece = pattern[turn++ % pattern.size()];
         if (piece == 0) {
-            feedCopy(split, {}, packets);
+            feedCopy(split, buffers, {}, packets);
             piece = 1;
         }
         piece = std::min(piece, n - fed);
-        feedCopy(split, std::span<const std::uint8_t>(stream).subspan(fed, piece), packets);
+        feedCopy(split, buffers, std::span<const std::uint8_t>(stream).subspan(fed, piece),
+                 packets);
         fed += piece;
         if (clean) {
             const std::size_t expected = fed < kHeaderSize ? 0 : (fed - kHeaderSize) / kRecordSize;
@@ -156,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     split.reset();
     check(!split.headerSeen() && split.heldBytes() == 0, "reset left state behind");
     std::vector<CanPacket> again;
-    feedCopy(split, stream, again);
+    feedCopy(split, buffers, stream, again);
     check(again.size() == reference.size() && samePrefix(again, reference, good),
           "decoding after reset differs");
     return 0;
