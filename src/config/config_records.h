@@ -2,6 +2,8 @@
 // The configuration records of a controller. Their byte layout is the layout on the CAN stream
 // and in ".cfg" files: little-endian, packed, every record starting with its 16-bit checksum.
 // Offsets and sizes are pinned below; any change to these structures breaks the format.
+// The structures are packed, so a field may sit misaligned: read and assign fields by value,
+// never bind them to references or pointers (std::min, std::swap, EXPECT_EQ and the like).
 #include <bit>
 #include <cstddef>
 #include <cstdint>

@@ -10,9 +10,12 @@
 #include "config/calibration_text.h"
 #include "config/config_data_bank.h"
 #include "config/text_scanner.h"
+#include "config_test_support.h"
 
 namespace qv {
 namespace {
+
+using test::val;
 
 // The report of the default private record, as the calibration sheet shows it.
 const char* const kDefaultReport =
@@ -90,7 +93,7 @@ TEST(CalibrationReport, IsolatedChargerRenamesThreeLinesOnly) {
     const std::size_t at = edited.find("Output Voltage,");
     edited.replace(edited.find("1.02573", at), 7, "3.50000");
     EXPECT_EQ(readCalibrationReport(edited, c), 70u);
-    EXPECT_EQ(c.phaseCVoltage.gain, 3.5f);
+    EXPECT_EQ(val(c.phaseCVoltage.gain), 3.5f);
 }
 
 TEST(CalibrationReport, RoundTripChangesOnlyByThePrintedRounding) {
@@ -107,17 +110,17 @@ TEST(CalibrationReport, RoundTripChangesOnlyByThePrintedRounding) {
     std::memset(&read, 0, sizeof read);
     EXPECT_EQ(readCalibrationReport(buildCalibrationReport(original, false), read), 70u);
 
-    EXPECT_EQ(read.checksum, 0);  // not part of the report
-    EXPECT_EQ(read.serialNumber, 0xFFFFFFF0u);
-    EXPECT_EQ(read.baseVoltage, 1000.0f);
-    EXPECT_EQ(read.busCapacitance, 1.235e-3f);
-    EXPECT_EQ(read.controllerKpFactor, 1.235f);
-    EXPECT_EQ(read.rail15V.gain, printedAndRead("%14.5f", 2.123456f));
-    EXPECT_EQ(read.rail15V.offset, -1.23457e-3f);
-    EXPECT_EQ(read.dspTempCoeff[2], 6.02000e23f);
-    EXPECT_EQ(read.checkObserverAgainstHalls, 0);
-    EXPECT_EQ(read.phaseATempCoeff[1], 4096.0f);
-    EXPECT_EQ(read.hallVoltage.gain, printedAndRead("%14.5f", 1.0257272f));
+    EXPECT_EQ(val(read.checksum), 0);  // not part of the report
+    EXPECT_EQ(val(read.serialNumber), 0xFFFFFFF0u);
+    EXPECT_EQ(val(read.baseVoltage), 1000.0f);
+    EXPECT_EQ(val(read.busCapacitance), 1.235e-3f);
+    EXPECT_EQ(val(read.controllerKpFactor), 1.235f);
+    EXPECT_EQ(val(read.rail15V.gain), printedAndRead("%14.5f", 2.123456f));
+    EXPECT_EQ(val(read.rail15V.offset), -1.23457e-3f);
+    EXPECT_EQ(val(read.dspTempCoeff[2]), 6.02000e23f);
+    EXPECT_EQ(val(read.checkObserverAgainstHalls), 0);
+    EXPECT_EQ(val(read.phaseATempCoeff[1]), 4096.0f);
+    EXPECT_EQ(val(read.hallVoltage.gain), printedAndRead("%14.5f", 1.0257272f));
 
     // A second round changes nothing more.
     PrivateConfig again = read;
@@ -137,10 +140,10 @@ TEST(CalibrationReport, ScanStopsAtTheFirstMismatchAndKeepsLaterFields) {
     PrivateConfig c = defaultPrivateConfig();
     c.engageMotorSpeed = 9.0f;
     EXPECT_EQ(readCalibrationReport(cut, c), 7u);
-    EXPECT_EQ(c.serialNumber, 42u);
-    EXPECT_EQ(c.swOverCurrent, 321.0f);
-    EXPECT_EQ(c.checkObserverAgainstHalls, 1);
-    EXPECT_EQ(c.engageMotorSpeed, 9.0f);
+    EXPECT_EQ(val(c.serialNumber), 42u);
+    EXPECT_EQ(val(c.swOverCurrent), 321.0f);
+    EXPECT_EQ(val(c.checkObserverAgainstHalls), 1);
+    EXPECT_EQ(val(c.engageMotorSpeed), 9.0f);
 
     // Only a serial number.
     PrivateConfig d = defaultPrivateConfig();
@@ -155,9 +158,9 @@ TEST(CalibrationReport, ScanStopsAtTheFirstMismatchAndKeepsLaterFields) {
     PrivateConfig e = defaultPrivateConfig();
     e.rail15V.offset = 5.0f;
     EXPECT_EQ(readCalibrationReport(spaced, e), 11u);
-    EXPECT_EQ(e.rail15V.gain, 7.5f);
-    EXPECT_EQ(e.rail15V.offset, 5.0f);
-    EXPECT_EQ(e.rail1V9.gain, 0.2f);
+    EXPECT_EQ(val(e.rail15V.gain), 7.5f);
+    EXPECT_EQ(val(e.rail15V.offset), 5.0f);
+    EXPECT_EQ(val(e.rail1V9.gain), 0.2f);
 
     // A label that is empty (the comma comes first) matches nothing at all.
     PrivateConfig f = defaultPrivateConfig();
@@ -180,7 +183,7 @@ TEST(CalibrationReport, SingleSpacesReadTheSameAsColumns) {
     EXPECT_EQ(readCalibrationReport(report, fromColumns), 70u);
     EXPECT_EQ(readCalibrationReport(compact, fromSpaces), 70u);
     EXPECT_TRUE(sameBytes(fromColumns, fromSpaces));
-    EXPECT_EQ(fromSpaces.phaseBTemp.offset, 2.5e-2f);
+    EXPECT_EQ(val(fromSpaces.phaseBTemp.offset), 2.5e-2f);
 }
 
 TEST(TextScanner, FloatsFollowScanfRules) {

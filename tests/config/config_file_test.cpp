@@ -13,6 +13,8 @@
 namespace qv {
 namespace {
 
+using test::val;
+
 using test::ScriptedInteraction;
 using test::TempDir;
 using Bytes = std::vector<std::uint8_t>;
@@ -102,7 +104,7 @@ TEST(ConfigFile, SavedFileIsTheFullLayoutAndLoadsBackIdentically) {
         EXPECT_TRUE(loaded.isValid(k));
         EXPECT_TRUE(loaded.isModified(k));
     }
-    EXPECT_EQ(loaded.readOnly.firmwareBuild, 77u);
+    EXPECT_EQ(val(loaded.readOnly.firmwareBuild), 77u);
     ASSERT_TRUE(saveConfigFile(loaded, dir.file("b.cfg"), quiet));
     EXPECT_EQ(test::readFile(dir.file("b.cfg")), file);
 }
@@ -134,7 +136,7 @@ TEST(ConfigFile, OlderVersionAsksBeforeUpgrading) {
     EXPECT_TRUE(loadConfigData(s, file, yes, true, true));
     EXPECT_EQ(yes.requests.size(), 1u);
     EXPECT_EQ(s.heldVersion, 199);
-    EXPECT_EQ(s.privateConfig.serialNumber, 123456u);
+    EXPECT_EQ(val(s.privateConfig.serialNumber), 123456u);
 }
 
 TEST(ConfigFile, NewerVersionIsRefusedBeforeAnythingElseIsRead) {
@@ -177,7 +179,7 @@ TEST(ConfigFile, OlderFileOverNewerDownloadNeedsCompleteDownload) {
                           "config segments until a complete download of the newer version is "
                           "completed",
                           "Config Version Error");
-        EXPECT_EQ(s->privateConfig.serialNumber, 0u);
+        EXPECT_EQ(val(s->privateConfig.serialNumber), 0u);
     }
     {
         // Keeping the private record does not need it downloaded.
@@ -248,12 +250,12 @@ TEST(ConfigFile, LoadPrivateFalseKeepsThePrivateRecordAndItsFlags) {
     s.setValid(StructureKind::Private, true);
     ScriptedInteraction ui;
     ASSERT_TRUE(loadConfigData(s, sampleFile(), ui, false, false));
-    EXPECT_EQ(s.privateConfig.serialNumber, 777u);
+    EXPECT_EQ(val(s.privateConfig.serialNumber), 777u);
     EXPECT_TRUE(s.isValid(StructureKind::Private));
     EXPECT_FALSE(s.isModified(StructureKind::Private));
-    EXPECT_EQ(s.publicConfig.activeMotor, 3);
+    EXPECT_EQ(val(s.publicConfig.activeMotor), 3);
     EXPECT_TRUE(s.isModified(StructureKind::Public));
-    EXPECT_EQ(s.motor[9].polePairs, 7);
+    EXPECT_EQ(val(s.motor[9].polePairs), 7);
     EXPECT_TRUE(s.isModified(StructureKind::Motor));
 }
 
@@ -281,12 +283,12 @@ TEST(ConfigFile, ShortMotorRecordsKeepTheRestOfEachSlotAndTrailerMayBeMissing) {
     for (std::size_t i = 0; i < kMotorCount; ++i) {
         const auto b = s.recordBytes(StructureKind::Motor, i);
         EXPECT_EQ(b[139], 0x40 + i);
-        EXPECT_EQ(s.motor[i].encoderCount, 4321);
-        EXPECT_EQ(s.motor[i].maxId, 20.0f);  // bytes 142-145 keep the default
+        EXPECT_EQ(val(s.motor[i].encoderCount), 4321);
+        EXPECT_EQ(val(s.motor[i].maxId), 20.0f);  // bytes 142-145 keep the default
     }
     // With the trailer asked for but absent, the identification block is all zero.
-    EXPECT_EQ(s.readOnly.firmwareBuild, 0u);
-    EXPECT_EQ(s.readOnly.firmwareVersion, 0);
+    EXPECT_EQ(val(s.readOnly.firmwareBuild), 0u);
+    EXPECT_EQ(val(s.readOnly.firmwareVersion), 0);
 }
 
 TEST(ConfigFile, TrailerOfAnyLengthStaysInsideTheIdentificationBlock) {
@@ -297,17 +299,17 @@ TEST(ConfigFile, TrailerOfAnyLengthStaysInsideTheIdentificationBlock) {
     CConfigDataBank s;
     ScriptedInteraction ui;
     ASSERT_TRUE(loadConfigData(s, file, ui, true, true));
-    EXPECT_EQ(s.readOnly.firmwareVersion, 123);
-    EXPECT_EQ(s.readOnly.firmwareBuild, 56789u);
-    EXPECT_EQ(s.publicConfig.activeMotor, 3);  // the record next to the block is untouched
+    EXPECT_EQ(val(s.readOnly.firmwareVersion), 123);
+    EXPECT_EQ(val(s.readOnly.firmwareBuild), 56789u);
+    EXPECT_EQ(val(s.publicConfig.activeMotor), 3);  // the record next to the block is untouched
 
     // Shorter than 8: the rest of the block stays zero.
     Bytes shorter = sampleFile();
     test::putU16(shorter, kTrailerAt, 2);
     shorter.resize(kTrailerAt + 4);
     ASSERT_TRUE(loadConfigData(s, shorter, ui, true, true));
-    EXPECT_EQ(s.readOnly.firmwareVersion, 123);
-    EXPECT_EQ(s.readOnly.firmwareBuild, 0u);
+    EXPECT_EQ(val(s.readOnly.firmwareVersion), 123);
+    EXPECT_EQ(val(s.readOnly.firmwareBuild), 0u);
 
     // A trailer that claims more bytes than the file has: the records stay loaded, the
     // end of the file is reported.
@@ -318,7 +320,7 @@ TEST(ConfigFile, TrailerOfAnyLengthStaysInsideTheIdentificationBlock) {
     ScriptedInteraction eof;
     EXPECT_FALSE(loadConfigData(t, cut, eof, true, true));
     expectOnlyMessage(eof, "The end of file was reached", "File read error");
-    EXPECT_EQ(t.privateConfig.serialNumber, 123456u);
+    EXPECT_EQ(val(t.privateConfig.serialNumber), 123456u);
 }
 
 TEST(ConfigFile, ChargerDescriptionSelectsDeviceTypeOnlyWithTrailer) {

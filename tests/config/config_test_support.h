@@ -77,6 +77,13 @@ inline void writeFile(const std::string& path, const std::vector<std::uint8_t>& 
               static_cast<std::streamsize>(bytes.size()));
 }
 
+// A copy of a record field. The records are packed, so their fields must not be bound to
+// references (as EXPECT_EQ does) where they may sit misaligned.
+template <typename T>
+T val(T field) {
+    return field;
+}
+
 inline void putU16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t v) {
     bytes.at(at) = static_cast<std::uint8_t>(v & 0xFF);
     bytes.at(at + 1) = static_cast<std::uint8_t>(v >> 8);

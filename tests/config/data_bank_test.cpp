@@ -7,9 +7,12 @@
 
 #include "config/auto_reset_event.h"
 #include "config/config_data_bank.h"
+#include "config_test_support.h"
 
 namespace qv {
 namespace {
+
+using test::val;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -76,42 +79,42 @@ TEST(ConfigDataBank, StartsAllZeroAndResetWritesTheDefaults) {
     EXPECT_EQ(bank.heldVersion, 201);
 
     const PublicConfig& p = bank.publicConfig;
-    EXPECT_EQ(p.activeMotor, 0);
-    EXPECT_EQ(p.sineCurrentLimit, 100.0f);
-    EXPECT_EQ(p.speedLimit, 5000.0f);
-    EXPECT_EQ(p.tyreDiameter, 0.5f);
-    EXPECT_EQ(p.canBaudIndex, 4u);
-    EXPECT_EQ(p.canBaseAddress, 0x400u);
-    EXPECT_EQ(p.driverControlsBaseAddress, 0x500u);
-    EXPECT_EQ(p.telemetryMask, 0xFFFFFFFFu);
-    EXPECT_EQ(p.bmsMasterCanId, 0x260u);
-    EXPECT_EQ(p.vehicleMass, 300.0f);
+    EXPECT_EQ(val(p.activeMotor), 0);
+    EXPECT_EQ(val(p.sineCurrentLimit), 100.0f);
+    EXPECT_EQ(val(p.speedLimit), 5000.0f);
+    EXPECT_EQ(val(p.tyreDiameter), 0.5f);
+    EXPECT_EQ(val(p.canBaudIndex), 4u);
+    EXPECT_EQ(val(p.canBaseAddress), 0x400u);
+    EXPECT_EQ(val(p.driverControlsBaseAddress), 0x500u);
+    EXPECT_EQ(val(p.telemetryMask), 0xFFFFFFFFu);
+    EXPECT_EQ(val(p.bmsMasterCanId), 0x260u);
+    EXPECT_EQ(val(p.vehicleMass), 300.0f);
 
     const PrivateConfig& c = bank.privateConfig;
-    EXPECT_EQ(c.serialNumber, 0u);
-    EXPECT_EQ(c.busCapacitance, 0.0008f);
-    EXPECT_EQ(c.hallVoltage.gain, 1.0257272f);
-    EXPECT_EQ(c.rail15V.gain, 2.2f);
-    EXPECT_EQ(c.busCurrent.gain, 1.7625f);
-    EXPECT_EQ(c.phaseATemp.gain, 0.90909094f);
-    EXPECT_EQ(c.capacitorTempCoeff[0], 0.07623f);
-    EXPECT_EQ(c.capacitorTempCoeff[1], 4200.0f);
-    EXPECT_EQ(c.phaseBTempCoeff[0], 0.0054026898f);
-    EXPECT_EQ(c.phaseBTempCoeff[1], 4096.0f);
-    EXPECT_EQ(c.checkObserverAgainstHalls, 1);
-    EXPECT_EQ(c.controllerKiFactor, 0.5f);
+    EXPECT_EQ(val(c.serialNumber), 0u);
+    EXPECT_EQ(val(c.busCapacitance), 0.0008f);
+    EXPECT_EQ(val(c.hallVoltage.gain), 1.0257272f);
+    EXPECT_EQ(val(c.rail15V.gain), 2.2f);
+    EXPECT_EQ(val(c.busCurrent.gain), 1.7625f);
+    EXPECT_EQ(val(c.phaseATemp.gain), 0.90909094f);
+    EXPECT_EQ(val(c.capacitorTempCoeff[0]), 0.07623f);
+    EXPECT_EQ(val(c.capacitorTempCoeff[1]), 4200.0f);
+    EXPECT_EQ(val(c.phaseBTempCoeff[0]), 0.0054026898f);
+    EXPECT_EQ(val(c.phaseBTempCoeff[1]), 4096.0f);
+    EXPECT_EQ(val(c.checkObserverAgainstHalls), 1);
+    EXPECT_EQ(val(c.controllerKiFactor), 0.5f);
 
     const MotorConfig& m = bank.motor[4];
-    EXPECT_EQ(m.polePairs, 20);
-    EXPECT_EQ(m.lineInductance, 6.48e-5f);
-    EXPECT_EQ(m.thermistorRinf, 0.07623f);
-    EXPECT_EQ(m.encoderCount, 2000);
-    EXPECT_EQ(m.minId, 3.0f);
+    EXPECT_EQ(val(m.polePairs), 20);
+    EXPECT_EQ(val(m.lineInductance), 6.48e-5f);
+    EXPECT_EQ(val(m.thermistorRinf), 0.07623f);
+    EXPECT_EQ(val(m.encoderCount), 2000);
+    EXPECT_EQ(val(m.minId), 3.0f);
     const float angles[8] = {1.0f, 1.0f / 6, 0.5f, 1.0f / 3, 5.0f / 6, 0.0f, 2.0f / 3, 1.0f};
     const std::uint16_t previous[8] = {0, 5, 3, 1, 6, 4, 2, 7};
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(m.hallAngle[i], angles[i]) << i;
-        EXPECT_EQ(m.hallPrevious[i], previous[i]) << i;
+        EXPECT_EQ(val(m.hallAngle[i]), angles[i]) << i;
+        EXPECT_EQ(val(m.hallPrevious[i]), previous[i]) << i;
     }
     // The description takes 14 bytes; the other 6 keep what they held.
     EXPECT_EQ(std::memcmp(m.description, "DOZAZ surface\0xxxxxx", kDescriptionSize), 0);
@@ -174,9 +177,9 @@ TEST(ConfigDataBank, LongerDownloadedRecordsKeepTheSurplusForUpload) {
     // The upload checksum covers the extra bytes; a file's does not.
     bank.refreshChecksums(true);
     const std::uint16_t known = computeChecksum(bank.recordBytes(StructureKind::Motor, 3));
-    EXPECT_EQ(bank.motor[3].checksum, static_cast<std::uint16_t>(known + 10 * 3 + 1545));
+    EXPECT_EQ(val(bank.motor[3].checksum), static_cast<std::uint16_t>(known + 10 * 3 + 1545));
     bank.refreshChecksums(false);
-    EXPECT_EQ(bank.motor[3].checksum, known);
+    EXPECT_EQ(val(bank.motor[3].checksum), known);
 
     // A later download of the known size drops the extra blocks.
     ASSERT_TRUE(bank.placeRecords(StructureKind::Motor, Bytes(1500, 0), 150));
@@ -214,7 +217,7 @@ TEST(ConfigDataBank, VersionsAndDeviceChange) {
         EXPECT_FALSE(bank.isValid(k));
         EXPECT_FALSE(bank.isModified(k));
     }
-    EXPECT_EQ(bank.privateConfig.serialNumber, 42u);
+    EXPECT_EQ(val(bank.privateConfig.serialNumber), 42u);
 }
 
 TEST(MotorDescription, NeverReadsPastItsField) {
@@ -227,11 +230,11 @@ TEST(MotorDescription, NeverReadsPastItsField) {
     // Writing keeps at most 19 characters and leaves the bytes after the terminator alone.
     setDescription(m, "a much longer description than fits");
     EXPECT_EQ(descriptionText(m), "a much longer descr");
-    EXPECT_EQ(m.description[19], '\0');
+    EXPECT_EQ(val(m.description[19]), '\0');
     std::memset(m.description, 'Z', kDescriptionSize);
     setDescription(m, "short");
     EXPECT_EQ(descriptionText(m), "short");
-    EXPECT_EQ(m.description[6], 'Z');
+    EXPECT_EQ(val(m.description[6]), 'Z');
 }
 
 TEST(AutoResetEvent, OneSetReleasesExactlyOneWait) {
