@@ -122,6 +122,9 @@ void CanUdpClient::connectTcp(std::uint32_t address, std::uint32_t word1, std::u
     tcpFirstSend_ = true;
     tcpWord1_ = word1;
     tcpWord2_ = word2;
+    tcpRangeLow_ = word1;
+    tcpRangeCount_ = word2;
+    tcpRangeActive_ = true;
     tcpRunning_ = true;
     tcpThread_ = std::thread([this] { tcpLoop(); });
 }
@@ -251,6 +254,7 @@ void CanUdpClient::closeTcp() {
         if (!tcp_) return;
         tcp_->shutdownSend();
         tcpRunning_ = false;
+        tcpRangeActive_ = false;
         thread = std::move(tcpThread_);
     }
     joinReceiveThread(thread);
@@ -331,6 +335,12 @@ void CanUdpClient::dispatch(const CanPacket& packet) {
     if (listener_) listener_->onPacketReceived(packet);
 }
 
+bool CanUdpClient::carriedByTcp(std::uint32_t identifier) const {
+    if (!tcpRangeActive_) return false;
+    const std::uint64_t low = tcpRangeLow_;
+    return identifier >= low && identifier < low + tcpRangeCount_;
+}
+
 void CanUdpClient::runStreamPoll() {
     std::lock_guard lock(queueLock_);
     if (!engine_.pollTransfer()) engine_.abortAfterTimeout();
@@ -366,6 +376,9 @@ void CanUdpClient::multicastLoop() {
                          packets);
             for (CanPacket& p : packets) {
                 if (p.busId != settings_.busId || p.senderId == clientId_) continue;
+                // The bridge forwards these over TCP as well: take them from there only, so the
+                // stream engine and the receive queue never see one frame twice, late.
+                if (!p.status && carriedByTcp(p.frame.identifier())) continue;
                 p.sourceAddress = source;
                 p.port = settings_.port;
                 p.interfaceAddress = interfaceAddress;

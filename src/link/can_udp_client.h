@@ -104,6 +104,7 @@ private:
     void multicastLoop();
     void tcpLoop();
     void dispatch(const CanPacket& packet);
+    bool carriedByTcp(std::uint32_t identifier) const;
     void runStreamPoll();
     void sendDatagram(std::span<const std::uint8_t> bytes);
 
@@ -123,6 +124,10 @@ private:
 
     std::optional<net::TcpSocket> tcp_;
     std::thread tcpThread_;
+    // While TCP is up, the identifiers the bridge forwards over it: [low, low + count).
+    std::atomic<bool> tcpRangeActive_{false};
+    std::atomic<std::uint32_t> tcpRangeLow_{0};
+    std::atomic<std::uint32_t> tcpRangeCount_{0};
     std::atomic<bool> tcpRunning_{false};
     bool tcpFirstSend_ = false;
     std::uint32_t tcpWord1_ = 0;

@@ -136,3 +136,26 @@ TEST(CanPort, TransferArgumentsAreCheckedBeforeAnythingIsSent) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(CanPort, ControllerRequestsAreTakenOnlyForTheWriteAcknowledgement) {
+    CBcan port(loopbackFactory(test::freePort()));
+    ASSERT_EQ(port.open(), 1);
+    ASSERT_TRUE(port.configureStream(0, 0x412, 0x414));
+    TransferInfo other{7, 0x0100, 10, 0};
+    EXPECT_EQ(port.onStreamEvent(kStreamRequest, other), 3);
+    // An acknowledgement longer than the port's buffer cannot be taken without overflowing it.
+    TransferInfo huge{7, kAckObjectIndex, 5000, 0};
+    EXPECT_EQ(port.onStreamEvent(kStreamRequest, huge), 3);
+    TransferInfo ack{7, kAckObjectIndex, 2, 0};
+    EXPECT_EQ(port.onStreamEvent(kStreamRequest, ack), 0);
+    // Its end signals the completion event on which an upload waits.
+    TransferInfo done{0, 0, 0, 2};
+    port.onStreamEvent(kStreamDone, done);
+    EXPECT_TRUE(port.completionEvent().waitFor(std::chrono::milliseconds(0)));
+}
+
+}  // namespace
+}  // namespace qv

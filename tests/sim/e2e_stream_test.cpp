@@ -1,0 +1,221 @@
+// Stream transfers of the CAN port against the simulator's controller over loopback: reads,
+// chunked writes with their flash acknowledgement, a silent controller, aborts and closes from
+// another thread, and random transfers under injected loss and duplication.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "link/can_port.h"
+#include "sim/world.h"
+#include "support/loopback.h"
+#include "support/ports.h"
+#include "support/process.h"
+#include "support/wait.h"
+
+namespace qv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t kBase = 0x400;
+
+struct Bench {
+    explicit Bench(double loss = 0, double dup = 0, std::uint64_t seed = 11, double delay = 0)
+        : port(test::freePort()), world(options(port, loss, dup, seed, delay)),
+          can([p = port] { return std::make_unique<CanUdpClient>(test::loopbackSettings(p)); }) {
+        if (can.open() != 1) throw std::runtime_error("port did not open");
+        can.setBridgeAddress(net::kLoopback);
+        if (can.connectTcp(kBase + 18, 4) != 1) throw std::runtime_error("no TCP");
+    }
+    static sim::Options options(std::uint16_t port, double loss, double dup, std::uint64_t seed,
+                                double delay) {
+        sim::Options o;
+        o.delayMs = delay;
+        o.port = port;
+        o.seed = seed;
+        o.lossPercent = loss;
+        o.dupPercent = dup;
+        o.devices.push_back(sim::parseDevice("0x400:123456:KX01"));
+        return o;
+    }
+    bool configure(std::uint16_t blockSize = 0) {
+        return can.configureStream(blockSize, kBase + 0x12, kBase + 0x14);
+    }
+    int read(std::vector<std::uint8_t>& out, std::uint16_t object, bool chunked) {
+        std::uint16_t length = static_cast<std::uint16_t>(out.size());
+        const int rc = can.transfer(&length, out.data(), object, false, chunked);
+        if (rc == kTransferOk) out.resize(length);
+        return rc;
+    }
+    int write(std::vector<std::uint8_t> data, std::uint16_t object, bool chunked) {
+        std::uint16_t length = static_cast<std::uint16_t>(data.size());
+        return can.transfer(&length, data.data(), object, true, chunked);
+    }
+
+    std::uint16_t port;
+    sim::BackgroundWorld world;
+    CBcan can;
+};
+
+std::vector<std::uint8_t> randomBytes(std::mt19937& random, std::size_t n) {
+    std::vector<std::uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+TEST(StreamEndToEnd, ReadsIdentificationAndWritesAStructureWithItsAcknowledgement) {
+    Bench b;
+    ASSERT_TRUE(b.configure());
+    std::vector<std::uint8_t> info(8);
+    ASSERT_EQ(b.read(info, 0x0200, false), kTransferOk);
+    std::vector<std::uint8_t> lengths(6);
+    ASSERT_EQ(b.read(lengths, 0x0201, false), kTransferOk);
+
+    std::mt19937 random(5);
+    const auto record = randomBytes(random, 300);
+    ASSERT_EQ(b.write(record, 0x0101, true), kTransferOk);
+    EXPECT_TRUE(b.can.completionEvent().waitFor(std::chrono::milliseconds(2000)));
+    // Read back through a larger buffer: the controller closes after 300 bytes.
+    std::vector<std::uint8_t> back(4096);
+    ASSERT_EQ(b.read(back, 0x0101, true), kTransferOk);
+    EXPECT_EQ(back, record);
+    // A buffer smaller than the object takes what fits.
+    std::vector<std::uint8_t> part(100);
+    ASSERT_EQ(b.read(part, 0x0101, true), kTransferOk);
+    EXPECT_EQ(part, std::vector<std::uint8_t>(record.begin(), record.begin() + 100));
+}
+
+TEST(StreamEndToEnd, SilentControllerFailsWithinRetriesTimesTimeout) {
+    Bench b;
+    ASSERT_TRUE(b.configure());
+    b.world.world().post("mute 0x400");
+    std::vector<std::uint8_t> info(8);
+    const auto start = Clock::now();
+    EXPECT_EQ(b.read(info, 0x0200, false), kTransferFailed);
+    // Five repeats of 250 ms, then the abort: well under three seconds.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    b.world.world().post("unmute 0x400");
+    EXPECT_EQ(b.read(info, 0x0200, false), kTransferOk);
+}
+
+TEST(StreamEndToEnd, AbortFromAnotherThreadEndsTheTransferWithTwo) {
+    Bench b(0, 0, 11, 5);
+    ASSERT_TRUE(b.configure(7));  // one frame per block, each delayed: a long transfer
+    std::mt19937 random(9);
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        b.can.abortTransfer();
+    });
+    EXPECT_EQ(b.write(randomBytes(random, 20000), 0x0100, true), kTransferAborted);
+    aborter.join();
+}
+
+TEST(StreamEndToEnd, ClosingThePortEndsARunningTransferAsFailed) {
+    Bench b(0, 0, 11, 5);
+    ASSERT_TRUE(b.configure(7));
+    std::mt19937 random(10);
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        b.can.close();
+    });
+    EXPECT_EQ(b.write(randomBytes(random, 20000), 0x0100, true), kTransferFailed);
+    closer.join();
+}
+
+TEST(StreamEndToEnd, QvcliReadsAndWritesObjects) {
+    const std::uint16_t port = test::freePort();
+    test::BackgroundProcess sim(QV_SIM_PATH, {"--port", std::to_string(port)}, "qvsim ready");
+    ASSERT_TRUE(sim.ready());
+    const std::vector<std::string> common{"--interface", "127.0.0.1", "--port",
+                                          std::to_string(port), "--device", "0x400"};
+    auto args = [&](std::vector<std::string> extra) {
+        std::vector<std::string> all{extra.front()};
+        all.insert(all.end(), common.begin(), common.end());
+        all.insert(all.end(), extra.begin() + 1, extra.end());
+        return all;
+    };
+    const auto info = test::runProcess(QV_CLI_PATH, args({"read", "--object", "0x200"}));
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(info.out.size(), std::string("0000: 00 00 00 00 00 00 00 00\n").size());
+    const auto write = test::runProcess(
+        QV_CLI_PATH, args({"write", "--object", "0x102", "--hex", "DE AD BE EF 01"}));
+    ASSERT_EQ(write.exitCode, 0) << write.err;
+    const auto back =
+        test::runProcess(QV_CLI_PATH, args({"read", "--object", "0x102", "--chunked"}));
+    ASSERT_EQ(back.exitCode, 0) << back.err;
+    EXPECT_EQ(back.out, "0000: DE AD BE EF 01\n");
+    const auto absent = test::runProcess(
+        QV_CLI_PATH, {"read", "--interface", "127.0.0.1", "--port", std::to_string(port),
+                      "--device", "0x7C0", "--object", "0x200"});
+    EXPECT_EQ(absent.exitCode, 1);
+    EXPECT_NE(absent.err.find("no device announces itself at 0x7C0"), std::string::npos);
+}
+
+// Every transfer delivers exactly the bytes sent or reports failure in bounded time; never wrong
+// data, never a hang. A write whose acknowledgement was lost may still have been stored, so the
+// read-back must equal either the new or the previous contents.
+void runRandomTransfers(double loss, double dup, int count, std::size_t maxLength,
+                        std::uint64_t seed) {
+    // QV_E2E_SEED explores other seeds locally; the suite runs fixed ones.
+    if (const char* env = std::getenv("QV_E2E_SEED")) seed += std::strtoull(env, nullptr, 10);
+    Bench b(loss, dup, seed);
+    std::mt19937 random(static_cast<std::uint32_t>(seed));
+    std::vector<std::uint8_t> stored;
+    bool storedKnown = false;
+    for (int i = 0; i < count; ++i) {
+        const std::uint16_t block = static_cast<std::uint16_t>(7 + random() % 883);
+        ASSERT_TRUE(b.configure(block));
+        const std::size_t n = 1 + random() % maxLength;
+        const bool chunked = n > 4096 || random() % 2 == 0;
+        const auto data = randomBytes(random, n);
+        const auto start = Clock::now();
+        int w = b.write(data, 0x0100, chunked);
+        // Stored means acknowledged by the controller's own transfer within 2 s.
+        if (w == kTransferOk && !b.can.completionEvent().waitFor(std::chrono::milliseconds(2000)))
+            w = kTransferFailed;
+        // A whole read must ask for the object's exact length (the receiver's length rules the
+        // end of a whole transfer): read whole only when the stored length is known.
+        const bool known = w == kTransferOk || storedKnown;
+        const bool readChunked = chunked || !known;
+        const std::size_t expected = w == kTransferOk ? n : stored.size();
+        std::vector<std::uint8_t> back(readChunked ? 65535 : expected);
+        const int r = b.read(back, 0x0100, readChunked);
+        // Bounded: each step may take retries x time-out; a transfer has few steps per block.
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
+        if (r != kTransferOk) {
+            storedKnown = false;
+            continue;
+        }
+        if (w == kTransferOk || back == data) {
+            EXPECT_TRUE(back == data) << "transfer " << i << " of " << n << " bytes, block " << block
+                                      << (chunked ? " chunked" : " whole") << ", read back "
+                                      << back.size() << " bytes, write result " << w;
+            stored = data;
+            storedKnown = true;
+        } else if (storedKnown) {
+            auto prefixOf = [&](const std::vector<std::uint8_t>& whole) {
+                return back.size() <= whole.size() &&
+                       std::equal(back.begin(), back.end(), whole.begin());
+            };
+            EXPECT_TRUE(back == stored)
+                << "transfer " << i << ": read back " << back.size() << " bytes (prefix of new "
+                << prefixOf(data) << ", of stored " << prefixOf(stored) << "), new " << n
+                << ", stored " << stored.size() << (readChunked ? " chunked" : " whole");
+        }
+    }
+}
+
+TEST(StreamEndToEnd, RandomTransfersWithoutFaultsAreExact) {
+    runRandomTransfers(0, 0, 8, 4096, 21);
+}
+
+TEST(StreamEndToEnd, RandomTransfersUnderLossAndDuplicationAreExactOrFail) {
+    runRandomTransfers(10, 10, 5, 700, 22);
+    runRandomTransfers(20, 20, 3, 300, 23);
+}
+
+}  // namespace
+}  // namespace qv
