@@ -148,6 +148,7 @@ void CanUdpClient::sendFrame(const CanFrame& frame) {
     encodeHeader(bytes, settings_.busId, clientId_);
     encodeRecord(bytes + kHeaderSize, frame);
     sendDatagram(bytes);
+    ++framesSent_;
 }
 
 bool CanUdpClient::queueFrame(const CanFrame& frame) {
@@ -170,6 +171,7 @@ void CanUdpClient::sendPendingUdp(bool bit6) {
         bytes.clear();
         encodeFrames(bytes, std::span(pending_.data(), n), settings_.busId, clientId_, true, bit6);
         sendDatagram(bytes);
+        framesSent_ += n;
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
     }
 }
@@ -193,6 +195,7 @@ void CanUdpClient::sendPendingTcp(bool bit6) {
         return;
     }
     if (sent != static_cast<long>(bytes.size())) throw IOException("Sending failed");
+    framesSent_ += pending_.size();
     pending_.clear();
     tcpFirstSend_ = false;
 }
@@ -323,10 +326,12 @@ void CanUdpClient::dispatch(const CanPacket& packet) {
     if (!packet.status) {
         std::lock_guard lock(queueLock_);
         if (id == engine_.controlId()) {
+            ++streamFramesReceived_;
             engine_.handleCommand(packet.frame);
             return;
         }
         if (id == engine_.dataId() && engine_.wantsData()) {
+            ++streamFramesReceived_;
             engine_.handleData(packet.frame);
             return;
         }

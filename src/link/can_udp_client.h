@@ -93,6 +93,9 @@ public:
     // Datagrams that could not be taken: dropped by the kernel for want of buffer room, or too
     // long to be a bridge datagram.
     std::uint64_t droppedDatagrams() const;
+    // Frames sent (multicast and TCP) and frames handed to the stream engine, since construction.
+    std::uint64_t framesSent() const { return framesSent_; }
+    std::uint64_t streamFramesReceived() const { return streamFramesReceived_; }
     // Receive-buffer size the kernel granted the multicast socket.
     int receiveBufferSize() const;
 
@@ -121,6 +124,8 @@ private:
     std::atomic<bool> udpRunning_{false};
     std::atomic<std::uint64_t> truncatedDatagrams_{0};
     std::atomic<std::uint32_t> kernelDrops_{0};
+    std::atomic<std::uint64_t> framesSent_{0};
+    std::atomic<std::uint64_t> streamFramesReceived_{0};
 
     std::optional<net::TcpSocket> tcp_;
     std::thread tcpThread_;
