@@ -92,7 +92,12 @@ int writeReplacing(const std::string& path, std::span<const std::uint8_t> bytes)
     errno = 0;
     if (std::fclose(file.release()) != 0 && error == 0) error = lastErrno();
     if (error == 0) {
+        // The new file keeps the permissions of the one it replaces.
         std::error_code ec;
+        const auto existing = std::filesystem::status(path, ec);
+        if (!ec && std::filesystem::is_regular_file(existing))
+            std::filesystem::permissions(temp, existing.permissions(), ec);
+        ec.clear();
         std::filesystem::rename(temp, path, ec);
         if (ec) error = ec.value() != 0 ? ec.value() : EIO;
     }
@@ -166,7 +171,14 @@ std::vector<std::uint8_t> buildConfigFile(CConfigDataBank& store) {
 
 bool saveConfigFile(CConfigDataBank& store, const std::string& path, UserInteraction& ui) {
     const std::vector<std::uint8_t> bytes = buildConfigFile(store);
-    const int error = writeReplacing(path, bytes);
+    // Saving through a symbolic link replaces the file it points to, not the link.
+    std::string target = path;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(path, ec)) {
+        const auto real = std::filesystem::canonical(path, ec);
+        if (!ec) target = real.string();
+    }
+    const int error = writeReplacing(target, bytes);
     if (error == 0) return true;
     ui.messageBox(fileErrorMessage(fileErrorCause(error), true));
     return false;

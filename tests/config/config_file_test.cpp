@@ -431,11 +431,21 @@ TEST(ConfigFile, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     }
     EXPECT_EQ(entries, 2u);  // keep.cfg and the folder: no temporary file left behind
 
-    // The same save with room to write replaces the file.
+    // The same save with room to write replaces the file and keeps its permissions.
+    namespace fs = std::filesystem;
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
     ScriptedInteraction ok;
     EXPECT_TRUE(saveConfigFile(s, target, ok));
     EXPECT_EQ(test::readFile(target).size(), 1890u);
     EXPECT_NE(test::readFile(target), old);
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    // Saving through a link writes the linked file and leaves the link in place.
+    fs::create_symlink("keep.cfg", dir.file("link.cfg"));
+    s.motor[2].polePairs = 9;
+    EXPECT_TRUE(saveConfigFile(s, dir.file("link.cfg"), ok));
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.cfg")));
+    EXPECT_EQ(test::readFile(target), buildConfigFile(s));
 }
 
 }  // namespace
