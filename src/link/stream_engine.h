@@ -50,7 +50,8 @@ class StreamEngine {
 
     // Block size, time-out and retries given as 0 take the defaults (140, 250 ms, 5). Refused
     // while a transfer is negotiated, active or awaiting a reply, for identifiers out of range
-    // or equal, for a block size above 889 and for a null listener.
+    // or equal, for a block size above 889, for a null listener, and for a time-out or retry
+    // count that does not fit the 16-bit wire fields (or a negative or non-finite time-out).
     bool configureStream(std::uint32_t controlId, std::uint32_t dataId, std::uint16_t blockSize,
                          double timeoutMs, std::uint32_t retries, PacketReceivedListener* listener);
     // Forgets the configuration and any transfer without sending anything (the client's close).
@@ -68,11 +69,15 @@ class StreamEngine {
                        bool thisEndSends, bool initiate, bool variableLength);
     // A local user abort (code 255); no effect before the parameters are agreed.
     void abortTransfer();
-    // Events are raised synchronously from these calls. A listener may call any method of the
-    // engine from inside an event; a handler notices when the listener started or ended a
-    // transfer meanwhile and then does nothing more for the old one.
 
-    // A received frame on the control identifier / on the data identifier.
+    // Events reach the listener synchronously from inside the calls below, abortTransfer(),
+    // abortAfterTimeout() and clear(). A listener may call any method of the engine from inside
+    // an event; a handler notices when the listener started or ended a transfer meanwhile and
+    // then does nothing more for the old one. An end event (0 or 1) is raised last, once the
+    // engine is idle, so startTransfer() works from inside it.
+
+    // A received frame on the control identifier / on the data identifier. Only standard data
+    // frames of length 8 on the configured identifier are taken; anything else is ignored.
     void handleCommand(const CanFrame& frame);
     void handleData(const CanFrame& frame);
     // Time-outs, repeats and completed blocks. False means the retries ran out or a frame could
