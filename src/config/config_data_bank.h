@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/auto_reset_event.h"
+#include "common/auto_reset_event.h"
 #include "config/config_records.h"
 
 namespace qv {

@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "link/auto_reset_event.h"
+#include "common/auto_reset_event.h"
 #include "link/can_udp_client.h"
 #include "link/chunk_cursor.h"
 #include "link/stream_types.h"

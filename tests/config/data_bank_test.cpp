@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "config/auto_reset_event.h"
+#include "common/auto_reset_event.h"
 #include "config/config_data_bank.h"
 #include "config_test_support.h"
 
