@@ -125,13 +125,14 @@ void Bridge::queueMulticast(const CanFrame& frame, bool status, double nowMs) {
 }
 
 void Bridge::tick(double nowMs) {
+    if (nextStatusMs_ < 0) nextStatusMs_ = nowMs;  // first pass
     if (nowMs >= nextStatusMs_) {
         // Bit rate in kbit/s, most significant byte first.
         CanFrame::Data data{};
         data[0] = static_cast<std::uint8_t>(settings_.bitrateKbps >> 8);
         data[1] = static_cast<std::uint8_t>(settings_.bitrateKbps & 0xFF);
         queueMulticast(CanFrame(0, false, false, 8, data), true, nowMs);
-        nextStatusMs_ = std::max(nextStatusMs_ + kStatusPeriodMs, nowMs);
+        nextStatusMs_ = nextDeadline(nextStatusMs_, kStatusPeriodMs, nowMs);
     }
 }
 

@@ -96,7 +96,7 @@ class Bridge : public Node {
     std::vector<Outgoing> multicastReady_;
     std::vector<std::unique_ptr<TcpClient>> clients_;
     std::uint64_t clientsEver_ = 0;
-    double nextStatusMs_ = 0;
+    double nextStatusMs_ = -1;  // -1: not started
     BridgeCounters counters_;
 };
 

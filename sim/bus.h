@@ -20,6 +20,13 @@ class Node {
     virtual void tick(double nowMs) = 0;
 };
 
+// The next time of a periodic message: one period on, keeping the phase; when the loop ran so
+// late that this is already past, one period from now, so that nothing is sent twice in a row.
+inline double nextDeadline(double deadlineMs, double periodMs, double nowMs) {
+    const double next = deadlineMs + periodMs;
+    return next > nowMs ? next : nowMs + periodMs;
+}
+
 class Bus {
   public:
     // Nodes are not owned; they stay attached for the life of the bus.

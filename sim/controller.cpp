@@ -119,13 +119,14 @@ void Controller::tick(double nowMs) {
         nextAnnounceMs_ = nextTelemetryMs_ = nowMs;
         log("running again after the reset");
     }
+    if (nextAnnounceMs_ < 0) nextAnnounceMs_ = nextTelemetryMs_ = nowMs;  // first pass
     if (nowMs >= nextAnnounceMs_) {
         send(identificationFrame());
-        nextAnnounceMs_ = std::max(nextAnnounceMs_ + kAnnouncePeriodMs, nowMs);
+        nextAnnounceMs_ = nextDeadline(nextAnnounceMs_, kAnnouncePeriodMs, nowMs);
     }
     if (nowMs >= nextTelemetryMs_) {
         for (std::uint32_t offset : TelemetryModel::kOffsets) send(telemetryFrame(offset, nowMs));
-        nextTelemetryMs_ = std::max(nextTelemetryMs_ + kTelemetryPeriodMs, nowMs);
+        nextTelemetryMs_ = nextDeadline(nextTelemetryMs_, kTelemetryPeriodMs, nowMs);
     }
     if (muted_) return;
     if (!engine_.pollTransfer()) engine_.abortAfterTimeout();

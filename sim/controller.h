@@ -95,8 +95,8 @@ class Controller : public Node, private PacketReceivedListener {
     bool resetRequested_ = false;
     bool resetting_ = false;
     double resetEndMs_ = 0;
-    double nextAnnounceMs_ = 0;
-    double nextTelemetryMs_ = 0;
+    double nextAnnounceMs_ = -1;  // -1: not started; the first pass sends and sets the phase
+    double nextTelemetryMs_ = -1;
 };
 
 }  // namespace qv::sim

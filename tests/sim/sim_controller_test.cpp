@@ -44,10 +44,12 @@ TEST(SimController, AnnouncesEverySecondAndBroadcastsTelemetryFiveTimesASecond) 
                 last[p.frame.identifier()] = p.frame;
             }
     // At 0, 1000 and 2000 ms; telemetry at every 200 ms.
-    EXPECT_EQ(count[0x400], 3);
-    EXPECT_EQ(count[0x440], 3);
+    // (A heavily loaded machine may skip a late one rather than send two at once.)
+    EXPECT_GE(count[0x400], 2);
+    EXPECT_LE(count[0x400], 3);
+    EXPECT_EQ(count[0x440], count[0x400]);
     for (std::uint32_t offset : TelemetryModel::kOffsets) {
-        EXPECT_GE(count[0x400 + offset], 10) << offset;
+        EXPECT_GE(count[0x400 + offset], 9) << offset;
         EXPECT_LE(count[0x400 + offset], 12) << offset;
     }
     EXPECT_EQ(count[0x40F] + count[0x412] + count[0x414], 0);
@@ -74,17 +76,23 @@ TEST(SimController, AnnouncesEverySecondAndBroadcastsTelemetryFiveTimesASecond) 
     EXPECT_EQ(last[0x401].data64(), 0u);       // no limits, no errors, motor 0
 }
 
-// Waits for a broadcast, then sends a remote request and tells whether the answer came at once
-// (well before the next broadcast, 200 ms later).
-bool answersAtOnce(Probe& probe, World& world, std::uint32_t id) {
-    auto fromBridge = [&](const CanPacket& p) {
-        return p.senderId == world.bridgeSenderId() && p.frame.identifier() == id &&
-               !p.frame.remote();
-    };
-    if (!probe.waitFor(fromBridge, 1000)) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// Sends a remote request for `id` between two broadcasts and tells whether it was answered: the
+// answer is one `id` more than the broadcasts carry (they send `id` - 1 and `id` together).
+bool answered(Probe& probe, World& world, std::uint32_t id) {
+    const std::uint64_t bridge = world.bridgeSenderId();
+    EXPECT_TRUE(probe.waitFor(
+        [&](const CanPacket& p) { return p.senderId == bridge && p.frame.identifier() == id; },
+        1000));
     probe.send({CanFrame(id, false, true, 8)});
-    return probe.waitFor(fromBridge, 100).has_value();
+    int broadcasts = 0, answers = 0;
+    for (const ProbeDatagram& d : probe.collect(450))
+        for (const CanPacket& p : d.packets)
+            if (p.senderId == bridge && !p.frame.remote()) {
+                broadcasts += p.frame.identifier() == id - 1;
+                answers += p.frame.identifier() == id;
+            }
+    EXPECT_GE(broadcasts, 1);
+    return answers == broadcasts + 1;
 }
 
 TEST(SimController, MutedControllerAnnouncesButAnswersNothingUntilUnmuted) {
@@ -94,12 +102,12 @@ TEST(SimController, MutedControllerAnnouncesButAnswersNothingUntilUnmuted) {
     o.port = port;
     o.muted = {0x400};
     BackgroundWorld w(o);
-    EXPECT_FALSE(answersAtOnce(probe, w.world(), 0x405));
+    EXPECT_FALSE(answered(probe, w.world(), 0x405));
     w.world().post("unmute 0x400");
-    EXPECT_TRUE(answersAtOnce(probe, w.world(), 0x405));
-    EXPECT_TRUE(answersAtOnce(probe, w.world(), 0x417));
+    EXPECT_TRUE(answered(probe, w.world(), 0x405));
+    EXPECT_TRUE(answered(probe, w.world(), 0x40B));
     w.world().post("  mute   1024 ");
-    EXPECT_FALSE(answersAtOnce(probe, w.world(), 0x405));
+    EXPECT_FALSE(answered(probe, w.world(), 0x405));
     // Still listed: the identification keeps coming.
     EXPECT_TRUE(
         probe.waitFor([](const CanPacket& p) { return p.frame.identifier() == 0x400; }, 1100));
@@ -111,7 +119,7 @@ TEST(SimController, RemoteRequestsOutsideTheTelemetryGetNoAnswer) {
     Options o;
     o.port = port;
     BackgroundWorld w(o);
-    ASSERT_TRUE(answersAtOnce(probe, w.world(), 0x40C));
+    ASSERT_TRUE(answered(probe, w.world(), 0x40C));
     probe.send({CanFrame(0x40F, false, true, 8), CanFrame(0x412, false, true, 8),
                 CanFrame(0x40C, true, true, 8)});
     EXPECT_FALSE(probe.waitFor(

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/bus.h"
 #include "sim/faults.h"
 #include "sim/object_table.h"
 
@@ -63,6 +64,14 @@ TEST(SimFaults, DelayLineReleasesInOrderWhenDue) {
     line.release(20, out);
     EXPECT_EQ(out, (std::vector<int>{1, 2, 3}));
     EXPECT_TRUE(line.empty());
+}
+
+TEST(SimSchedule, PeriodicMessagesKeepTheirPhaseButNeverBurstAfterALateStart) {
+    EXPECT_DOUBLE_EQ(nextDeadline(1000, 200, 1003), 1200);
+    EXPECT_DOUBLE_EQ(nextDeadline(1000, 200, 1199.9), 1200);
+    // Late by more than a period: one period from now, not a catch-up burst.
+    EXPECT_DOUBLE_EQ(nextDeadline(0, 200, 650), 850);
+    EXPECT_DOUBLE_EQ(nextDeadline(1000, 200, 1200), 1400);
 }
 
 TEST(SimFaults, DerivedSeedsDifferPerStream) {
