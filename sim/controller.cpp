@@ -186,7 +186,9 @@ int Controller::acceptRequest(const TransferInfo& info) {
     std::uint16_t length;
     std::span<std::uint8_t> buffer;
     if (chunked) {
-        incoming_.assign(limit, 0);
+        // One byte more than allowed, so that an over-long stream is noticed and refused
+        // instead of being stored cut short.
+        incoming_.assign(limit + 1, 0);
         const std::uint16_t first = chunkReceiver_.start(incoming_, window_);
         length = std::min(first, requested);
         buffer = std::span(window_).first(length);
@@ -209,7 +211,7 @@ void Controller::finishWrite() {
         jobChunked_ ? std::span<const std::uint8_t>(incoming_).first(chunkReceiver_.received())
                     : std::span<const std::uint8_t>(whole_).first(jobLength_);
     if (jobIndex_ == object::kReset) {
-        resetRequested_ = true;
+        if (bytes.size() == 1) resetRequested_ = true;
         return;
     }
     if (!objects_.store(jobIndex_, bytes)) {

@@ -213,6 +213,18 @@ TEST_F(SimStream, AWriteIsStoredAcknowledgedAndReadBack) {
     EXPECT_EQ(bytes, (std::vector<std::uint8_t>{96, 0, 0x2C, 1, 0xFA, 5}));
 }
 
+TEST_F(SimStream, AnOverlongStreamIsNeitherStoredNorAcknowledged) {
+    ASSERT_TRUE(program.configure(0));
+    program.write(0x0100, std::vector<std::uint8_t>(kMaxConfigStream + 1, 0x55), true);
+    EXPECT_FALSE(program.waitAck(300));
+    std::vector<std::uint8_t> bytes;
+    ASSERT_EQ(program.read(0x0100, bytes, 4096, true), 0);
+    EXPECT_EQ(bytes, *expected.read(0x0100));
+    // The largest stream allowed is taken.
+    ASSERT_EQ(program.write(0x0100, std::vector<std::uint8_t>(kMaxConfigStream, 0x66), true), 0);
+    EXPECT_TRUE(program.waitAck(2000));
+}
+
 TEST_F(SimStream, RequestsForOtherObjectsAreRefused) {
     ASSERT_TRUE(program.configure(7));
     std::vector<std::uint8_t> bytes;
