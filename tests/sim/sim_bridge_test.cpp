@@ -181,6 +181,21 @@ TEST(SimBridge, TcpClientGetsHeaderOnceThenOnlyItsRangeWhateverTheSegmentation) 
                             [](const CanPacket& p) { return p.frame.identifier() == 0x403; }));
 }
 
+TEST(SimBridge, FaultsApplyToTheTcpStreamFrameByFrame) {
+    const std::uint16_t port = test::freePort();
+    Options o = worldOptions(port);
+    o.dupPercent = 100;
+    BackgroundWorld w(o);
+    RawTcp tcp(port);
+    tcp.write(opening(0x402, 2, kDefaultBusId, {}));
+    ASSERT_TRUE(tcp.readFor(500));
+    const auto packets = tcp.packets();
+    ASSERT_GE(packets.size(), 8u);
+    // Every record twice, back to back; one header only.
+    for (std::size_t i = 0; i + 1 < packets.size(); i += 2)
+        EXPECT_EQ(packets[i].frame, packets[i + 1].frame) << i;
+}
+
 TEST(SimBridge, BadTcpClientsAreDroppedWithoutHurtingOthers) {
     const std::uint16_t port = test::freePort();
     BackgroundWorld w(worldOptions(port));

@@ -49,7 +49,7 @@ TEST(SimController, AnnouncesEverySecondAndBroadcastsTelemetryFiveTimesASecond) 
     EXPECT_LE(count[0x400], 3);
     EXPECT_EQ(count[0x440], count[0x400]);
     for (std::uint32_t offset : TelemetryModel::kOffsets) {
-        EXPECT_GE(count[0x400 + offset], 9) << offset;
+        EXPECT_GE(count[0x400 + offset], 8) << offset;
         EXPECT_LE(count[0x400 + offset], 12) << offset;
     }
     EXPECT_EQ(count[0x40F] + count[0x412] + count[0x414], 0);

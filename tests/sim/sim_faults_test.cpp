@@ -51,33 +51,12 @@ TEST(SimFaults, RatesFollowTheSettings) {
     EXPECT_EQ(std::count(all.begin(), all.end(), 0), 1000);
 }
 
-TEST(SimFaults, DelayLineReleasesInOrderWhenDue) {
-    DelayLine<int> line;
-    line.push(1, 10);
-    line.push(2, 10);
-    line.push(3, 15);
-    std::vector<int> out;
-    line.release(9.9, out);
-    EXPECT_TRUE(out.empty());
-    line.release(10, out);
-    EXPECT_EQ(out, (std::vector<int>{1, 2}));
-    line.release(20, out);
-    EXPECT_EQ(out, (std::vector<int>{1, 2, 3}));
-    EXPECT_TRUE(line.empty());
-}
-
 TEST(SimSchedule, PeriodicMessagesKeepTheirPhaseButNeverBurstAfterALateStart) {
     EXPECT_DOUBLE_EQ(nextDeadline(1000, 200, 1003), 1200);
     EXPECT_DOUBLE_EQ(nextDeadline(1000, 200, 1199.9), 1200);
     // Late by more than a period: one period from now, not a catch-up burst.
     EXPECT_DOUBLE_EQ(nextDeadline(0, 200, 650), 850);
     EXPECT_DOUBLE_EQ(nextDeadline(1000, 200, 1200), 1400);
-}
-
-TEST(SimFaults, DerivedSeedsDifferPerStream) {
-    EXPECT_NE(deriveSeed(1, 0), deriveSeed(1, 1));
-    EXPECT_NE(deriveSeed(1, 0), deriveSeed(2, 0));
-    EXPECT_EQ(deriveSeed(5, 3), deriveSeed(5, 3));
 }
 
 std::uint16_t get16(const std::vector<std::uint8_t>& b, std::size_t at) {
