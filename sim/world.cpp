@@ -188,7 +188,8 @@ void World::run(double seconds) {
         const int ready = ::poll(fds.data(), fds.size(), kPollTimeoutMs);
         const double now = nowMs();
         bridge_->receive(now);
-        if (ready > 0 && commandFd_ >= 0 && (fds.back().revents & (POLLIN | POLLHUP | POLLERR)))
+        if (ready > 0 && commandFd_ >= 0 &&
+            (fds.back().revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
             readCommands();
         runPostedCommands();
         bus_.deliver(now);

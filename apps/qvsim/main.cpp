@@ -1,5 +1,7 @@
 // qvsim: the outside world of qvconfig on this host: a CAN-Ethernet bridge on the loopback
 // interface and the controllers on its bus. See README.md for the options.
+#include <fcntl.h>
+
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -30,6 +32,9 @@ int main(int argc, char** argv) {
         std::fputs(qv::sim::usageText().c_str(), stdout);
         return 0;
     }
+    // Commands come from standard input only when it is open: otherwise descriptor 0 could
+    // become one of the sockets opened below.
+    const bool haveStdin = ::fcntl(0, F_GETFD) != -1;
     qv::sim::World world(options);
     std::string error;
     if (!world.open(&error)) {
@@ -43,7 +48,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    world.watchCommands(0);
+    if (haveStdin) world.watchCommands(0);
     std::printf("qvsim ready\n");
     std::fflush(stdout);
     world.run(options.seconds);
