@@ -26,8 +26,7 @@ std::uint16_t freePort() {
 
 struct Setup {
     Setup()
-        : port(freePort()), world(options(port)),
-          can([p = port] {
+        : port(freePort()), world(options(port)), can([p = port] {
               qv::BridgeSettings s;
               s.port = p;
               s.interfaceAddress = qv::net::kLoopback;
@@ -54,7 +53,8 @@ struct Setup {
 };
 
 void report(benchmark::State& state, std::uint64_t frames, double seconds) {
-    const double perTransfer = static_cast<double>(frames) / static_cast<double>(state.iterations());
+    const double perTransfer =
+        static_cast<double>(frames) / static_cast<double>(state.iterations());
     state.counters["frames"] = perTransfer;
     state.counters["wire_ms_500k"] = perTransfer * kBitsPerFrame / 500e3 * 1e3;
     state.counters["wire_ms_1M"] = perTransfer * kBitsPerFrame / 1e6 * 1e3;

@@ -23,13 +23,16 @@ QV_BUILD_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libben
                    iproute2 util-linux)
 QV_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
-# qv_build DIR [cmake options...]: configures once, then builds incrementally.
+# qv_build DIR [cmake options...]: configures once, then builds incrementally. With
+# QV_TARGETS set (space-separated), builds only those targets.
 qv_build() {
     local dir="$1"; shift
     if [ ! -f "$QV_ROOT/$dir/build.ninja" ]; then
         cmake -S "$QV_ROOT" -B "$QV_ROOT/$dir" -G Ninja "$@" >/dev/null
     fi
-    cmake --build "$QV_ROOT/$dir" -j "$(nproc)"
+    local targets=()
+    for t in ${QV_TARGETS:-}; do targets+=(--target "$t"); done
+    cmake --build "$QV_ROOT/$dir" -j "$(nproc)" "${targets[@]}"
 }
 
 # Runs a command inside a private network namespace with only loopback (multicast routed to

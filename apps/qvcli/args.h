@@ -20,7 +20,7 @@ struct UsageError : std::runtime_error {
 };
 
 class Args {
-public:
+  public:
     // `valued`: options that take a value; `switches`: options that do not.
     Args(const std::vector<std::string>& argv, const std::set<std::string>& valued,
          const std::set<std::string>& switches);
@@ -33,7 +33,7 @@ public:
     std::uint64_t number(const std::string& name, std::uint64_t fallback, std::uint64_t max) const;
     double real(const std::string& name, double fallback) const;
 
-private:
+  private:
     std::map<std::string, std::string> values_;
     std::set<std::string> switches_;
     std::vector<std::string> positional_;

@@ -24,8 +24,8 @@ BridgeSettings busSettings(const Args& args) {
 
 std::string formatFrame(const CanFrame& frame) {
     char text[64];
-    int n = std::snprintf(text, sizeof text, frame.extended() ? "%08X#" : "%03X#",
-                          frame.identifier());
+    int n =
+        std::snprintf(text, sizeof text, frame.extended() ? "%08X#" : "%03X#", frame.identifier());
     if (frame.remote()) return std::string(text, static_cast<std::size_t>(n)) + "R";
     const int bytes = frame.length() < 8 ? frame.length() : 8;
     for (int i = 0; i < bytes; ++i)

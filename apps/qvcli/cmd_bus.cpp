@@ -17,11 +17,13 @@ namespace {
 
 std::atomic<bool> gStop{false};
 
-extern "C" void onSignal(int) { gStop = true; }
+extern "C" void onSignal(int) {
+    gStop = true;
+}
 
 // Prints every frame as it arrives, from the client's receive thread.
 class PrintingListener : public PacketReceivedListener {
-public:
+  public:
     PrintingListener(bool status, std::uint64_t limit) : status_(status), limit_(limit) {}
     void onPacketReceived(const CanPacket& packet) override {
         if (packet.status && !status_) return;
@@ -37,7 +39,7 @@ public:
         return limit_ != 0 && printed_ >= limit_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     bool status_;
     std::uint64_t limit_;
@@ -67,8 +69,7 @@ int runMonitor(const CommandArgs& argv) {
         return kExitFailure;
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!gStop && !listener.done() &&
-           (seconds <= 0 || std::chrono::steady_clock::now() < end))
+    while (!gStop && !listener.done() && (seconds <= 0 || std::chrono::steady_clock::now() < end))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     client.close();
     if (client.droppedDatagrams() > 0)

@@ -96,10 +96,14 @@ std::optional<std::vector<std::uint8_t>> parseHex(const std::string& text) {
 
 std::uint16_t defaultLength(std::uint16_t object, bool chunked) {
     switch (object) {
-        case 0x0200: return 8;
-        case 0x0201: return 6;
-        case 0x0202: return 2;
-        default: return chunked ? 4096 : 0;
+        case 0x0200:
+            return 8;
+        case 0x0201:
+            return 6;
+        case 0x0202:
+            return 2;
+        default:
+            return chunked ? 4096 : 0;
     }
 }
 
@@ -164,11 +168,13 @@ int runWrite(const CommandArgs& argv) {
         return kExitFailure;
     }
     if (!acknowledged) {
-        std::fprintf(stderr, "qvcli write: the controller did not acknowledge the write within %d ms\n",
+        std::fprintf(stderr,
+                     "qvcli write: the controller did not acknowledge the write within %d ms\n",
                      kAckWaitMs);
         return kExitFailure;
     }
-    std::printf("wrote %u bytes to object 0x%04X\n", static_cast<unsigned>(bytes->size()), s.object);
+    std::printf("wrote %u bytes to object 0x%04X\n", static_cast<unsigned>(bytes->size()),
+                s.object);
     return kExitOk;
 }
 

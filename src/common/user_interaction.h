@@ -11,7 +11,7 @@ enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MessageAnswer { Ok, Cancel, Yes, No };
 
 struct MessageBoxRequest {
-    std::string text;     // the system's own text, CR LF line ends as written
+    std::string text;  // the system's own text, CR LF line ends as written
     std::string caption;
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::Ok;
@@ -26,7 +26,7 @@ struct FileDialogRequest {
 };
 
 class UserInteraction {
-public:
+  public:
     virtual ~UserInteraction() = default;
     virtual MessageAnswer messageBox(const MessageBoxRequest& request) = 0;
     // The chosen path, or nothing when the user cancelled.

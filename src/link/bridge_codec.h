@@ -55,7 +55,7 @@ std::vector<CanPacket> decodeFrames(std::span<const std::uint8_t> bytes, bool wi
 // Reassembles the TCP stream from a bridge, which need not respect record boundaries: the first
 // 16 bytes are the header, then records; a piece of a header or record is kept for the next read.
 class TcpStreamDecoder {
-public:
+  public:
     // Forget everything: the next byte starts a header.
     void reset();
     // Decodes what `bytes` completes. Packets of the first read that completes the header take its
@@ -68,7 +68,7 @@ public:
     std::uint64_t headerSenderId() const { return headerSenderId_; }
     std::size_t heldBytes() const { return held_; }
 
-private:
+  private:
     std::uint8_t pending_[kHeaderSize] = {};
     std::size_t held_ = 0;
     bool headerSeen_ = false;

@@ -26,8 +26,10 @@ CanFrame::CanFrame(std::uint32_t identifier, bool extended, bool remote, std::ui
     : CanFrame(identifier, extended, remote, length, Data{}) {}
 
 void CanFrame::validate() const {
-    if (!extended_ && identifier_ >= 0x800) throw OverflowException("Identifier larger than 11 bits");
-    if (identifier_ >= (1u << 29)) throw OverflowException("Extended identifier larger than 29 bits");
+    if (!extended_ && identifier_ >= 0x800)
+        throw OverflowException("Identifier larger than 11 bits");
+    if (identifier_ >= (1u << 29))
+        throw OverflowException("Extended identifier larger than 29 bits");
     if (length_ > 15) throw OverflowException("Length larger than 4 bits");
 }
 

@@ -7,7 +7,7 @@
 namespace qv {
 
 class CanFrame {
-public:
+  public:
     using Data = std::array<std::uint8_t, 8>;
 
     // A zeroed standard data frame with identifier 0 and length 0.
@@ -33,7 +33,7 @@ public:
 
     friend bool operator==(const CanFrame&, const CanFrame&) = default;
 
-private:
+  private:
     void validate() const;
 
     std::uint32_t identifier_ = 0;
@@ -45,11 +45,11 @@ private:
 
 struct CanPacket {
     CanFrame frame;
-    bool status = false;               // bridge status frame, not bus traffic
-    std::uint64_t busId = 0;           // bus identifier of the datagram
-    std::uint64_t senderId = 0;        // client identifier of the datagram's sender
-    std::uint32_t sourceAddress = 0;   // IPv4, network byte order as the socket gives it
-    std::uint16_t port = 0;            // UDP port the client listens on, host order
+    bool status = false;                 // bridge status frame, not bus traffic
+    std::uint64_t busId = 0;             // bus identifier of the datagram
+    std::uint64_t senderId = 0;          // client identifier of the datagram's sender
+    std::uint32_t sourceAddress = 0;     // IPv4, network byte order as the socket gives it
+    std::uint16_t port = 0;              // UDP port the client listens on, host order
     std::uint32_t interfaceAddress = 0;  // multicast interface of the receiving socket
 };
 

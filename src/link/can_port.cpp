@@ -17,7 +17,9 @@ CBcan::CBcan(ClientFactory factory) : factory_(std::move(factory)) {
     if (!factory_) factory_ = [] { return std::make_unique<CanUdpClient>(); };
 }
 
-CBcan::~CBcan() { close(); }
+CBcan::~CBcan() {
+    close();
+}
 
 int CBcan::open() {
     std::lock_guard lock(clientLock_);
@@ -138,7 +140,8 @@ int CBcan::waitForFrame(std::uint32_t identifier, CanFrame::Data* out, int timeo
             if (out) *out = packet->frame.data();
             return 1;
         }
-        if (decoder) decoder(packet->frame.identifier(), packet->sourceAddress, packet->frame.data());
+        if (decoder)
+            decoder(packet->frame.identifier(), packet->sourceAddress, packet->frame.data());
     }
     return 0;
 }
@@ -176,9 +179,9 @@ int CBcan::transfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t ind
     bool started = false;
     {
         std::lock_guard lock(clientLock_);
-        started = engineLength > 0 && client_ &&
-                  client_->startTransfer(sharedBuffer_, index, engineLength, thisEndSends, true,
-                                         chunked);
+        started =
+            engineLength > 0 && client_ &&
+            client_->startTransfer(sharedBuffer_, index, engineLength, thisEndSends, true, chunked);
     }
     if (!started) {
         std::lock_guard state(transferStateLock_);
@@ -376,8 +379,12 @@ CBcan& canPort() {
     return port;
 }
 
-int canOpen() { return canPort().open(); }
-int canClose() { return canPort().close(); }
+int canOpen() {
+    return canPort().open();
+}
+int canClose() {
+    return canPort().close();
+}
 int canSendFrame(std::uint32_t identifier, const CanFrame::Data& data) {
     return canPort().sendFrame(identifier, data);
 }
@@ -387,7 +394,9 @@ int canSendRemoteRequest(std::uint32_t identifier) {
 bool canQueueFrame(std::uint32_t identifier, const CanFrame::Data& data) {
     return canPort().queueFrame(identifier, data);
 }
-bool canFlush() { return canPort().flush(); }
+bool canFlush() {
+    return canPort().flush();
+}
 int canWaitForFrame(std::uint32_t identifier, CanFrame::Data* out, int timeoutMs) {
     return canPort().waitForFrame(identifier, out, timeoutMs);
 }
@@ -395,14 +404,20 @@ int canTransfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t index, 
                 bool chunked) {
     return canPort().transfer(length, data, index, thisEndSends, chunked);
 }
-void canAbortTransfer() { canPort().abortTransfer(); }
+void canAbortTransfer() {
+    canPort().abortTransfer();
+}
 bool canConfigureStream(std::uint16_t blockSize, std::uint32_t controlId, std::uint32_t dataId) {
     return canPort().configureStream(blockSize, controlId, dataId);
 }
 int canConnectTcp(std::uint32_t word1, std::uint32_t word2) {
     return canPort().connectTcp(word1, word2);
 }
-int canCloseTcp() { return canPort().closeTcp(); }
-bool canBridgeHeard() { return canPort().bridgeHeard(); }
+int canCloseTcp() {
+    return canPort().closeTcp();
+}
+bool canBridgeHeard() {
+    return canPort().bridgeHeard();
+}
 
 }  // namespace qv

@@ -27,7 +27,7 @@ inline constexpr std::uint16_t kAckObjectIndex = 0x0203;
 enum TransferResult : int { kTransferOk = 0, kTransferFailed = 1, kTransferAborted = 2 };
 
 class CBcan final : public PacketReceivedListener {
-public:
+  public:
     using ClientFactory = std::function<std::unique_ptr<CanUdpClient>()>;
     // Telemetry decoder: identifier, source address, the eight data bytes.
     using DecoderHook = std::function<void(std::uint32_t, std::uint32_t, const CanFrame::Data&)>;
@@ -53,8 +53,8 @@ public:
     bool queueFrame(std::uint32_t identifier, const CanFrame::Data& data);
     bool flush();
     int waitForFrame(std::uint32_t identifier, CanFrame::Data* out, int timeoutMs);
-    int transfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t index,
-                 bool thisEndSends, bool chunked);
+    int transfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t index, bool thisEndSends,
+                 bool chunked);
     void abortTransfer();
     bool configureStream(std::uint16_t blockSize, std::uint32_t controlId, std::uint32_t dataId);
     int connectTcp(std::uint32_t word1, std::uint32_t word2);
@@ -83,7 +83,7 @@ public:
     void onPacketReceived(const CanPacket& packet) override;
     int onStreamEvent(int type, TransferInfo& info) override;
 
-private:
+  private:
     void finishTransfer(int result);
     void progress(std::uint16_t value);
 

@@ -77,7 +77,9 @@ CanUdpClient::CanUdpClient(const BridgeSettings& settings)
     initialise();
 }
 
-CanUdpClient::~CanUdpClient() { close(); }
+CanUdpClient::~CanUdpClient() {
+    close();
+}
 
 void CanUdpClient::initialise() {
     std::random_device device;
@@ -86,7 +88,9 @@ void CanUdpClient::initialise() {
     clientId_ = makeClientId(a, static_cast<std::uint32_t>(random()));
 }
 
-void CanUdpClient::open() { openMulticast(); }
+void CanUdpClient::open() {
+    openMulticast();
+}
 
 void CanUdpClient::openMulticast() {
     std::unique_lock lock(udpLock_);
@@ -271,11 +275,13 @@ void CanUdpClient::setListener(PacketReceivedListener* listener) {
     listener_ = listener;
 }
 
-void CanUdpClient::clearListener() { setListener(nullptr); }
+void CanUdpClient::clearListener() {
+    setListener(nullptr);
+}
 
 bool CanUdpClient::configureStream(std::uint32_t controlId, std::uint32_t dataId,
-                                   std::uint16_t blockSize, double timeoutMs,
-                                   std::uint32_t retries, PacketReceivedListener* listener) {
+                                   std::uint16_t blockSize, double timeoutMs, std::uint32_t retries,
+                                   PacketReceivedListener* listener) {
     std::lock_guard lock(queueLock_);
     return engine_.configureStream(controlId, dataId, blockSize, timeoutMs, retries, listener);
 }
@@ -414,8 +420,8 @@ void CanUdpClient::tcpLoop() {
             return;
         }
         packets.clear();
-        decoder.feed(std::span(buffer.data(), static_cast<std::size_t>(n)),
-                     decoder.headerBusId(), decoder.headerSenderId(), packets);
+        decoder.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), decoder.headerBusId(),
+                     decoder.headerSenderId(), packets);
         for (const CanPacket& p : packets) {
             if (p.busId != settings_.busId || p.senderId == clientId_) continue;
             dispatch(p);

@@ -43,7 +43,7 @@ BridgeSettings bridgeSettingsFrom(const SettingsStore& store);
 std::uint64_t makeClientId(std::uint32_t hostAddressNetworkOrder, std::uint32_t random);
 
 class CanUdpClient {
-public:
+  public:
     // From the settings store at its default path.
     CanUdpClient();
     CanUdpClient(std::uint32_t group, std::uint16_t port, std::uint64_t busId, int ttl,
@@ -102,7 +102,7 @@ public:
     // The receive buffer asked for the multicast socket (the kernel may cap it; see README).
     static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 
-private:
+  private:
     void initialise();
     void multicastLoop();
     void tcpLoop();

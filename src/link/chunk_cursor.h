@@ -14,7 +14,7 @@ inline constexpr std::uint16_t kChunkSize = 140;
 
 // Sending end: `data` is the whole string, `window` the engine's buffer.
 class ChunkSender {
-public:
+  public:
     // Copies the first chunk into the window; returns the engine length of that chunk
     // (min(total, 140), never more than the window).
     std::uint16_t start(std::span<const std::uint8_t> data, std::span<std::uint8_t> window);
@@ -23,7 +23,7 @@ public:
     int onChunk(TransferInfo& info);
     std::size_t consumed() const { return consumed_; }
 
-private:
+  private:
     std::span<const std::uint8_t> data_;
     std::span<std::uint8_t> window_;
     std::size_t position_ = 0;  // start of the chunk now in the window
@@ -32,14 +32,14 @@ private:
 
 // Receiving end: `destination` takes at most its size; `window` is the engine's buffer.
 class ChunkReceiver {
-public:
+  public:
     // Returns the engine length to ask for: min(capacity, 140), never more than the window.
     std::uint16_t start(std::span<std::uint8_t> destination, std::span<const std::uint8_t> window);
     // Chunk event (word3 = bytes in the window). Returns 1 when the destination is full, else 0.
     int onChunk(const TransferInfo& info);
     std::size_t received() const { return received_; }
 
-private:
+  private:
     std::span<std::uint8_t> destination_;
     std::span<const std::uint8_t> window_;
     std::size_t received_ = 0;

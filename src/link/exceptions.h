@@ -7,20 +7,20 @@
 namespace qv {
 
 class IOException {
-public:
+  public:
     explicit IOException(std::string message) : message_(std::move(message)) {}
     const std::string& message() const { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
 class OverflowException {
-public:
+  public:
     explicit OverflowException(std::string message) : message_(std::move(message)) {}
     const std::string& message() const { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 

@@ -28,7 +28,7 @@ inline constexpr std::uint16_t kAbortTimeout = 0;
 inline constexpr std::uint16_t kAbortUser = 255;
 
 class PacketReceivedListener {
-public:
+  public:
     virtual ~PacketReceivedListener() = default;
     // A received frame that the stream engine did not take.
     virtual void onPacketReceived(const CanPacket& packet) = 0;

@@ -55,9 +55,8 @@ TEST(CanPort, WaitWithTimeoutZeroTakesNothing) {
 TEST(CanPort, WaitDrainsEveryFrameToTheDecoderAndFindsTheWantedOne) {
     CBcan port;
     std::vector<std::uint32_t> decoded, logged;
-    port.setDecoderHook([&](std::uint32_t id, std::uint32_t, const CanFrame::Data&) {
-        decoded.push_back(id);
-    });
+    port.setDecoderHook(
+        [&](std::uint32_t id, std::uint32_t, const CanFrame::Data&) { decoded.push_back(id); });
     port.setRawLogHook([&](const CanPacket& p) { logged.push_back(p.frame.identifier()); });
     for (std::uint32_t id = 0x401; id <= 0x405; ++id) port.onPacketReceived(packet(id, 7));
     CanFrame::Data out{};

@@ -18,7 +18,7 @@ namespace qv {
 namespace {
 
 class RecordingListener : public PacketReceivedListener {
-public:
+  public:
     void onPacketReceived(const CanPacket& packet) override {
         std::lock_guard lock(mutex_);
         packets_.push_back(packet);
@@ -30,7 +30,7 @@ public:
     }
     std::size_t count() { return packets().size(); }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<CanPacket> packets_;
 };
@@ -128,9 +128,9 @@ TEST(CanUdpClient, ForeignBusAndOwnSenderAreDroppedButStatusFramesPass) {
         encodeRecord(bytes.data() + 16, CanFrame(id, false, false, 2), flag);
         raw.sendTo(group, port, bytes);
     };
-    send(kDefaultBusId + 1, 77, 0x201, 0);          // another bus
+    send(kDefaultBusId + 1, 77, 0x201, 0);             // another bus
     send(kDefaultBusId, client.clientId(), 0x202, 0);  // claims to be us
-    send(kDefaultBusId, 77, 0x203, flags::kStatus);   // a bridge status frame
+    send(kDefaultBusId, 77, 0x203, flags::kStatus);    // a bridge status frame
     send(kDefaultBusId, 77, 0x204, 0);
     ASSERT_TRUE(test::eventually([&] { return listener.count() == 2; }));
     const auto packets = listener.packets();
@@ -174,7 +174,8 @@ TEST(CanUdpClient, TcpPrefixAndHeaderOnlyOnTheFirstTransmission) {
     auto bridge = listener->accept();
     ASSERT_TRUE(bridge);
     // With TCP up, queued frames are not sent at 104.
-    for (std::uint32_t i = 0; i < 110; ++i) ASSERT_TRUE(client.queueFrame(CanFrame(i, false, false, 8)));
+    for (std::uint32_t i = 0; i < 110; ++i)
+        ASSERT_TRUE(client.queueFrame(CanFrame(i, false, false, 8)));
     EXPECT_EQ(client.pendingCount(), 110u);
     ASSERT_TRUE(client.flush());
     std::vector<std::uint8_t> got;
@@ -201,8 +202,8 @@ TEST(CanUdpClient, TcpPrefixAndHeaderOnlyOnTheFirstTransmission) {
     bridge->sendAll(std::span(bytes.data(), 20));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     bridge->sendAll(std::span(bytes.data() + 20, bytes.size() - 20));
-    const auto more = encodeFrames(std::vector<CanFrame>{CanFrame(0x412, false, false, 1)}, 0, 0,
-                                   false, false);
+    const auto more =
+        encodeFrames(std::vector<CanFrame>{CanFrame(0x412, false, false, 1)}, 0, 0, false, false);
     bridge->sendAll(more);
     ASSERT_TRUE(test::eventually([&] { return frames.count() == 3; }));
     const auto packets = frames.packets();
@@ -246,12 +247,12 @@ TEST(CanUdpClient, GarbageDatagramsNeverReachTheListener) {
     raw.sendTo(client.group(), port, std::span(header.data(), 7));  // shorter than a header
     std::vector<std::uint8_t> big(3000, 0);
     encodeHeader(big.data(), kDefaultBusId, 5);
-    raw.sendTo(client.group(), port, big);                           // longer than any datagram
+    raw.sendTo(client.group(), port, big);  // longer than any datagram
     std::vector<std::uint8_t> bad = header;
     bad.resize(16 + 14);
     putBigEndian32(bad.data() + 16, 0x900);  // standard frame beyond 11 bits
     raw.sendTo(client.group(), port, bad);
-    bad.resize(16 + 14 + 3);                 // a valid record then a fragment
+    bad.resize(16 + 14 + 3);  // a valid record then a fragment
     encodeRecord(bad.data() + 16, CanFrame(0x55, false, false, 1));
     raw.sendTo(client.group(), port, bad);
     ASSERT_TRUE(test::eventually([&] { return listener.count() == 1; }));

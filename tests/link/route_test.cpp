@@ -6,12 +6,14 @@
 namespace qv::net {
 namespace {
 
-std::uint32_t ip(const char* text) { return *parseIPv4(text); }
+std::uint32_t ip(const char* text) {
+    return *parseIPv4(text);
+}
 
 TEST(Route, LongestPrefixWinsAndGatewaysAreRefused) {
     const std::vector<Route> routes{
-        {0, 0, ip("192.168.1.1"), false},                // default route
-        {ip("192.168.1.0"), 24, 0, false},               // the LAN
+        {0, 0, ip("192.168.1.1"), false},                 // default route
+        {ip("192.168.1.0"), 24, 0, false},                // the LAN
         {ip("10.0.0.0"), 8, ip("192.168.1.254"), false},  // through a gateway
         {ip("192.168.1.5"), 32, 0, true},                 // own address
         {ip("127.0.0.0"), 8, 0, true},

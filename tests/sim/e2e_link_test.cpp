@@ -27,7 +27,7 @@ sim::Options simOptions(std::uint16_t port) {
 }
 
 class Collector : public PacketReceivedListener {
-public:
+  public:
     void onPacketReceived(const CanPacket& p) override {
         std::lock_guard lock(mutex_);
         packets_.push_back(p);
@@ -40,7 +40,7 @@ public:
         return false;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<CanPacket> packets_;
 };
@@ -119,9 +119,9 @@ TEST(EndToEnd, QvcliMonitorPrintsFramesAndStatus) {
     test::BackgroundProcess sim(QV_SIM_PATH, {"--port", std::to_string(port), "--seed", "3"},
                                 "qvsim ready");
     ASSERT_TRUE(sim.ready());
-    const auto r = test::runProcess(QV_CLI_PATH, {"monitor", "--interface", "127.0.0.1", "--port",
-                                                  std::to_string(port), "--status", "--seconds",
-                                                  "2.5"});
+    const auto r =
+        test::runProcess(QV_CLI_PATH, {"monitor", "--interface", "127.0.0.1", "--port",
+                                       std::to_string(port), "--status", "--seconds", "2.5"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::istringstream lines(r.out);
     std::string line;
@@ -133,9 +133,9 @@ TEST(EndToEnd, QvcliMonitorPrintsFramesAndStatus) {
     }
     EXPECT_TRUE(announce) << r.out;
     EXPECT_TRUE(status) << r.out;
-    const auto counted = test::runProcess(QV_CLI_PATH, {"monitor", "--interface", "127.0.0.1",
-                                                        "--port", std::to_string(port), "--count",
-                                                        "3"});
+    const auto counted = test::runProcess(
+        QV_CLI_PATH,
+        {"monitor", "--interface", "127.0.0.1", "--port", std::to_string(port), "--count", "3"});
     EXPECT_EQ(counted.exitCode, 0);
     EXPECT_EQ(std::count(counted.out.begin(), counted.out.end(), '\n'), 3);
 }
@@ -160,13 +160,13 @@ TEST(EndToEnd, QvcliSendPutsOneFrameOnTheGroup) {
 TEST(EndToEnd, QvcliRefusesBadUsageWithExitCodeTwo) {
     EXPECT_EQ(test::runProcess(QV_CLI_PATH, {}).exitCode, 2);
     EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"frobnicate"}).exitCode, 2);
-    EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"send", "800#00"}).exitCode, 2);   // 11 bits
-    EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"send", "123#0"}).exitCode, 2);    // odd digits
+    EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"send", "800#00"}).exitCode, 2);  // 11 bits
+    EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"send", "123#0"}).exitCode, 2);   // odd digits
     EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"monitor", "--port", "x"}).exitCode, 2);
     EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"read", "--object", "0x200"}).exitCode, 2);
-    EXPECT_EQ(test::runProcess(QV_CLI_PATH, {"read", "--device", "0x401", "--object", "0x200"})
-                  .exitCode,
-              2);
+    EXPECT_EQ(
+        test::runProcess(QV_CLI_PATH, {"read", "--device", "0x401", "--object", "0x200"}).exitCode,
+        2);
 }
 
 }  // namespace

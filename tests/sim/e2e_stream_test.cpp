@@ -24,7 +24,8 @@ constexpr std::uint32_t kBase = 0x400;
 
 struct Bench {
     explicit Bench(double loss = 0, double dup = 0, std::uint64_t seed = 11, double delay = 0)
-        : port(test::freePort()), world(options(port, loss, dup, seed, delay)),
+        : port(test::freePort()),
+          world(options(port, loss, dup, seed, delay)),
           can([p = port] { return std::make_unique<CanUdpClient>(test::loopbackSettings(p)); }) {
         if (can.open() != 1) throw std::runtime_error("port did not open");
         can.setBridgeAddress(net::kLoopback);
@@ -129,8 +130,8 @@ TEST(StreamEndToEnd, QvcliReadsAndWritesObjects) {
     const std::uint16_t port = test::freePort();
     test::BackgroundProcess sim(QV_SIM_PATH, {"--port", std::to_string(port)}, "qvsim ready");
     ASSERT_TRUE(sim.ready());
-    const std::vector<std::string> common{"--interface", "127.0.0.1", "--port",
-                                          std::to_string(port), "--device", "0x400"};
+    const std::vector<std::string> common{"--interface",        "127.0.0.1", "--port",
+                                          std::to_string(port), "--device",  "0x400"};
     auto args = [&](std::vector<std::string> extra) {
         std::vector<std::string> all{extra.front()};
         all.insert(all.end(), common.begin(), common.end());
@@ -190,9 +191,10 @@ void runRandomTransfers(double loss, double dup, int count, std::size_t maxLengt
             continue;
         }
         if (w == kTransferOk || back == data) {
-            EXPECT_TRUE(back == data) << "transfer " << i << " of " << n << " bytes, block " << block
-                                      << (chunked ? " chunked" : " whole") << ", read back "
-                                      << back.size() << " bytes, write result " << w;
+            EXPECT_TRUE(back == data)
+                << "transfer " << i << " of " << n << " bytes, block " << block
+                << (chunked ? " chunked" : " whole") << ", read back " << back.size()
+                << " bytes, write result " << w;
             stored = data;
             storedKnown = true;
         } else if (storedKnown) {

@@ -74,7 +74,8 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     int in = -1, out = -1, err = -1;
     const pid_t pid = spawn(program, args, in, out, err);
     if (pid < 0) return result;
-    if (!input.empty()) [[maybe_unused]] auto n = ::write(in, input.data(), input.size());
+    if (!input.empty()) [[maybe_unused]]
+        auto n = ::write(in, input.data(), input.size());
     ::close(in);
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
@@ -125,7 +126,9 @@ BackgroundProcess::BackgroundProcess(const std::string& program,
     ready_ = seen.find(readyLine) != std::string::npos;
 }
 
-BackgroundProcess::~BackgroundProcess() { stop(); }
+BackgroundProcess::~BackgroundProcess() {
+    stop();
+}
 
 void BackgroundProcess::sendLine(const std::string& line) {
     if (stdinFd_ < 0) return;

@@ -1,8 +1,8 @@
 #pragma once
 // Runs the project's programs from tests: one command to completion with its output captured,
 // or a long-running one (the simulator) that is stopped when the handle goes away.
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 namespace qv::test {
@@ -18,7 +18,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
                          int timeoutMs = 20000, const std::string& input = "");
 
 class BackgroundProcess {
-public:
+  public:
     // Starts `program`; when `readyLine` is given, waits (at most `timeoutMs`) until the program
     // prints that line on stdout.
     BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
@@ -33,7 +33,7 @@ public:
     // Sends SIGTERM and waits; returns the exit code (-1 when killed).
     int stop(int timeoutMs = 5000);
 
-private:
+  private:
     pid_t pid_ = -1;
     int stdinFd_ = -1;
     int stdoutFd_ = -1;

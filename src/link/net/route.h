@@ -10,8 +10,8 @@ namespace qv::net {
 struct Route {
     std::uint32_t destination = 0;  // network, network byte order
     int prefixLength = 0;
-    std::uint32_t gateway = 0;      // 0 when directly connected
-    bool local = false;             // a route of the host's own addresses (local table)
+    std::uint32_t gateway = 0;  // 0 when directly connected
+    bool local = false;         // a route of the host's own addresses (local table)
 };
 
 // All IPv4 unicast and local routes of every table, read from the kernel (netlink). Nothing

@@ -77,8 +77,7 @@ std::optional<UdpSocket> UdpSocket::open(const UdpOptions& o, std::string* error
     Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return setError(error, "socket"), std::nullopt;
     const int one = 1;
-    if (o.reuseAddress &&
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+    if (o.reuseAddress && ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
         return setError(error, "option"), std::nullopt;
     if (o.receiveBuffer > 0) {
         // Ask for the size; the kernel caps it at net.core.rmem_max. Root may go above the cap.
@@ -214,8 +213,7 @@ std::optional<TcpSocket> TcpSocket::connect(std::uint32_t address, std::uint16_t
 long TcpSocket::sendAll(std::span<const std::uint8_t> bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const long rc =
-            ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const long rc = ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (rc < 0) {
             if (errno == EINTR) continue;
             return sent > 0 ? static_cast<long>(sent) : -1;

@@ -12,7 +12,7 @@ namespace qv::net {
 
 // Owns one file descriptor.
 class Fd {
-public:
+  public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() { reset(); }
@@ -26,7 +26,7 @@ public:
     int release();
     void reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -43,13 +43,13 @@ struct UdpOptions {
     std::uint32_t interfaceAddress = 0;  // multicast interface, 0 for any
     std::uint16_t port = 0;              // local port to bind (0: any)
     int ttl = 1;
-    int receiveBuffer = 0;               // bytes asked for SO_RCVBUF, 0 to keep the default
+    int receiveBuffer = 0;  // bytes asked for SO_RCVBUF, 0 to keep the default
     bool reuseAddress = true;
-    bool loopback = true;                // IP_MULTICAST_LOOP
+    bool loopback = true;  // IP_MULTICAST_LOOP
 };
 
 class UdpSocket {
-public:
+  public:
     // Creates, configures, binds and (when a group is given) joins. `error` names the step that
     // failed: "bind" for the bind, "socket" or "option" otherwise.
     static std::optional<UdpSocket> open(const UdpOptions& options, std::string* error = nullptr);
@@ -73,7 +73,7 @@ public:
     void leaveGroup();
     void close() { fd_.reset(); }
 
-private:
+  private:
     explicit UdpSocket(Fd fd, std::uint32_t group) : fd_(std::move(fd)), group_(group) {}
     Fd fd_;
     std::uint32_t group_ = 0;
@@ -81,7 +81,7 @@ private:
 };
 
 class TcpSocket {
-public:
+  public:
     // Blocking connect with a time-out.
     static std::optional<TcpSocket> connect(std::uint32_t address, std::uint16_t port,
                                             int timeoutMs);
@@ -99,19 +99,19 @@ public:
     void close() { fd_.reset(); }
     std::uint32_t peerAddress() const;
 
-private:
+  private:
     Fd fd_;
 };
 
 class TcpListener {
-public:
+  public:
     static std::optional<TcpListener> listen(std::uint32_t address, std::uint16_t port);
     int fd() const { return fd_.get(); }
     std::uint16_t localPort() const;
     // Accepts one waiting connection, if any (non-blocking).
     std::optional<TcpSocket> accept();
 
-private:
+  private:
     explicit TcpListener(Fd fd) : fd_(std::move(fd)) {}
     Fd fd_;
 };

@@ -56,7 +56,9 @@ std::string SettingsStore::defaultPath() {
     return std::string(home ? home : ".") + "/.config/qvconfig/settings.ini";
 }
 
-bool SettingsStore::hasKey(const std::string& keyPath) const { return keys_.count(keyPath) > 0; }
+bool SettingsStore::hasKey(const std::string& keyPath) const {
+    return keys_.count(keyPath) > 0;
+}
 
 std::optional<std::string> SettingsStore::value(const std::string& keyPath,
                                                 const std::string& name) const {

@@ -13,7 +13,7 @@ namespace qv {
 inline constexpr const char* kBridgeSettingsKey = "SOFTWARE\\Brenlow\\CanBridgeConfig";
 
 class SettingsStore {
-public:
+  public:
     // Reads the file at `path` (a missing or unreadable file is an empty store).
     explicit SettingsStore(std::string path);
     static std::string defaultPath();
@@ -31,7 +31,7 @@ public:
     // Writes the whole store to a temporary file and renames it over the old one.
     bool save() const;
 
-private:
+  private:
     std::string path_;
     std::map<std::string, std::map<std::string, std::string>> keys_;
 };
