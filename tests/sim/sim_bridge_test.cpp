@@ -196,6 +196,20 @@ TEST(SimBridge, FaultsApplyToTheTcpStreamFrameByFrame) {
         EXPECT_EQ(packets[i].frame, packets[i + 1].frame) << i;
 }
 
+TEST(SimBridge, SpeaksFromItsInterfaceAddressAndListensOnlyThere) {
+    // The program reaches a bridge by TCP at the address its datagrams come from.
+    const std::uint16_t port = test::freePort();
+    Probe probe(port, kDefaultBusId, kProbeId);
+    Options o = worldOptions(port);
+    o.interfaceAddress = *net::parseIPv4("127.0.0.2");
+    BackgroundWorld w(o);
+    const auto d = probe.receive(1000);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->source, o.interfaceAddress);
+    EXPECT_TRUE(net::TcpSocket::connect(o.interfaceAddress, port, 1000));
+    EXPECT_FALSE(net::TcpSocket::connect(net::kLoopback, port, 1000));
+}
+
 TEST(SimBridge, BadTcpClientsAreDroppedWithoutHurtingOthers) {
     const std::uint16_t port = test::freePort();
     BackgroundWorld w(worldOptions(port));
