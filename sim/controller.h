@@ -27,7 +27,7 @@ inline constexpr std::uint32_t kControlOffset = 0x12;
 inline constexpr std::uint32_t kDataOffset = 0x14;
 
 struct ControllerSettings {
-    DeviceSpec device;
+    SimDevice device;
     bool muted = false;
     std::function<double()> clock;                // monotonic milliseconds
     std::function<void(const std::string&)> log;  // verbose reports; may be empty
@@ -46,7 +46,7 @@ class Controller : public Node, private PacketReceivedListener {
     bool muted() const { return muted_; }
     bool resetting() const { return resetting_; }
     std::uint32_t base() const { return settings_.device.base; }
-    const DeviceSpec& device() const { return settings_.device; }
+    const SimDevice& device() const { return settings_.device; }
     const ObjectTable& objects() const { return objects_; }
     // Telemetry message at base + offset (0x01..0x0E, 0x17) as it reads now.
     CanFrame telemetryFrame(std::uint32_t offset, double nowMs);

@@ -65,12 +65,12 @@ std::uint64_t parseUnsigned(const std::string& text, std::uint64_t max, const st
     return value;
 }
 
-DeviceSpec parseDevice(const std::string& text) {
+SimDevice parseDevice(const std::string& text) {
     const auto first = text.find(':');
     const auto second = first == std::string::npos ? first : text.find(':', first + 1);
     if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
         fail("--device: \"" + text + "\" is not BASE:SERIAL:PRODUCT");
-    DeviceSpec d;
+    SimDevice d;
     d.base = parseBase(text.substr(0, first), "--device base");
     d.serial = static_cast<std::uint32_t>(
         parseUnsigned(text.substr(first + 1, second - first - 1), 0xFFFFFFFFu, "--device serial"));
@@ -96,7 +96,7 @@ DeviceSpec parseDevice(const std::string& text) {
     return d;
 }
 
-std::vector<DeviceSpec> effectiveDevices(const Options& options) {
+std::vector<SimDevice> effectiveDevices(const Options& options) {
     if (!options.devices.empty()) return options.devices;
     return {parseDevice("0x400:123456:KX01")};
 }
@@ -160,7 +160,7 @@ Options parseOptions(const std::vector<std::string>& args) {
                      " and serial " + std::to_string(devices[i].serial));
     for (std::size_t i = 0; i < o.muted.size(); ++i)
         if (std::none_of(devices.begin(), devices.end(),
-                         [&](const DeviceSpec& d) { return d.base == o.muted[i]; }))
+                         [&](const SimDevice& d) { return d.base == o.muted[i]; }))
             fail("--mute: no device at base " + mutedText[i]);
     return o;
 }

@@ -16,7 +16,7 @@ struct UsageError : std::runtime_error {
 
 // One simulated controller: base address, serial number and the four bytes it announces as its
 // product (four ASCII characters or a 32-bit little-endian type code).
-struct DeviceSpec {
+struct SimDevice {
     std::uint32_t base = 0x400;
     std::uint32_t serial = 123456;
     std::uint32_t product = 0;  // bytes 0-3 of the identification message, little-endian
@@ -29,7 +29,7 @@ struct Options {
     std::uint16_t port = 4876;
     std::uint64_t busId = kDefaultBusId;
     std::uint16_t bitrateKbps = 500;
-    std::vector<DeviceSpec> devices;   // empty: the default device
+    std::vector<SimDevice> devices;    // empty: the default device
     std::vector<std::uint32_t> muted;  // bases that start muted
     double lossPercent = 0;
     double dupPercent = 0;
@@ -43,11 +43,11 @@ struct Options {
 // Parses the arguments after the program name. Throws UsageError.
 Options parseOptions(const std::vector<std::string>& args);
 // "BASE:SERIAL:PRODUCT", e.g. "0x400:123456:KX01" or "0x440:7:0x4001". Throws UsageError.
-DeviceSpec parseDevice(const std::string& text);
+SimDevice parseDevice(const std::string& text);
 // Decimal or 0x hexadecimal, the whole text, at most `max`. Throws UsageError naming `what`.
 std::uint64_t parseUnsigned(const std::string& text, std::uint64_t max, const std::string& what);
 // The device list with the default device filled in when none was given.
-std::vector<DeviceSpec> effectiveDevices(const Options& options);
+std::vector<SimDevice> effectiveDevices(const Options& options);
 
 std::string usageText();
 

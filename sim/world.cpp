@@ -54,7 +54,7 @@ World::World(Options options)
     bridge_ = std::make_unique<Bridge>(bus_, std::move(b));
     bus_.attach(*bridge_);
     nodes_.push_back(bridge_.get());
-    for (const DeviceSpec& d : effectiveDevices(options_)) {
+    for (const SimDevice& d : effectiveDevices(options_)) {
         ControllerSettings c;
         c.device = d;
         c.muted =
