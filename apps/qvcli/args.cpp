@@ -1,5 +1,7 @@
 #include "args.h"
 
+#include "common/parse_number.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -35,13 +37,7 @@ std::optional<std::string> Args::value(const std::string& name) const {
 }
 
 std::optional<std::uint64_t> parseNumber(const std::string& text) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return std::nullopt;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
-    return v;
+    return parseUnsignedNumber(text);
 }
 
 std::uint64_t Args::number(const std::string& name, std::uint64_t fallback,

@@ -63,10 +63,10 @@ int CBcan::close() {
     return 1;
 }
 
-int CBcan::sendFrame(std::uint32_t identifier, const CanFrame::Data& data) {
+int CBcan::sendOne(const std::function<CanFrame()>& build) {
     if (!open_) return 0;
     try {
-        const CanFrame frame(identifier, identifier > 0x7FF, false, 8, data);
+        const CanFrame frame = build();
         std::lock_guard lock(clientLock_);
         if (!client_) return 0;
         client_->sendFrame(frame);
@@ -78,20 +78,13 @@ int CBcan::sendFrame(std::uint32_t identifier, const CanFrame::Data& data) {
     }
 }
 
+int CBcan::sendFrame(std::uint32_t identifier, const CanFrame::Data& data) {
+    return sendOne([&] { return CanFrame(identifier, identifier > 0x7FF, false, 8, data); });
+}
+
+// Nothing is sent while the port is closed, so that is a failure, not a success.
 int CBcan::sendRemoteRequest(std::uint32_t identifier) {
-    // Nothing is sent while the port is closed, so that is a failure.
-    if (!open_) return 0;
-    try {
-        const CanFrame frame(identifier, false, true, 8);
-        std::lock_guard lock(clientLock_);
-        if (!client_) return 0;
-        client_->sendFrame(frame);
-        return 1;
-    } catch (const IOException&) {
-        return 0;
-    } catch (const OverflowException&) {
-        return 0;
-    }
+    return sendOne([&] { return CanFrame(identifier, false, true, 8); });
 }
 
 bool CBcan::queueFrame(std::uint32_t identifier, const CanFrame::Data& data) {

@@ -84,6 +84,8 @@ class CBcan final : public PacketReceivedListener {
     int onStreamEvent(int type, TransferInfo& info) override;
 
   private:
+    // Builds one frame and sends it at once by multicast: 1 sent, 0 closed or failed.
+    int sendOne(const std::function<CanFrame()>& build);
     void finishTransfer(int result);
     void progress(std::uint16_t value);
 

@@ -1,5 +1,7 @@
 #include "link/platform/settings_store.h"
 
+#include "common/parse_number.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,16 +18,6 @@ std::string trim(const std::string& s) {
     if (b == std::string::npos) return "";
     const auto e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
-}
-
-std::optional<std::uint64_t> parseUnsigned(const std::string& text) {
-    if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
-    return v;
 }
 
 }  // namespace
@@ -73,7 +65,7 @@ std::optional<std::uint32_t> SettingsStore::readUint32(const std::string& keyPat
                                                        const std::string& name) const {
     const auto text = value(keyPath, name);
     if (!text) return std::nullopt;
-    const auto v = parseUnsigned(*text);
+    const auto v = parseUnsignedNumber(*text);
     if (!v || *v > 0xFFFFFFFFull) return std::nullopt;
     return static_cast<std::uint32_t>(*v);
 }
@@ -82,7 +74,7 @@ std::optional<std::uint64_t> SettingsStore::readUint64(const std::string& keyPat
                                                        const std::string& name) const {
     const auto text = value(keyPath, name);
     if (!text) return std::nullopt;
-    return parseUnsigned(*text);
+    return parseUnsignedNumber(*text);
 }
 
 void SettingsStore::setValue(const std::string& keyPath, const std::string& name,
