@@ -184,8 +184,13 @@ void World::run(double seconds) {
         if (endMs >= 0 && nowMs() >= endMs) break;
         fds.clear();
         bridge_->appendPollFds(fds);
+        if (stopFd_ >= 0) fds.push_back({stopFd_, POLLIN, 0});
         if (commandFd_ >= 0) fds.push_back({commandFd_, POLLIN, 0});
         const int ready = ::poll(fds.data(), fds.size(), kPollTimeoutMs);
+        if (ready > 0 && stopFd_ >= 0) {
+            const pollfd& p = fds[fds.size() - (commandFd_ >= 0 ? 2 : 1)];
+            if (p.revents != 0) break;
+        }
         const double now = nowMs();
         bridge_->receive(now);
         if (ready > 0 && commandFd_ >= 0 &&

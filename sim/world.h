@@ -45,6 +45,9 @@ class World {
     // Reads command lines from `fd` (standard input) without blocking the loop; end of input
     // only ends the reading. Call before run().
     void watchCommands(int fd) { commandFd_ = fd; }
+    // Stops the loop when `fd` becomes readable (a signalfd for SIGINT and SIGTERM): the signals
+    // are handled in the loop, not in an asynchronous handler. Call before run().
+    void stopWhenReadable(int fd) { stopFd_ = fd; }
     // Carries out one command line now (loop thread, or before run()). Returns an error text,
     // empty on success.
     std::string execute(const std::string& line);
@@ -78,6 +81,7 @@ class World {
     std::function<void(const std::string&)> errors_;
     std::atomic<bool> stopRequested_{false};
     int commandFd_ = -1;
+    int stopFd_ = -1;
     std::string commandLine_;
     bool discardingLine_ = false;
     mutable std::mutex mutex_;  // guards posted_ and stats_

@@ -1,24 +1,16 @@
 // qvsim: the outside world of qvconfig on this host: a CAN-Ethernet bridge on the loopback
 // interface and the controllers on its bus. See README.md for the options.
 #include <fcntl.h>
+#include <sys/signalfd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "link/net/socket.h"
 #include "sim/options.h"
 #include "sim/world.h"
-
-namespace {
-
-qv::sim::World* g_world = nullptr;
-
-extern "C" void onSignal(int) {
-    if (g_world) g_world->stop();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     qv::sim::Options options;
@@ -41,17 +33,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qvsim: %s\n", error.c_str());
         return 1;
     }
-    g_world = &world;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // SIGINT and SIGTERM are blocked and read from a descriptor by the loop, which then ends
+    // cleanly; no asynchronous handler runs.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    if (::sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+        std::fprintf(stderr, "qvsim: cannot block SIGINT and SIGTERM\n");
+        return 1;
+    }
+    const qv::net::Fd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!signals.valid()) {
+        std::fprintf(stderr, "qvsim: cannot watch SIGINT and SIGTERM\n");
+        return 1;
+    }
+    world.stopWhenReadable(signals.get());
     std::signal(SIGPIPE, SIG_IGN);
     if (haveStdin) world.watchCommands(0);
     std::printf("qvsim ready\n");
     std::fflush(stdout);
     world.run(options.seconds);
-    g_world = nullptr;
     return 0;
 }
