@@ -41,6 +41,7 @@ struct Setup {
     static qv::sim::Options options(std::uint16_t port) {
         qv::sim::Options o;
         o.port = port;
+        o.maxObjectBytes = 65535;
         o.devices.push_back(qv::sim::parseDevice("0x400:123456:KX01"));
         return o;
     }
@@ -107,8 +108,18 @@ void BM_ReadChunked(benchmark::State& state) {
     report(state, frames, seconds);
 }
 
-BENCHMARK(BM_WriteChunked)->Arg(4096)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReadChunked)->Arg(4096)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteChunked)
+    ->Arg(4096)
+    ->Arg(65535)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadChunked)
+    ->Arg(4096)
+    ->Arg(65535)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

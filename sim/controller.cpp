@@ -22,7 +22,8 @@ bool isConfigStream(std::uint16_t index) {
 Controller::Controller(Bus& bus, ControllerSettings settings)
     : bus_(bus),
       settings_(std::move(settings)),
-      objects_(makeControllerObjects(settings_.device.base, settings_.device.serial)),
+      objects_(makeControllerObjects(settings_.device.base, settings_.device.serial,
+                                     settings_.maxObjectBytes)),
       engine_(StreamEngine::Io{[this](const CanFrame& f) {
                                    outbox_.push_back(f);
                                    return true;

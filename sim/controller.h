@@ -29,6 +29,7 @@ inline constexpr std::uint32_t kDataOffset = 0x14;
 struct ControllerSettings {
     SimDevice device;
     bool muted = false;
+    std::size_t maxObjectBytes = kMaxConfigStream;
     std::function<double()> clock;                // monotonic milliseconds
     std::function<void(const std::string&)> log;  // verbose reports; may be empty
 };

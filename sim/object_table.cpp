@@ -156,7 +156,8 @@ void refreshStreamLengths(ObjectTable& table) {
     table.define(object::kStreamLengths, std::move(lengths), true, false, 0);
 }
 
-ObjectTable makeControllerObjects(std::uint32_t base, std::uint32_t serial) {
+ObjectTable makeControllerObjects(std::uint32_t base, std::uint32_t serial,
+                                  std::size_t maxWriteSize) {
     ObjectTable t;
     std::vector<std::uint8_t> info(8, 0);
     put16(info, 0, 152);   // firmware 1.52
@@ -168,7 +169,7 @@ ObjectTable makeControllerObjects(std::uint32_t base, std::uint32_t serial) {
     t.define(object::kRequiredVersion, std::move(version), true, false, 0);
     for (int kind = 0; kind < 3; ++kind)
         t.define(static_cast<std::uint16_t>(object::kConfigStream + kind),
-                 makeConfigStream(kind, base, serial), true, true, kMaxConfigStream);
+                 makeConfigStream(kind, base, serial), true, true, maxWriteSize);
     t.define(object::kReset, {}, false, true, 1);
     refreshStreamLengths(t);
     return t;

@@ -41,10 +41,14 @@ class ObjectTable {
     std::map<std::uint16_t, Object> objects_;
 };
 
+// Largest configuration stream a controller stores from a write, unless told otherwise.
+inline constexpr std::size_t kMaxConfigStream = 4096;
+
 // The objects of a motor controller: identification block, stream lengths, required version,
 // the three configuration streams (kept consistent with the lengths object on every write),
 // and the one-byte reset object.
-ObjectTable makeControllerObjects(std::uint32_t base, std::uint32_t serial);
+ObjectTable makeControllerObjects(std::uint32_t base, std::uint32_t serial,
+                                  std::size_t maxWriteSize = kMaxConfigStream);
 // Rewrites the stream-lengths object from the three configuration streams now held.
 void refreshStreamLengths(ObjectTable& table);
 
@@ -54,6 +58,5 @@ std::vector<std::uint8_t> makeConfigStream(int kind, std::uint32_t base, std::ui
 std::uint16_t recordChecksum(std::span<const std::uint8_t> record);
 
 inline constexpr std::uint16_t kConfigVersion = 200;
-inline constexpr std::size_t kMaxConfigStream = 4096;
 
 }  // namespace qv::sim

@@ -143,6 +143,10 @@ Options parseOptions(const std::vector<std::string>& args) {
         } else if (name == "--seconds") {
             o.seconds = parseReal(value(), 0, 1e7, "--seconds");
             if (o.seconds <= 0) fail("--seconds: must be more than 0");
+        } else if (name == "--max-object") {
+            o.maxObjectBytes =
+                static_cast<std::size_t>(parseUnsigned(value(), 65535, "--max-object"));
+            if (o.maxObjectBytes == 0) throw UsageError("--max-object must be at least 1");
         } else if (name == "--seed") {
             o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
         } else {
@@ -179,6 +183,7 @@ std::string usageText() {
            "  --dup PCT            send this share of the frames twice\n"
            "  --delay MS           hold every frame sent to clients this long\n"
            "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
+           "  --max-object N       largest configuration object stored from a write (4096)\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"quit\"\n";

@@ -36,6 +36,9 @@ struct Options {
     double delayMs = 0;
     double seconds = 0;  // 0: run until stopped
     std::uint64_t seed = 1;
+    // Largest configuration object a controller stores from a write (a test object may be
+    // larger than any real configuration).
+    std::size_t maxObjectBytes = 4096;
     bool verbose = false;
     bool help = false;
 };

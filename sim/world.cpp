@@ -59,6 +59,7 @@ World::World(Options options)
         c.device = d;
         c.muted =
             std::find(options_.muted.begin(), options_.muted.end(), d.base) != options_.muted.end();
+        c.maxObjectBytes = options_.maxObjectBytes;
         c.clock = [this] { return nowMs(); };
         c.log = log;
         controllers_.push_back(std::make_unique<Controller>(bus_, std::move(c)));

@@ -94,6 +94,10 @@ TEST(SimOptions, BadInputIsAUsageErrorThatSaysWhy) {
     EXPECT_NE(usageError({"--seconds", "0"}).find("--seconds"), std::string::npos);
     EXPECT_NE(usageError({"--seconds", "nan"}).find("not a number"), std::string::npos);
     EXPECT_NE(usageError({"--interface", "localhost"}).find("not an IPv4"), std::string::npos);
+    EXPECT_NE(usageError({"--max-object", "0"}).find("--max-object"), std::string::npos);
+    EXPECT_NE(usageError({"--max-object", "65536"}).find("too large"), std::string::npos);
+    EXPECT_EQ(parse({"--max-object", "65535"}).maxObjectBytes, 65535u);
+    EXPECT_EQ(parse({}).maxObjectBytes, 4096u);
 }
 
 TEST(SimOptions, DevicesAreChecked) {
