@@ -97,8 +97,8 @@ TEST(StreamEndToEnd, SilentControllerFailsWithinRetriesTimesTimeout) {
     std::vector<std::uint8_t> info(8);
     const auto start = Clock::now();
     EXPECT_EQ(b.read(info, 0x0200, false), kTransferFailed);
-    // Five repeats of 250 ms, then the abort: well under three seconds.
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    // Five repeats of 250 ms, then the abort: about 1.5 s, bounded generously for loaded machines.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     b.world.world().post("unmute 0x400");
     EXPECT_EQ(b.read(info, 0x0200, false), kTransferOk);
 }
