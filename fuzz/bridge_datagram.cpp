@@ -15,6 +15,7 @@
 
 #include "link/bridge_codec.h"
 #include "link/exceptions.h"
+#include "record_rules.h"
 
 namespace {
 
@@ -33,15 +34,6 @@ void check(bool ok, const char* what) {
     if (ok) return;
     std::fprintf(stderr, "bridge_datagram: %s\n", what);
     std::abort();
-}
-
-// The frame checks, restated on the raw record.
-bool recordValid(const std::uint8_t* r) {
-    const std::uint32_t id = qv::getBigEndian32(r);
-    const bool extended = (r[4] & qv::flags::kExtended) != 0;
-    if (!extended && id >= 0x800) return false;
-    if (id >= (1u << 29)) return false;
-    return r[5] <= 15;
 }
 
 bool samePacket(const CanPacket& a, const CanPacket& b) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "link/bridge_codec.h"
+#include "record_rules.h"
 
 namespace {
 
@@ -35,14 +36,6 @@ void check(bool ok, const char* what) {
     if (ok) return;
     std::fprintf(stderr, "tcp_stream: %s\n", what);
     std::abort();
-}
-
-bool recordValid(const std::uint8_t* r) {
-    const std::uint32_t id = qv::getBigEndian32(r);
-    const bool extended = (r[4] & qv::flags::kExtended) != 0;
-    if (!extended && id >= 0x800) return false;
-    if (id >= (1u << 29)) return false;
-    return r[5] <= 15;
 }
 
 // Clears the bits that would make a record fail the frame checks.
