@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <stdexcept>
 
 #include "link/net/socket.h"
@@ -11,6 +12,11 @@
 namespace qv::test {
 
 namespace {
+
+// Below the kernel's ephemeral range (32768 and up), so no outgoing connection of another test
+// can take the port as its local end between our check and the test's bind.
+constexpr unsigned kFirstPort = 20000;
+constexpr unsigned kPortCount = 12000;
 
 bool bindable(int type, std::uint16_t port) {
     net::Fd fd(::socket(AF_INET, type, 0));
@@ -24,18 +30,13 @@ bool bindable(int type, std::uint16_t port) {
 }  // namespace
 
 std::uint16_t freePort() {
-    // The kernel hands out ephemeral TCP ports round the range, so a port it just gave us is not
-    // given to another process soon after; check that UDP is free on it too.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        net::Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = INADDR_ANY;
-        if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) continue;
-        socklen_t len = sizeof sa;
-        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-        const std::uint16_t port = ntohs(sa.sin_port);
-        fd.reset();
+    // Each process walks the range from its own starting point, and never hands out a port twice;
+    // parallel test processes start far apart.
+    static const unsigned start = static_cast<unsigned>(::getpid()) * 97u % kPortCount;
+    static std::atomic<unsigned> next{0};
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const unsigned offset = (start + next.fetch_add(1)) % kPortCount;
+        const auto port = static_cast<std::uint16_t>(kFirstPort + offset);
         if (bindable(SOCK_DGRAM, port) && bindable(SOCK_STREAM, port)) return port;
     }
     throw std::runtime_error("no free port");

@@ -1,6 +1,6 @@
 #pragma once
-// Ports for network tests: each call returns a port that is free for UDP and TCP on loopback
-// right now and that no other call in any test process hands out at the same time.
+// Ports for network tests: each call returns a port that is free for UDP and TCP right now,
+// never the same twice in one process, and outside the range of ephemeral local ports.
 #include <cstdint>
 
 namespace qv::test {
