@@ -33,3 +33,10 @@ elseif(QV_SANITIZE)
 endif()
 
 find_package(Threads REQUIRED)
+
+# The Qt windows and the qvconfig program (qt6-base-dev). Off: only the Qt-free core, qvcli and
+# qvsim are built.
+option(QV_BUILD_UI "Build the Qt windows and qvconfig" ON)
+if(QV_BUILD_UI)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Test)
+endif()

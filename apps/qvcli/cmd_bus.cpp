@@ -94,4 +94,9 @@ int runSend(const CommandArgs& argv) {
     return kExitOk;
 }
 
+QV_CLI_COMMAND(monitor, 10,
+               "monitor [--interface ADDR] [--port N] [--seconds S] [--count N] [--status]",
+               runMonitor);
+QV_CLI_COMMAND(send, 20, "send [--interface ADDR] [--port N] ID#DATA", runSend);
+
 }  // namespace qv::cli

@@ -5,7 +5,6 @@
 #include "args.h"
 #include "commands.h"
 
-#ifdef QV_HAVE_CONFIG
 #include "config/config_dump.h"
 #include "config/config_file.h"
 
@@ -62,17 +61,6 @@ int runDump(const CommandArgs& args) {
     return kExitOk;
 }
 
-}  // namespace qv::cli
-
-#else
-
-namespace qv::cli {
-
-int runDump(const CommandArgs&) {
-    std::fprintf(stderr, "qvcli dump: not available in this build\n");
-    return kExitFailure;
-}
+QV_CLI_COMMAND(dump, 50, "dump FILE.cfg | dump --defaults", runDump);
 
 }  // namespace qv::cli
-
-#endif

@@ -178,4 +178,13 @@ int runWrite(const CommandArgs& argv) {
     return kExitOk;
 }
 
+QV_CLI_COMMAND(read, 30,
+               "read --device BASE --object 0xNNNN [--length N] [--chunked] [--interface ADDR] "
+               "[--port N]",
+               runRead);
+QV_CLI_COMMAND(write, 40,
+               "write --device BASE --object 0xNNNN --hex BYTES [--chunked] [--no-ack] "
+               "[--interface ADDR] [--port N]",
+               runWrite);
+
 }  // namespace qv::cli
