@@ -17,7 +17,27 @@ bool isConfigStream(std::uint16_t index) {
     return index >= object::kConfigStream && index < object::kConfigStream + 3;
 }
 
+std::vector<std::pair<std::string, BehaviourFactory>>& behaviourRegistry() {
+    static std::vector<std::pair<std::string, BehaviourFactory>> factories;
+    return factories;
+}
+
 }  // namespace
+
+BehaviourRegistrar::BehaviourRegistrar(const char* name, BehaviourFactory factory) {
+    behaviourRegistry().emplace_back(name, factory);
+}
+
+std::vector<std::pair<std::string, BehaviourFactory>> registeredBehaviours() {
+    auto list = behaviourRegistry();
+    std::sort(list.begin(), list.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    return list;
+}
+
+void Controller::addBehaviour(std::unique_ptr<ControllerBehaviour> behaviour) {
+    if (behaviour) behaviours_.push_back(std::move(behaviour));
+}
 
 Controller::Controller(Bus& bus, ControllerSettings settings)
     : bus_(bus),
@@ -80,6 +100,7 @@ void Controller::setMuted(bool muted) {
         engine_.clear();
         configureEngine();
         pendingAck_.reset();
+        for (auto& b : behaviours_) b->reset();
     }
     log(muted ? "muted" : "answering again");
 }
@@ -90,15 +111,20 @@ void Controller::onFrame(const CanFrame& frame, double nowMs) {
     const std::uint32_t id = frame.identifier();
     if (id < base() || id >= base() + 0x20) return;
     const std::uint32_t offset = id - base();
-    if (frame.remote()) {
-        if (TelemetryModel::isTelemetryOffset(offset)) send(telemetryFrame(offset, nowMs));
+    if (frame.remote() && TelemetryModel::isTelemetryOffset(offset)) {
+        send(telemetryFrame(offset, nowMs));
         return;
     }
-    if (offset == kControlOffset) {
+    if (!frame.remote() && offset == kControlOffset) {
         engine_.handleCommand(frame);
-    } else if (offset == kDataOffset && engine_.wantsData()) {
-        engine_.handleData(frame);
+        return;
     }
+    if (!frame.remote() && offset == kDataOffset) {
+        if (engine_.wantsData()) engine_.handleData(frame);
+        return;
+    }
+    for (auto& b : behaviours_)
+        if (b->onFrame(*this, offset, frame, nowMs)) return;
 }
 
 void Controller::tick(double nowMs) {
@@ -111,6 +137,7 @@ void Controller::tick(double nowMs) {
         engine_.clear();
         pendingAck_.reset();
         job_ = Job::kNone;
+        for (auto& b : behaviours_) b->reset();
         log("resetting");
     }
     if (resetting_) {
@@ -130,6 +157,7 @@ void Controller::tick(double nowMs) {
         nextTelemetryMs_ = nextDeadline(nextTelemetryMs_, kTelemetryPeriodMs, nowMs);
     }
     if (muted_) return;
+    for (auto& b : behaviours_) b->tick(*this, nowMs);
     if (!engine_.pollTransfer()) engine_.abortAfterTimeout();
     if (pendingAck_ && nowMs >= pendingAck_->dueMs) {
         if (!engine_.busy()) {

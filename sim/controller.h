@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/chunk_cursor.h"
@@ -25,6 +27,38 @@ inline constexpr double kAckGiveUpMs = 2000.0;  // the acknowledgement waits thi
 inline constexpr double kResetMs = 1000.0;      // silent time after a reset
 inline constexpr std::uint32_t kControlOffset = 0x12;
 inline constexpr std::uint32_t kDataOffset = 0x14;
+
+class Controller;
+struct Options;
+
+// Something a simulated controller does beyond identification, telemetry and the stream
+// transfer (obeying drive commands, answering a commissioning tool...). Each lives in a file of
+// its own and registers a factory with QV_SIM_BEHAVIOUR; the world gives every controller the
+// behaviours whose factory returns one for its options.
+class ControllerBehaviour {
+  public:
+    virtual ~ControllerBehaviour() = default;
+    // A data or remote frame at base + offset (0..0x1F) that the controller did not take itself
+    // (everything but telemetry remote requests and the stream identifiers). True when taken.
+    virtual bool onFrame(Controller& controller, std::uint32_t offset, const CanFrame& frame,
+                         double nowMs) = 0;
+    // Every loop pass while the controller runs (not while muted or resetting).
+    virtual void tick(Controller& /*controller*/, double /*nowMs*/) {}
+    // The controller was reset or muted: forget anything under way.
+    virtual void reset() {}
+};
+
+using BehaviourFactory =
+    std::unique_ptr<ControllerBehaviour> (*)(const Options& options, const SimDevice& device);
+
+struct BehaviourRegistrar {
+    BehaviourRegistrar(const char* name, BehaviourFactory factory);
+};
+// The registered factories, by name (the order of names, so that it is deterministic).
+std::vector<std::pair<std::string, BehaviourFactory>> registeredBehaviours();
+
+#define QV_SIM_BEHAVIOUR(name, factory) \
+    static const ::qv::sim::BehaviourRegistrar qvSimBehaviour_##name{#name, factory}
 
 struct ControllerSettings {
     SimDevice device;
@@ -53,6 +87,11 @@ class Controller : public Node, private PacketReceivedListener {
     CanFrame telemetryFrame(std::uint32_t offset, double nowMs);
     CanFrame identificationFrame() const;
 
+    // For behaviours: put a frame on the bus as this controller, and the measurements it reports.
+    void sendFrame(const CanFrame& frame) { send(frame); }
+    TelemetryModel& telemetry() { return model_; }
+    void addBehaviour(std::unique_ptr<ControllerBehaviour> behaviour);
+
   private:
     enum class Job { kNone, kRead, kWrite, kAck };
 
@@ -70,6 +109,7 @@ class Controller : public Node, private PacketReceivedListener {
     ObjectTable objects_;
     TelemetryModel model_;
     StreamEngine engine_;
+    std::vector<std::unique_ptr<ControllerBehaviour>> behaviours_;
     std::vector<CanFrame> outbox_;
     double nowMs_ = 0;
     bool muted_ = false;

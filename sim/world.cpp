@@ -63,6 +63,8 @@ World::World(Options options)
         c.clock = [this] { return nowMs(); };
         c.log = log;
         controllers_.push_back(std::make_unique<Controller>(bus_, std::move(c)));
+        for (const auto& [name, factory] : registeredBehaviours())
+            controllers_.back()->addBehaviour(factory(options_, d));
         bus_.attach(*controllers_.back());
         nodes_.push_back(controllers_.back().get());
     }
