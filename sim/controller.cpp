@@ -44,6 +44,7 @@ Controller::Controller(Bus& bus, ControllerSettings settings)
       settings_(std::move(settings)),
       objects_(makeControllerObjects(settings_.device.base, settings_.device.serial,
                                      settings_.maxObjectBytes)),
+      config_(settings_.device.base, settings_.device.serial, settings_.config),
       engine_(StreamEngine::Io{[this](const CanFrame& f) {
                                    outbox_.push_back(f);
                                    return true;
@@ -55,6 +56,7 @@ Controller::Controller(Bus& bus, ControllerSettings settings)
                                },
                                [this] { return now(); }}),
       muted_(settings_.muted) {
+    defineConfigObjects(objects_, config_, settings_.maxObjectBytes);
     configureEngine();
 }
 
@@ -88,8 +90,10 @@ CanFrame Controller::identificationFrame() const {
 
 CanFrame Controller::telemetryFrame(std::uint32_t offset, double nowMs) {
     model_.advance(nowMs);
-    const auto data = model_.message(offset);
-    return CanFrame(base() + offset, false, false, 8, data.value_or(CanFrame::Data{}));
+    auto data = model_.message(offset).value_or(CanFrame::Data{});
+    // Without a usable configuration the status reports the configuration error ("CFG").
+    if (offset == 0x01 && config_.recovery()) data[2] |= 0x20;
+    return CanFrame(base() + offset, false, false, 8, data);
 }
 
 void Controller::setMuted(bool muted) {
@@ -138,7 +142,10 @@ void Controller::tick(double nowMs) {
         pendingAck_.reset();
         job_ = Job::kNone;
         for (auto& b : behaviours_) b->reset();
-        log("resetting");
+        config_.reset();
+        defineConfigObjects(objects_, config_, settings_.maxObjectBytes);
+        log(config_.recovery() ? "resetting (still without a usable configuration)"
+                               : "resetting");
     }
     if (resetting_) {
         if (nowMs < resetEndMs_) return;
@@ -243,14 +250,39 @@ void Controller::finishWrite() {
         if (bytes.size() == 1) resetRequested_ = true;
         return;
     }
-    if (!objects_.store(jobIndex_, bytes)) {
-        log("could not store " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
-        return;
+    if (isConfigStream(jobIndex_) && !settings_.rawObjects) {
+        if (!storeConfigStream(bytes)) return;
+    } else {
+        if (!objects_.store(jobIndex_, bytes)) {
+            log("could not store " + std::to_string(bytes.size()) + " bytes into " +
+                hex(jobIndex_));
+            return;
+        }
+        if (isConfigStream(jobIndex_)) refreshStreamLengths(objects_);
+        log("stored " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
     }
-    if (isConfigStream(jobIndex_)) refreshStreamLengths(objects_);
-    log("stored " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
     pendingAck_ =
         PendingAck{nowMs_ + kFlashWriteMs, nowMs_ + kFlashWriteMs + kAckGiveUpMs, jobIndex_};
+}
+
+bool Controller::storeConfigStream(std::span<const std::uint8_t> bytes) {
+    const int kind = jobIndex_ - object::kConfigStream;
+    if (bytes.size() > objects_.writeLimit(jobIndex_)) {
+        log("refused " + std::to_string(bytes.size()) + " bytes for " + hex(jobIndex_) +
+            ": longer than " + std::to_string(objects_.writeLimit(jobIndex_)));
+        return false;
+    }
+    if (const std::string why = config_.write(kind, bytes); !why.empty()) {
+        log("refused the write of " + hex(jobIndex_) + ": " + why);
+        return false;
+    }
+    defineConfigObjects(objects_, config_, settings_.maxObjectBytes);
+    log("stored " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
+    if (!config_.acknowledges(kind)) {
+        log("the flash write of " + hex(jobIndex_) + " is never acknowledged");
+        return false;
+    }
+    return true;
 }
 
 int Controller::onStreamEvent(int type, TransferInfo& info) {

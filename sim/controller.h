@@ -14,6 +14,7 @@
 #include "link/chunk_cursor.h"
 #include "link/stream_engine.h"
 #include "sim/bus.h"
+#include "sim/controller_config.h"
 #include "sim/object_table.h"
 #include "sim/options.h"
 #include "sim/telemetry_model.h"
@@ -64,6 +65,8 @@ struct ControllerSettings {
     SimDevice device;
     bool muted = false;
     std::size_t maxObjectBytes = kMaxConfigStream;
+    SimConfigModes config;    // how its configuration behaves
+    bool rawObjects = false;  // configuration objects store any bytes, unverified
     std::function<double()> clock;                // monotonic milliseconds
     std::function<void(const std::string&)> log;  // verbose reports; may be empty
 };
@@ -83,6 +86,9 @@ class Controller : public Node, private PacketReceivedListener {
     std::uint32_t base() const { return settings_.device.base; }
     const SimDevice& device() const { return settings_.device; }
     const ObjectTable& objects() const { return objects_; }
+    const ControllerConfig& config() const { return config_; }
+    // Resets as after a write of the reset object (at the next loop pass).
+    void requestReset() { resetRequested_ = true; }
     // Telemetry message at base + offset (0x01..0x0E, 0x17) as it reads now.
     CanFrame telemetryFrame(std::uint32_t offset, double nowMs);
     CanFrame identificationFrame() const;
@@ -99,6 +105,8 @@ class Controller : public Node, private PacketReceivedListener {
     int onStreamEvent(int type, TransferInfo& info) override;
     int acceptRequest(const TransferInfo& info);
     void finishWrite();
+    // A written configuration stream: verified, stored, acknowledged. False when refused.
+    bool storeConfigStream(std::span<const std::uint8_t> bytes);
     void send(const CanFrame& frame);
     void configureEngine();
     void log(const std::string& text) const;
@@ -107,6 +115,7 @@ class Controller : public Node, private PacketReceivedListener {
     Bus& bus_;
     ControllerSettings settings_;
     ObjectTable objects_;
+    ControllerConfig config_;
     TelemetryModel model_;
     StreamEngine engine_;
     std::vector<std::unique_ptr<ControllerBehaviour>> behaviours_;

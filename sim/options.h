@@ -1,9 +1,11 @@
 #pragma once
 // Command-line settings of the simulator and their parser. Bad input is a UsageError whose text
 // says what was wrong; the program prints it and exits with code 2.
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/bridge_codec.h"
@@ -21,6 +23,15 @@ struct SimDevice {
     std::uint32_t serial = 123456;
     std::uint32_t product = 0;  // bytes 0-3 of the identification message, little-endian
     std::string productText;    // as given on the command line, for messages
+};
+
+// How a simulated controller's configuration behaves (--config BASE:MODE,...).
+struct SimConfigModes {
+    bool recovery = false;               // "recovery": CFG error flag, recovery image served
+    std::uint16_t layoutVersion = 200;   // "v199", "v201": records of that layout
+    std::uint16_t requiredVersion = 200; // the version its firmware requires (that of the layout)
+    std::array<bool, 3> noAck{};         // "no-ack[-public|-private|-motor]": never acknowledged
+    bool serialZero = false;             // "serial0": its private record holds serial 0
 };
 
 struct Options {
@@ -41,6 +52,10 @@ struct Options {
     std::size_t maxObjectBytes = 4096;
     bool verbose = false;
     bool help = false;
+    // Configuration behaviour by base address; bases not listed behave normally.
+    std::vector<std::pair<std::uint32_t, SimConfigModes>> configModes;
+    // Configuration objects store any bytes unverified (transfer tests with test objects).
+    bool rawObjects = false;
 };
 
 // Parses the arguments after the program name. Throws UsageError.
@@ -51,6 +66,12 @@ SimDevice parseDevice(const std::string& text);
 std::uint64_t parseUnsigned(const std::string& text, std::uint64_t max, const std::string& what);
 // The device list with the default device filled in when none was given.
 std::vector<SimDevice> effectiveDevices(const Options& options);
+
+// "MODE,MODE,...": recovery, v199, v201, no-ack, no-ack-public, no-ack-private, no-ack-motor,
+// serial0. Throws UsageError.
+SimConfigModes parseConfigModes(const std::string& text);
+// The modes given for `base`, or the normal behaviour.
+SimConfigModes configModesFor(const Options& options, std::uint32_t base);
 
 std::string usageText();
 

@@ -16,6 +16,8 @@ struct MessageBoxRequest {
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::Ok;
     MessageAnswer defaultAnswer = MessageAnswer::Ok;
+    // More to read before answering (a window's "details" pane); empty for none.
+    std::string details;
 };
 
 struct FileDialogRequest {
