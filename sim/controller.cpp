@@ -13,6 +13,12 @@ std::string hex(std::uint32_t value) {
     return text;
 }
 
+// Close (2): the answer to the initiator's Close (0).
+bool isCloseAcknowledge(const CanFrame& f) {
+    const auto& d = f.data();
+    return d[0] == 2 && d[1] == 0 && d[2] == 2 && d[3] == 0;
+}
+
 bool isConfigStream(std::uint16_t index) {
     return index >= object::kConfigStream && index < object::kConfigStream + 3;
 }
@@ -46,6 +52,13 @@ Controller::Controller(Bus& bus, ControllerSettings settings)
                                      settings_.maxObjectBytes)),
       config_(settings_.device.base, settings_.device.serial, settings_.config),
       engine_(StreamEngine::Io{[this](const CanFrame& f) {
+                                   if (loseNextClose_ &&
+                                       f.identifier() == base() + kControlOffset &&
+                                       isCloseAcknowledge(f)) {
+                                       loseNextClose_ = false;
+                                       log("lost the Close (2) of the write");
+                                       return true;
+                                   }
                                    outbox_.push_back(f);
                                    return true;
                                },
@@ -144,8 +157,7 @@ void Controller::tick(double nowMs) {
         for (auto& b : behaviours_) b->reset();
         config_.reset();
         defineConfigObjects(objects_, config_, settings_.maxObjectBytes);
-        log(config_.recovery() ? "resetting (still without a usable configuration)"
-                               : "resetting");
+        log(config_.recovery() ? "resetting (still without a usable configuration)" : "resetting");
     }
     if (resetting_) {
         if (nowMs < resetEndMs_) return;
@@ -235,6 +247,7 @@ int Controller::acceptRequest(const TransferInfo& info) {
         buffer = whole_;
     }
     if (!engine_.startTransfer(buffer, index, length, false, false, chunked)) return 1;
+    loseNextClose_ = config_.modes().loseClose && isConfigStream(index);
     job_ = Job::kWrite;
     jobIndex_ = index;
     jobChunked_ = chunked;
@@ -261,8 +274,8 @@ void Controller::finishWrite() {
         if (isConfigStream(jobIndex_)) refreshStreamLengths(objects_);
         log("stored " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
     }
-    pendingAck_ =
-        PendingAck{nowMs_ + kFlashWriteMs, nowMs_ + kFlashWriteMs + kAckGiveUpMs, jobIndex_};
+    const double flashMs = config_.modes().slowFlash ? kSlowFlashWriteMs : kFlashWriteMs;
+    pendingAck_ = PendingAck{nowMs_ + flashMs, nowMs_ + flashMs + kAckGiveUpMs, jobIndex_};
 }
 
 bool Controller::storeConfigStream(std::span<const std::uint8_t> bytes) {

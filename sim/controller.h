@@ -23,9 +23,10 @@ namespace qv::sim {
 
 inline constexpr double kAnnouncePeriodMs = 1000.0;
 inline constexpr double kTelemetryPeriodMs = 200.0;
-inline constexpr double kFlashWriteMs = 50.0;   // from a stored write to its acknowledgement
-inline constexpr double kAckGiveUpMs = 2000.0;  // the acknowledgement waits this long for idle
-inline constexpr double kResetMs = 1000.0;      // silent time after a reset
+inline constexpr double kFlashWriteMs = 50.0;        // from a stored write to its acknowledgement
+inline constexpr double kSlowFlashWriteMs = 1700.0;  // the same for a slow flash (slow-flash)
+inline constexpr double kAckGiveUpMs = 2000.0;       // the acknowledgement waits this long for idle
+inline constexpr double kResetMs = 1000.0;           // silent time after a reset
 inline constexpr std::uint32_t kControlOffset = 0x12;
 inline constexpr std::uint32_t kDataOffset = 0x14;
 
@@ -49,8 +50,8 @@ class ControllerBehaviour {
     virtual void reset() {}
 };
 
-using BehaviourFactory =
-    std::unique_ptr<ControllerBehaviour> (*)(const Options& options, const SimDevice& device);
+using BehaviourFactory = std::unique_ptr<ControllerBehaviour> (*)(const Options& options,
+                                                                  const SimDevice& device);
 
 struct BehaviourRegistrar {
     BehaviourRegistrar(const char* name, BehaviourFactory factory);
@@ -58,16 +59,18 @@ struct BehaviourRegistrar {
 // The registered factories, by name (the order of names, so that it is deterministic).
 std::vector<std::pair<std::string, BehaviourFactory>> registeredBehaviours();
 
-#define QV_SIM_BEHAVIOUR(name, factory) \
-    static const ::qv::sim::BehaviourRegistrar qvSimBehaviour_##name{#name, factory}
+#define QV_SIM_BEHAVIOUR(name, factory)                                \
+    static const ::qv::sim::BehaviourRegistrar qvSimBehaviour_##name { \
+#name, factory                                                 \
+    }
 
 struct ControllerSettings {
     SimDevice device;
     bool muted = false;
     std::size_t maxObjectBytes = kMaxConfigStream;
-    SimConfigModes config;    // how its configuration behaves
-    bool rawObjects = false;  // configuration objects store any bytes, unverified
-    std::function<double()> clock;                // monotonic milliseconds
+    SimConfigModes config;          // how its configuration behaves
+    bool rawObjects = false;        // configuration objects store any bytes, unverified
+    std::function<double()> clock;  // monotonic milliseconds
     std::function<void(const std::string&)> log;  // verbose reports; may be empty
 };
 
@@ -143,6 +146,7 @@ class Controller : public Node, private PacketReceivedListener {
     };
     std::optional<PendingAck> pendingAck_;
     bool resetRequested_ = false;
+    bool loseNextClose_ = false;  // lose-close: the Close (2) that ends a stored write is lost
     bool resetting_ = false;
     double resetEndMs_ = 0;
     double nextAnnounceMs_ = -1;  // -1: not started; the first pass sends and sets the phase

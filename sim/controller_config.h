@@ -29,6 +29,7 @@ class ControllerConfig {
     std::uint16_t requiredVersion() const { return modes_.requiredVersion; }
     bool recovery() const { return modes_.recovery; }
     bool acknowledges(int kind) const { return !modes_.noAck[static_cast<std::size_t>(kind)]; }
+    const SimConfigModes& modes() const { return modes_; }
 
     // Takes a written stream when it checks out; otherwise returns why it was refused and keeps
     // what it held.

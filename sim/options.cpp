@@ -99,7 +99,7 @@ SimDevice parseDevice(const std::string& text) {
 SimConfigModes parseConfigModes(const std::string& text) {
     SimConfigModes m;
     std::size_t start = 0;
-    while (start <= text.size()) {
+    while (!text.empty() && start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
         const std::string mode = text.substr(start, comma - start);
         start = comma + 1;
@@ -113,10 +113,18 @@ SimConfigModes parseConfigModes(const std::string& text) {
             m.noAck[mode == "no-ack-public" ? 0 : mode == "no-ack-private" ? 1 : 2] = true;
         } else if (mode == "serial0") {
             m.serialZero = true;
+        } else if (mode == "corrupt-public" || mode == "corrupt-private" ||
+                   mode == "corrupt-motor") {
+            m.corrupt[mode == "corrupt-public" ? 0 : mode == "corrupt-private" ? 1 : 2] = true;
+        } else if (mode == "lose-close") {
+            m.loseClose = true;
+        } else if (mode == "slow-flash") {
+            m.slowFlash = true;
         } else {
             fail("--config: unknown mode \"" + mode +
                  "\" (recovery, v199, v201, no-ack, no-ack-public, no-ack-private, "
-                 "no-ack-motor, serial0)");
+                 "no-ack-motor, serial0, corrupt-public, corrupt-private, corrupt-motor, "
+                 "lose-close, slow-flash)");
         }
     }
     return m;
@@ -230,7 +238,8 @@ std::string usageText() {
            "  --max-object N       largest configuration object stored from a write (4096)\n"
            "  --config BASE:MODES  configuration behaviour of that controller, modes joined by\n"
            "                       ',': recovery, v199, v201, no-ack, no-ack-public,\n"
-           "                       no-ack-private, no-ack-motor, serial0\n"
+           "                       no-ack-private, no-ack-motor, serial0, corrupt-public,\n"
+           "                       corrupt-private, corrupt-motor, lose-close, slow-flash\n"
            "  --raw-objects        configuration objects store any bytes, unverified\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"

@@ -27,11 +27,14 @@ struct SimDevice {
 
 // How a simulated controller's configuration behaves (--config BASE:MODE,...).
 struct SimConfigModes {
-    bool recovery = false;               // "recovery": CFG error flag, recovery image served
-    std::uint16_t layoutVersion = 200;   // "v199", "v201": records of that layout
-    std::uint16_t requiredVersion = 200; // the version its firmware requires (that of the layout)
-    std::array<bool, 3> noAck{};         // "no-ack[-public|-private|-motor]": never acknowledged
-    bool serialZero = false;             // "serial0": its private record holds serial 0
+    bool recovery = false;                // "recovery": CFG error flag, recovery image served
+    std::uint16_t layoutVersion = 200;    // "v199", "v201": records of that layout
+    std::uint16_t requiredVersion = 200;  // the version its firmware requires (that of the layout)
+    std::array<bool, 3> noAck{};          // "no-ack[-public|-private|-motor]": never acknowledged
+    bool serialZero = false;              // "serial0": its private record holds serial 0
+    std::array<bool, 3> corrupt{};        // "corrupt-public|private|motor": a bad checksum served
+    bool loseClose = false;               // "lose-close": its Close (2) after a write is lost
+    bool slowFlash = false;               // "slow-flash": acknowledged 1.7 s after the write
 };
 
 struct Options {
@@ -68,7 +71,8 @@ std::uint64_t parseUnsigned(const std::string& text, std::uint64_t max, const st
 std::vector<SimDevice> effectiveDevices(const Options& options);
 
 // "MODE,MODE,...": recovery, v199, v201, no-ack, no-ack-public, no-ack-private, no-ack-motor,
-// serial0. Throws UsageError.
+// serial0, corrupt-public, corrupt-private, corrupt-motor, lose-close, slow-flash. Throws
+// UsageError.
 SimConfigModes parseConfigModes(const std::string& text);
 // The modes given for `base`, or the normal behaviour.
 SimConfigModes configModesFor(const Options& options, std::uint32_t base);

@@ -161,6 +161,16 @@ class SessionScope {
 
 }  // namespace
 
+UploadVersionStep uploadVersionStep(bool anyModified, std::uint16_t held, std::uint16_t required) {
+    if (held < required) return UploadVersionStep::OlderThanRequired;
+    if (held >= kConfigVersion) {
+        if (!anyModified) return UploadVersionStep::UpToDateQuestion;
+        return required == held ? UploadVersionStep::Proceed : UploadVersionStep::UpgradeQuestionA;
+    }
+    return required == held ? UploadVersionStep::UpgradeQuestionB
+                            : UploadVersionStep::UpgradeQuestionA;
+}
+
 bool transferRunning(const CConfigDataBank& store) {
     std::lock_guard lock(runningLock);
     return runningStores().count(&store) != 0;
@@ -297,22 +307,28 @@ bool uploadConfig(TransferContext& c) {
         return session.fail(versionReadFailure());
     const std::uint16_t required = readU16(requiredBytes, 0);
     const std::uint16_t held = store.heldVersion;
-    if (held < required) return session.fail(olderThanRequiredMessage());
-
     const bool anyModified = store.isModified(StructureKind::Public) ||
                              store.isModified(StructureKind::Private) ||
                              store.isModified(StructureKind::Motor);
     std::optional<MessageBoxRequest> upgrade;
-    if (!anyModified && held >= kConfigVersion) {
-        if (c.ui.messageBox(upToDateQuestion()) != MessageAnswer::Yes) return false;
-        if (!store.isValid(StructureKind::Public) || !store.isValid(StructureKind::Motor))
-            return session.fail(needDownloadMessage());
-        store.markModified(StructureKind::Public);
-        store.markModified(StructureKind::Motor);
-    } else if (held >= kConfigVersion && required < held) {
-        upgrade = upgradeQuestionA(required, held);
-    } else if (held < kConfigVersion) {
-        upgrade = required == held ? upgradeQuestionB(held) : upgradeQuestionA(required, held);
+    switch (uploadVersionStep(anyModified, held, required)) {
+        case UploadVersionStep::OlderThanRequired:
+            return session.fail(olderThanRequiredMessage());
+        case UploadVersionStep::UpToDateQuestion:
+            if (c.ui.messageBox(upToDateQuestion()) != MessageAnswer::Yes) return false;
+            if (!store.isValid(StructureKind::Public) || !store.isValid(StructureKind::Motor))
+                return session.fail(needDownloadMessage());
+            store.markModified(StructureKind::Public);
+            store.markModified(StructureKind::Motor);
+            break;
+        case UploadVersionStep::Proceed:
+            break;
+        case UploadVersionStep::UpgradeQuestionA:
+            upgrade = upgradeQuestionA(required, held);
+            break;
+        case UploadVersionStep::UpgradeQuestionB:
+            upgrade = upgradeQuestionB(held);
+            break;
     }
     if (upgrade) {
         if (c.ui.messageBox(*upgrade) != MessageAnswer::Yes) return false;

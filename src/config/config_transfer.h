@@ -58,6 +58,10 @@ struct TransferTarget {
 };
 
 struct TransferContext {
+    TransferContext(CBcan& port, CConfigDataBank& store, TransferTarget target, UserInteraction& ui,
+                    TransferProgress& progress)
+        : port(port), store(store), target(target), ui(ui), progress(progress) {}
+
     CBcan& port;
     CConfigDataBank& store;
     TransferTarget target;
@@ -80,6 +84,16 @@ enum class StreamSendResult {
     // structure, and only its flash acknowledgement can tell.
     Unconfirmed,
 };
+
+// The upload's version decision for held version H and required version R.
+enum class UploadVersionStep {
+    OlderThanRequired,  // H < R: refused
+    UpToDateQuestion,   // nothing modified: ask whether to upload public and motor anyway
+    Proceed,            // straight to "Overwrite config?"
+    UpgradeQuestionA,   // from R to H
+    UpgradeQuestionB,   // from H to 2.00
+};
+UploadVersionStep uploadVersionStep(bool anyModified, std::uint16_t held, std::uint16_t required);
 
 // Mask bits 0 public, 1 private, 2 motor. True when every requested stage succeeded.
 bool downloadConfig(TransferContext& context, int mask);
