@@ -1,6 +1,8 @@
 #pragma once
 // A UserInteraction that records every message box, answers OK, and lets a test look at the
 // state of the code under test while a box is up.
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,13 +20,12 @@ class ScriptedUi final : public UserInteraction {
         return MessageAnswer::Ok;
     }
     std::optional<std::string> fileDialog(const FileDialogRequest&) override {
-        ++fileDialogs;
+        ADD_FAILURE() << "unexpected file dialog";
         return std::nullopt;
     }
 
     std::vector<MessageBoxRequest> boxes;
     std::function<void(const MessageBoxRequest&)> whileShown;
-    int fileDialogs = 0;
 };
 
 }  // namespace qv::test

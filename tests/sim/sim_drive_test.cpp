@@ -106,13 +106,6 @@ TEST(SimDrive, WithoutCommandsTheControllerStopsTheMotor) {
     EXPECT_EQ(b.rpm(), 0.0f);
 }
 
-TEST(SimDrive, ZeroCurrentLetsTheMotorCoast) {
-    Bench b;
-    b.run(1000, 2000.0f, 1.0f);
-    b.run(1000, 2000.0f, 0.0f);
-    EXPECT_NEAR(b.rpm(), 1900.0f, 15.0f);
-}
-
 TEST(SimDrive, FramesThatAreNotCommandsAreIgnored) {
     Bench b;
     const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -170,16 +163,6 @@ TEST(SimDrive, SettingsComeFromAnIntactPublicRecord) {
     stream.resize(60);
     ASSERT_TRUE(t.store(object::kConfigStream, stream));
     EXPECT_FALSE(driveSettings(t));
-}
-
-TEST(SimDrive, AResetForgetsTheCommandAndTheMotorCoasts) {
-    Bench b;
-    b.run(1000, 3000.0f, 1.0f);
-    ASSERT_EQ(b.rpm(), 3000.0f);
-    b.controller.setMuted(true);  // muting forgets what is under way, as a reset does
-    b.controller.setMuted(false);
-    b.run(1000);
-    EXPECT_NEAR(b.rpm(), 2900.0f, 15.0f);
 }
 
 }  // namespace
