@@ -195,6 +195,8 @@ Options parseOptions(const std::vector<std::string>& args) {
                                        parseConfigModes(v.substr(colon + 1)));
         } else if (name == "--raw-objects") {
             o.rawObjects = true;
+        } else if (name == "--foreign-dc") {
+            o.foreignDriverControlsBase = parseBase(value(), "--foreign-dc");
         } else if (name == "--seed") {
             o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
         } else {
@@ -241,10 +243,11 @@ std::string usageText() {
            "                       no-ack-private, no-ack-motor, serial0, corrupt-public,\n"
            "                       corrupt-private, corrupt-motor, lose-close, slow-flash\n"
            "  --raw-objects        configuration objects store any bytes, unverified\n"
+           "  --foreign-dc BASE    a foreign driver-controls node sends at BASE + 1 and + 2\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"reset BASE\", \"droptcp\",\n"
-           "  \"quit\"\n";
+           "                \"quit\", \"foreign-dc on [BASE]\", \"foreign-dc off\"\n";
 }
 
 }  // namespace qv::sim

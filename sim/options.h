@@ -3,6 +3,7 @@
 // says what was wrong; the program prints it and exits with code 2.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -54,6 +55,9 @@ struct Options {
     // larger than any real configuration).
     std::size_t maxObjectBytes = 4096;
     bool verbose = false;
+    // A foreign driver-controls node sending at BASE + 1 and + 2 from the start (none: off;
+    // it can be switched on and off while running).
+    std::optional<std::uint32_t> foreignDriverControlsBase;
     bool help = false;
     // Configuration behaviour by base address; bases not listed behave normally.
     std::vector<std::pair<std::uint32_t, SimConfigModes>> configModes;

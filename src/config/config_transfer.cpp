@@ -339,10 +339,10 @@ bool uploadConfig(TransferContext& c) {
         if (anyModifiedButInvalid(store)) return session.fail(needDownloadMessage());
     }
 
-    MessageBoxRequest overwrite = overwriteQuestion();
-    overwrite.details = describeUploadChanges(store, c.lastDownload,
-                                              deviceSerial != 0 ? deviceSerial : configSerial);
-    if (c.ui.messageBox(overwrite) != MessageAnswer::Yes) return false;
+    const std::string changes = describeUploadChanges(
+        store, c.lastDownload, deviceSerial != 0 ? deviceSerial : configSerial);
+    if (c.ui.messageBoxWithDetails(overwriteQuestion(), changes) != MessageAnswer::Yes)
+        return false;
 
     store.refreshChecksums(true);
     std::uint32_t range = 0;

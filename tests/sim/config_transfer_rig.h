@@ -43,6 +43,18 @@ class ScriptedUi : public UserInteraction {
             << "asked \"" << request.text << "\" instead of \"" << text << "\"";
         return answer;
     }
+    MessageAnswer messageBoxWithDetails(const MessageBoxRequest& request,
+                                        const std::string& details) override {
+        {
+            std::lock_guard lock(mutex_);
+            details_.push_back(details);
+        }
+        return messageBox(request);
+    }
+    std::vector<std::string> details() const {
+        std::lock_guard lock(mutex_);
+        return details_;
+    }
     std::optional<std::string> fileDialog(const FileDialogRequest&) override {
         ADD_FAILURE() << "unexpected file dialog";
         return std::nullopt;
@@ -70,6 +82,7 @@ class ScriptedUi : public UserInteraction {
     mutable std::mutex mutex_;
     std::deque<std::pair<std::string, MessageAnswer>> script_;
     std::vector<MessageBoxRequest> shown_;
+    std::vector<std::string> details_;
 };
 
 // The simulated world on its own thread; stop() ends it so its controllers can be inspected.

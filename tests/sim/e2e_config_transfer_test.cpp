@@ -151,7 +151,7 @@ TEST(ConfigTransfer, OverwriteQuestionListsWhatChangesAgainstTheLastDownload) {
     EXPECT_FALSE(rig.upload());
     const auto question = rig.ui.shown().at(0);
     EXPECT_EQ(question.text, "Overwrite config?");
-    EXPECT_EQ(question.details,
+    EXPECT_EQ(rig.ui.details().at(0),
               "Changes against the configuration last downloaded from controller 123456:\n"
               "public.speedLimit: 5000 -> 6000\n");
 }
