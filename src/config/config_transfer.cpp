@@ -28,24 +28,6 @@ std::map<const CConfigDataBank*, int>& runningStores() {
     return stores;
 }
 
-class RunningMark {
-  public:
-    explicit RunningMark(const CConfigDataBank& store) : store_(&store) {
-        std::lock_guard lock(runningLock);
-        ++runningStores()[store_];
-    }
-    ~RunningMark() {
-        std::lock_guard lock(runningLock);
-        auto& stores = runningStores();
-        if (--stores[store_] <= 0) stores.erase(store_);
-    }
-    RunningMark(const RunningMark&) = delete;
-    RunningMark& operator=(const RunningMark&) = delete;
-
-  private:
-    const CConfigDataBank* store_;
-};
-
 bool connect(TransferContext& c) {
     if (c.target.bridgeAddress != 0) c.port.setBridgeAddress(c.target.bridgeAddress);
     return c.port.connectTcp(c.target.base + kControlOffset, kTcpRangeCount) == 1;
@@ -101,7 +83,7 @@ class Session {
 
   private:
     TransferContext& c_;
-    RunningMark running_;
+    TransferScope running_;
     std::atomic<std::uint64_t> moved_{0};
 };
 
@@ -169,6 +151,17 @@ UploadVersionStep uploadVersionStep(bool anyModified, std::uint16_t held, std::u
     }
     return required == held ? UploadVersionStep::UpgradeQuestionB
                             : UploadVersionStep::UpgradeQuestionA;
+}
+
+TransferScope::TransferScope(const CConfigDataBank& store) : store_(&store) {
+    std::lock_guard lock(runningLock);
+    ++runningStores()[store_];
+}
+
+TransferScope::~TransferScope() {
+    std::lock_guard lock(runningLock);
+    auto& stores = runningStores();
+    if (--stores[store_] <= 0) stores.erase(store_);
 }
 
 bool transferRunning(const CConfigDataBank& store) {
@@ -375,7 +368,7 @@ bool uploadConfig(TransferContext& c) {
 }
 
 bool resetController(TransferContext& c) {
-    RunningMark running(c.store);
+    TransferScope running(c.store);
     if (!connect(c)) {
         c.ui.messageBox(connectFailureMessage());
         return false;

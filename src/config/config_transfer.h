@@ -115,6 +115,20 @@ StreamSendResult sendConfigStream(TransferContext& context, StructureKind kind,
 // nor write to it until the worker has reported its end.
 bool transferRunning(const CConfigDataBank& store);
 
+// Marks `store` as worked on by a transfer for its lifetime (scopes may nest). The transfer
+// functions hold one; a window that starts the worker may hold one from the start of the job
+// until its completion message, so that no page slips in between.
+class TransferScope {
+  public:
+    explicit TransferScope(const CConfigDataBank& store);
+    ~TransferScope();
+    TransferScope(const TransferScope&) = delete;
+    TransferScope& operator=(const TransferScope&) = delete;
+
+  private:
+    const CConfigDataBank* store_;
+};
+
 // The progress window's Cancel: sets the store's cancel event, aborts the stream transfer under
 // way (when the port is open) and disables the button.
 void cancelTransfer(CConfigDataBank& store, CBcan& port, TransferProgress& progress);
