@@ -30,7 +30,6 @@ struct CommandRegistrar {
 
 }  // namespace qv::cli
 
-#define QV_CLI_COMMAND(name, rank, usage, function)                \
-    static const ::qv::cli::CommandRegistrar qvCliCommand_##name { \
-#name, rank, usage, function                               \
-    }
+#define QV_CLI_COMMAND(name, rank, usage, function)                                  \
+    static const ::qv::cli::CommandRegistrar qvCliCommand_##name{#name, rank, usage, \
+                                                                  function}
