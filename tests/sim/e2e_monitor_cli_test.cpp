@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "sim/world.h"
@@ -23,6 +22,48 @@ std::vector<std::string> lines(const std::string& text) {
 
 std::size_t columns(const std::string& line) {
     return static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
+}
+
+bool isHex(const std::string& s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+// "(SECONDS.MICROSECONDS) can0 ID#DATA": ten and six digits, a 3- or 8-digit identifier, up to
+// eight data bytes or R.
+bool isCandumpLine(const std::string& s) {
+    const auto close = s.find(") can0 ");
+    const auto hash = s.find('#');
+    if (s.size() < 20 || s[0] != '(' || close != 18 || s[11] != '.' || hash == std::string::npos)
+        return false;
+    const std::string digits = s.substr(1, 10) + s.substr(12, 6);
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const std::string id = s.substr(25, hash - 25);
+    const std::string data = s.substr(hash + 1);
+    return (id.size() == 3 || id.size() == 8) && isHex(id) &&
+           (data == "R" || (data.size() % 2 == 0 && data.size() <= 16 && isHex(data)));
+}
+
+// "CAPTION\tVALUE UNIT..." with the given caption and each cell ending in its unit ("" for an
+// empty field).
+bool isRow(const std::string& line, const std::string& caption,
+           const std::vector<std::string>& units) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const auto tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    if (fields.size() != units.size() + 1 || fields[0] != caption) return false;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const std::string& f = fields[i + 1];
+        if (units[i].empty() ? !f.empty() : (f.size() <= units[i].size() || !f.ends_with(units[i])))
+            return false;
+    }
+    return true;
 }
 
 class CliMonitoring : public ::testing::Test {
@@ -78,15 +119,13 @@ TEST_F(CliMonitoring, TelemetryPrintsThePanelOfTheSelectedDevice) {
     ASSERT_EQ(l.size(), 19u) << r.out;
     EXPECT_EQ(l[0], "Active Motor\t0");
     EXPECT_EQ(l[1], "CAN Err Cnt (T/R)\t0 \t0 ");
-    EXPECT_TRUE(
-        std::regex_match(l[4], std::regex("Bus Volt/Curr\t9\\d\\.\\d\\d V\t\\d+\\.\\d\\d A")))
-        << l[4];
-    EXPECT_TRUE(std::regex_match(l[8], std::regex("Motor BEMF \\(d/q\\)\t\t-?\\d+\\.\\d\\d V")))
-        << l[8];
-    EXPECT_TRUE(std::regex_match(l[15], std::regex("C / B Temp\t3\\d\\.\\d \xC2\xB0"
-                                                   "C\t3\\d\\.\\d \xC2\xB0"
-                                                   "C")))
-        << l[15];
+    EXPECT_TRUE(isRow(l[4], "Bus Volt/Curr", {" V", " A"})) << l[4];
+    EXPECT_TRUE(l[4].starts_with("Bus Volt/Curr\t9")) << l[4];  // near 96 V
+    EXPECT_TRUE(isRow(l[8], "Motor BEMF (d/q)", {"", " V"})) << l[8];
+    const std::string degrees =
+        " \xC2\xB0"
+        "C";
+    EXPECT_TRUE(isRow(l[15], "C / B Temp", {degrees, degrees})) << l[15];
     EXPECT_TRUE(l[18].starts_with("CAN BUS loading is ")) << l[18];
 
     // The isolated charger in charger mode: its captions, disabled cells as empty fields.
@@ -94,7 +133,7 @@ TEST_F(CliMonitoring, TelemetryPrintsThePanelOfTheSelectedDevice) {
     ASSERT_EQ(c.exitCode, 0) << c.err;
     const auto cl = lines(c.out);
     ASSERT_EQ(cl.size(), 19u);
-    EXPECT_TRUE(std::regex_match(cl[4], std::regex("Bus Volt\t9\\d\\.\\d\\d V\t"))) << cl[4];
+    EXPECT_TRUE(isRow(cl[4], "Bus Volt", {" V", ""})) << cl[4];
     EXPECT_EQ(cl[6], "-\t\t");
     EXPECT_EQ(cl[11], "-\t");
     EXPECT_TRUE(cl[17].starts_with("Veh kWh\t\t")) << cl[17];
@@ -122,7 +161,7 @@ TEST_F(CliMonitoring, LogWritesHeaderAndRowsAndAppendsLater) {
                          "SP, Bus Voltage (V), Grid OK (BOOL)"))
         << l[0];
     for (const std::string& line : l) EXPECT_EQ(columns(line), 31u) << line;
-    EXPECT_TRUE(std::regex_search(l[1], std::regex("^\\d\\d:\\d\\d:\\d\\d, 0x0, 0x0, ")));
+    EXPECT_EQ(l[1].find(", 0x0, 0x0, "), 8u) << l[1];  // after HH:MM:SS
     const std::size_t first = l.size();
 
     r = cli({"log", "--device", "0x080", "--seconds", "1.5", "--period", "1", "-o", base + ".csv"});
@@ -148,11 +187,10 @@ TEST_F(CliMonitoring, MonitorWritesCandumpLogLines) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto l = lines(r.out);
     ASSERT_EQ(l.size(), 200u);
-    const std::regex line(
-        "\\(\\d{10}\\.\\d{6}\\) can0 ([0-9A-F]{3}|[0-9A-F]{8})#(([0-9A-F]{2}){0,8}|R)");
+
     bool extended = false, standard = false;
     for (const std::string& s : l) {
-        EXPECT_TRUE(std::regex_match(s, line)) << s;
+        EXPECT_TRUE(isCandumpLine(s)) << s;
         extended |= s.find(" can0 1ABCDE01#") != std::string::npos;
         standard |= s.find(" can0 401#") != std::string::npos;
     }
