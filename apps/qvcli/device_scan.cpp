@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
+#include <map>
+
+#include "monitor/device_list.h"
 
 namespace qv::cli {
 
@@ -15,55 +17,49 @@ constexpr auto kFirstDeviceWait = std::chrono::milliseconds(3000);
 constexpr auto kAllDevicesWait = std::chrono::milliseconds(2500);
 constexpr auto kStatusWait = std::chrono::milliseconds(700);
 
-std::uint32_t le32(const CanFrame::Data& d, std::size_t at) {
-    return static_cast<std::uint32_t>(d[at]) | (static_cast<std::uint32_t>(d[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(d[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(d[at + 3]) << 24);
-}
-
-// The products of the identification message: four characters or a type code.
-bool recognisedProduct(const CanFrame::Data& d) {
-    const std::uint32_t code = le32(d, 0);
-    const auto text = [&](const char* p) { return std::equal(p, p + 4, d.begin()); };
-    return text("KX01") || text("KX02") || text("KX03") || code == 0x4000 || code == 0x4001 ||
-           code == 0x4002 || code == 0x4003 || code == 0x6000;
-}
-
 }  // namespace
 
 std::vector<FoundDevice> scanDevices(CBcan& port, const ScanRequest& request) {
-    std::mutex mutex;
-    std::vector<FoundDevice> found;
+    DeviceList list;
+    if (request.base) list.preselectBase(*request.base);
+    std::map<std::uint32_t, std::uint16_t> errorFlags;  // by base, from the status messages
     port.setRawLogHook([&](const CanPacket& p) {
         const CanFrame& f = p.frame;
-        if (p.status || f.remote() || f.extended() || f.length() < 8) return;
+        if (p.status || f.remote() || f.extended()) return;
         const std::uint32_t id = f.identifier();
-        std::lock_guard lock(mutex);
-        if (id % 0x20 == 0 && recognisedProduct(f.data())) {
-            const std::uint32_t serial = le32(f.data(), 4);
-            const bool known = std::any_of(found.begin(), found.end(), [&](const FoundDevice& d) {
-                return d.base == id && d.serial == serial;
-            });
-            if (!known) found.push_back({id, serial, p.sourceAddress, std::nullopt});
-        } else if (id % 0x20 == 1) {
-            const auto flags = static_cast<std::uint16_t>(f.data()[2] | (f.data()[3] << 8));
-            for (FoundDevice& d : found)
-                if (d.base == id - 1) d.errorFlags = flags;
-        }
+        if (id % 0x20 == 0)
+            list.discover(id, p.sourceAddress, f.data());
+        else if (id % 0x20 == 1)
+            errorFlags[id - 1] = static_cast<std::uint16_t>(f.data()[2] | (f.data()[3] << 8));
     });
 
-    auto wanted = [&](const FoundDevice& d) { return !request.base || d.base == *request.base; };
+    // The devices asked for: every one listed, or the selected one.
+    auto wanted = [&] {
+        std::vector<FoundDevice> out;
+        const SelectedDevice& chosen = list.selected();
+        for (const DeviceEntry& e : list.entries()) {
+            if (!request.all &&
+                !(chosen.selected && e.baseAddress == static_cast<std::uint32_t>(chosen.base) &&
+                  e.serialNumber == chosen.serial))
+                continue;
+            FoundDevice d{e.baseAddress, e.serialNumber, e.bridgeAddress, std::nullopt};
+            if (const auto it = errorFlags.find(e.baseAddress); it != errorFlags.end())
+                d.errorFlags = it->second;
+            out.push_back(d);
+        }
+        return out;
+    };
     const auto start = Clock::now();
     std::optional<Clock::time_point> foundAt;
+    std::vector<FoundDevice> found;
     for (;;) {
+        // The raw log hook runs on this thread, inside the wait.
         port.waitForFrame(0xFFFFFFFFu, nullptr, 10);
-        std::lock_guard lock(mutex);
         const auto now = Clock::now();
-        const bool any = std::any_of(found.begin(), found.end(), wanted);
-        if (any && !foundAt) foundAt = now;
-        const bool statusKnown = std::all_of(found.begin(), found.end(), [&](const FoundDevice& d) {
-            return !wanted(d) || d.errorFlags.has_value();
-        });
+        found = wanted();
+        if (!found.empty() && !foundAt) foundAt = now;
+        const bool statusKnown = std::all_of(found.begin(), found.end(),
+                                             [](const FoundDevice& d) { return d.errorFlags; });
         if (request.all) {
             if (now - start >= kAllDevicesWait &&
                 (statusKnown || now - start >= kAllDevicesWait + kStatusWait))
@@ -75,14 +71,7 @@ std::vector<FoundDevice> scanDevices(CBcan& port, const ScanRequest& request) {
         }
     }
     port.setRawLogHook({});
-
-    std::vector<FoundDevice> result;
-    for (const FoundDevice& d : found)
-        if (wanted(d)) result.push_back(d);
-    if (!request.all && result.size() > 1) result.resize(1);  // the first one heard
-    std::stable_sort(result.begin(), result.end(),
-                     [](const FoundDevice& a, const FoundDevice& b) { return a.base < b.base; });
-    return result;
+    return found;
 }
 
 }  // namespace qv::cli

@@ -1,10 +1,8 @@
 #pragma once
-// Finds the controllers on the bus for the configuration commands: their identification
-// messages (base address, serial number, the bridge that carried them) and the error flags of
-// their latest status message (the configuration error "CFG" decides recovery mode).
-//
-// A small stand-in for the program's device list; the commands switch to that one once it is
-// shared.
+// Finds the controllers on the bus for the configuration commands with the program's device
+// list (the device selected first is the one the main window would select), and the error
+// flags of each one's latest status message (the configuration error "CFG" decides recovery
+// mode).
 #include <cstdint>
 #include <optional>
 #include <vector>

@@ -178,6 +178,18 @@ TEST_F(QvcliConfig, AFailedDownloadLeavesTheFileAsItWas) {
     EXPECT_EQ(names, std::vector<std::string>{"0x400_123456.cfg"});
 }
 
+// The status message's configuration error puts the download in recovery mode.
+TEST_F(QvcliConfig, ControllerWithoutUsableConfigurationIsDownloadedFromItsRecoveryImage) {
+    startSim({"0x400:123456:KX01"}, {"--config", "0x400:recovery"});
+    const auto file = path("recovered.cfg");
+    const auto down = cli({"download", "-o", file.string()});
+    ASSERT_EQ(down.exitCode, 0) << down.err;
+    EXPECT_NE(down.err.find("qvcli download: Download: Have downloaded an older config version"),
+              std::string::npos)
+        << down.err;
+    EXPECT_EQ(fs::file_size(file), kConfigFileSize);
+}
+
 TEST_F(QvcliConfig, UsageErrorsAndMissingDevices) {
     startSim({"0x400:123456:KX01"});
     EXPECT_EQ(cli({"download"}).exitCode, 2);
