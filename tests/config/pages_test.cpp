@@ -443,9 +443,9 @@ TEST_F(Pages, DescriptionTakesAtMost19Characters) {
 TEST(HallList, ShowsAngleAndTheStateItComesFrom) {
     CConfigDataBank store;
     store.resetToDefaults();
-    EXPECT_EQ(hallLine(store.motor[0], 1), " 60\xB0 101=>001");
-    EXPECT_EQ(hallLine(store.motor[0], 0), "360\xB0 000=>000");
-    EXPECT_EQ(hallLine(store.motor[0], 4), "300\xB0 110=>100");
+    EXPECT_EQ(hallLine(store.motor[0], 1), " 60\xC2\xB0 101=>001");
+    EXPECT_EQ(hallLine(store.motor[0], 0), "360\xC2\xB0 000=>000");
+    EXPECT_EQ(hallLine(store.motor[0], 4), "300\xC2\xB0 110=>100");
     PageUi ui;
     CConfigMotor page(store, 0, ui);
     page.fillPage(0);

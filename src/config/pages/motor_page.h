@@ -53,7 +53,7 @@ inline constexpr int kTyreDiameter = 1068;
 inline constexpr double kThermistorReferenceK = 298.15;  // 25 degrees C
 inline constexpr std::size_t kDescriptionLimit = kDescriptionSize - 1;
 
-// One line of the hall list: "%3.0f\260 %s=>%s" with the angle in degrees, the predecessor
+// One line of the hall list: "%3.0f° %s=>%s" with the angle in degrees, the predecessor
 // state and the state, each as three binary digits.
 std::string hallLine(const MotorConfig& motor, int state);
 

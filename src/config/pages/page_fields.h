@@ -16,8 +16,8 @@
 
 namespace qv {
 
-// Texts of the pages are Windows-1252, as the program's; the degree sign is this byte.
-inline constexpr const char* kDegreeSign = "\xB0";
+// Texts of the pages are UTF-8, as on screen; the degree sign is U+00B0.
+inline constexpr const char* kDegreeSign = "\xC2\xB0";
 inline constexpr const char* kDefaultPageCaption = "qvConfig";
 
 // The framework's validation boxes: warning icon, OK, the application's caption.
