@@ -6,18 +6,12 @@
 #include <vector>
 
 #include "config/config_stream.h"
+#include "support/store_records.h"
 
 namespace qv {
 namespace {
 
-std::vector<std::uint8_t> recordsOf(const CConfigDataBank& s, StructureKind kind) {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i < recordCount(kind); ++i) {
-        const auto b = s.recordBytes(kind, i);
-        out.insert(out.end(), b.begin(), b.end());
-    }
-    return out;
-}
+using test::recordsOf;
 
 void sealRecords(std::vector<std::uint8_t>& records, std::size_t size) {
     for (std::size_t at = 0; at + size <= records.size(); at += size) {

@@ -11,6 +11,7 @@
 #include "config/transfer_messages.h"
 #include "config_transfer_rig.h"
 #include "sim/controller_config.h"
+#include "support/store_records.h"
 
 namespace qv {
 namespace {
@@ -18,14 +19,7 @@ namespace {
 using test::TransferRig;
 constexpr double kDelayMs = 30;  // every frame to the program held this long: stages take time
 
-std::vector<std::uint8_t> recordsOf(const CConfigDataBank& s, StructureKind kind) {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i < recordCount(kind); ++i) {
-        const auto b = s.recordBytes(kind, i);
-        out.insert(out.end(), b.begin(), b.end());
-    }
-    return out;
-}
+using test::recordsOf;
 
 std::vector<std::uint8_t> defaultsOf(StructureKind kind) {
     CConfigDataBank s;
@@ -76,6 +70,14 @@ void PrintTo(const Fault& f, std::ostream* os) {
     *os << f.name;
 }
 
+// The simulator command, or the progress window's Cancel.
+void inject(TransferRig& rig, const Fault& f) {
+    if (*f.command)
+        rig.sim.world().post(f.command);
+    else
+        rig.progress.pressCancel(rig.store, rig.can);
+}
+
 class DownloadFault : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(DownloadFault, DuringThePrivateStreamLeavesOnlyThePublicStructureValid) {
@@ -83,12 +85,7 @@ TEST_P(DownloadFault, DuringThePrivateStreamLeavesOnlyThePublicStructureValid) {
     TransferRig rig("", kDelayMs);
     const bool ok = runWithFault(
         rig, "QV -> PC - Private Config", 96, [&] { return rig.download(); },
-        [&] {
-            if (*f.command)
-                rig.sim.world().post(f.command);
-            else
-                rig.progress.pressCancel(rig.store, rig.can);
-        });
+        [&] { inject(rig, f); });
     EXPECT_FALSE(ok);
     EXPECT_TRUE(rig.store.isValid(StructureKind::Public));
     EXPECT_FALSE(rig.store.isValid(StructureKind::Private));
@@ -145,12 +142,7 @@ TEST_P(UploadFault, DuringThePrivateStreamReportsOnlyWhatTheControllerStored) {
     rig.ui.expect("Overwrite config?", MessageAnswer::Yes);
     const bool ok = runWithFault(
         rig, "PC -> QV - Private Config", 2 * 96, [&] { return rig.upload(); },
-        [&] {
-            if (*f.command)
-                rig.sim.world().post(f.command);
-            else
-                rig.progress.pressCancel(rig.store, rig.can);
-        });
+        [&] { inject(rig, f); });
     EXPECT_FALSE(ok);
     EXPECT_FALSE(rig.store.isModified(StructureKind::Public));
     EXPECT_TRUE(rig.store.isModified(StructureKind::Private));

@@ -12,20 +12,14 @@
 #include "config/transfer_messages.h"
 #include "config_transfer_rig.h"
 #include "sim/controller_config.h"
+#include "support/store_records.h"
 
 namespace qv {
 namespace {
 
 using test::TransferRig;
 
-std::vector<std::uint8_t> recordsOf(const CConfigDataBank& s, StructureKind kind) {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i < recordCount(kind); ++i) {
-        const auto b = s.recordBytes(kind, i);
-        out.insert(out.end(), b.begin(), b.end());
-    }
-    return out;
-}
+using test::recordsOf;
 
 // The records a freshly made simulated controller serves, by the same rules.
 std::vector<std::uint8_t> servedRecords(const std::string& modes, int kind, std::size_t known) {
