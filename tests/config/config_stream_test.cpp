@@ -84,7 +84,7 @@ TEST_F(Stream, ChecksOnlyWhatReallyArrived) {
     EXPECT_EQ(take(StructureKind::Motor, buffer, reported), StreamParseResult::SizeMismatch);
     EXPECT_EQ(take(StructureKind::Motor, std::span(buffer).first(40), reported),
               StreamParseResult::SizeMismatch);
-    EXPECT_EQ(store.motor[0].polePairs, 77);
+    EXPECT_EQ(+store.motor[0].polePairs, 77);
     // More arrived than announced: only the announced length counts.
     EXPECT_EQ(take(StructureKind::Motor, full, reported - 1), StreamParseResult::SizeMismatch);
     EXPECT_EQ(take(StructureKind::Motor, full, reported), StreamParseResult::Ok);
@@ -138,7 +138,7 @@ TEST_F(Stream, RecoveryImageReplacesAllThreeStructures) {
     oversized[30] = 0x19;  // private size 281
     oversized[31] = 0x01;
     EXPECT_EQ(take(StructureKind::Public, oversized, n, true), StreamParseResult::SizeMismatch);
-    EXPECT_EQ(store.privateConfig.serialNumber, 0u);
+    EXPECT_EQ(+store.privateConfig.serialNumber, 0u);
 
     ASSERT_EQ(take(StructureKind::Public, image, n, true), StreamParseResult::RecoveryImageTaken);
     EXPECT_EQ(recordsOf(store, StructureKind::Public), recordsOf(source, StructureKind::Public));

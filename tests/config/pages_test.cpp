@@ -141,16 +141,16 @@ TEST_F(Pages, AnEditMarksItsStructureAndTheStoreTakesIt) {
     ASSERT_TRUE(general.editText(kSpeedLimit, "6000.5"));
     EXPECT_TRUE(store.isModified(StructureKind::Public));
     EXPECT_FALSE(general.storePage().keepFocus);
-    EXPECT_FLOAT_EQ(store.publicConfig.speedLimit, 6000.5f);
-    EXPECT_FLOAT_EQ(store.publicConfig.sineCurrentLimit, 123.456f);  // untouched, not rounded
+    EXPECT_FLOAT_EQ(+store.publicConfig.speedLimit, 6000.5f);
+    EXPECT_FLOAT_EQ(+store.publicConfig.sineCurrentLimit, 123.456f);  // untouched, not rounded
 
     CConfigMotorTabs motors(store, ui);
     motors.fillPage(0);
     ASSERT_TRUE(motors.page(2).editText(kCutoutTemp, "95"));
     EXPECT_TRUE(store.isModified(StructureKind::Motor));
     motors.storePage();
-    EXPECT_FLOAT_EQ(store.motor[2].cutoutTemp, 95.0f);
-    EXPECT_FLOAT_EQ(store.motor[1].cutoutTemp, 91.23456f);
+    EXPECT_FLOAT_EQ(+store.motor[2].cutoutTemp, 95.0f);
+    EXPECT_FLOAT_EQ(+store.motor[1].cutoutTemp, 91.23456f);
 }
 
 TEST_F(Pages, RangeChecksUseTheFrameworkTextsWithTheirNumbers) {
@@ -174,9 +174,9 @@ TEST_F(Pages, RangeChecksUseTheFrameworkTextsWithTheirNumbers) {
     EXPECT_TRUE(stored.keepFocus);
     EXPECT_EQ(stored.focusId, kVehicleMass);
     EXPECT_EQ(ui.shown.back().text, "Please enter a number between 0 and 2000.");
-    EXPECT_FLOAT_EQ(store.publicConfig.vehicleMass, 777.7f);
-    EXPECT_FLOAT_EQ(store.publicConfig.maxBusVoltage, 200.0f);
-    EXPECT_FLOAT_EQ(store.publicConfig.sineCurrentLimit, 700.0f);
+    EXPECT_FLOAT_EQ(+store.publicConfig.vehicleMass, 777.7f);
+    EXPECT_FLOAT_EQ(+store.publicConfig.maxBusVoltage, 200.0f);
+    EXPECT_FLOAT_EQ(+store.publicConfig.sineCurrentLimit, 700.0f);
 
     CConfigMotorTabs motors(store, ui);
     motors.fillPage(0);
@@ -231,8 +231,8 @@ TEST_F(Pages, CanIdentifierRuleFixesCancelsAndChecksTheWholeValue) {
     const FieldCheck stored = general.storePage();
     EXPECT_TRUE(stored.keepFocus);
     EXPECT_EQ(stored.focusId, kBmsMasterCanId);
-    EXPECT_EQ(store.publicConfig.bmsMasterCanId, 0x260u);
-    EXPECT_EQ(store.publicConfig.canBaseAddress, 1984u);
+    EXPECT_EQ(+store.publicConfig.bmsMasterCanId, 0x260u);
+    EXPECT_EQ(+store.publicConfig.canBaseAddress, 1984u);
 }
 
 TEST_F(Pages, BaudSelectionIsRequired) {
@@ -247,7 +247,7 @@ TEST_F(Pages, BaudSelectionIsRequired) {
     EXPECT_EQ(general.baudSelection(), 2);  // the stored rate again
     general.selectBaud(5);
     general.storePage();
-    EXPECT_EQ(store.publicConfig.canBaudIndex, 5u);
+    EXPECT_EQ(+store.publicConfig.canBaudIndex, 5u);
 }
 
 TEST_F(Pages, IsolatedChargerRelabelsButStoresTheSameFields) {
@@ -260,7 +260,7 @@ TEST_F(Pages, IsolatedChargerRelabelsButStoresTheSameFields) {
     EXPECT_EQ(general.label(1166), "Slip Speed");
     general.editText(kSineCurrentLimit, "42");
     general.storePage();
-    EXPECT_FLOAT_EQ(store.publicConfig.sineCurrentLimit, 42.0f);
+    EXPECT_FLOAT_EQ(+store.publicConfig.sineCurrentLimit, 42.0f);
     general.fillPage(0x4001);
     EXPECT_EQ(general.label(1223), "Grid Draw Limit (Arms)");
     general.fillPage(0x4002);
@@ -282,7 +282,7 @@ TEST_F(Pages, TelemetryBoxesEachStandForOneBit) {
     ASSERT_TRUE(general.checked(kSlipSpeed));
     general.setChecked(kSlipSpeed, false);
     general.storePage();
-    EXPECT_EQ(store.publicConfig.telemetryMask, 0xFF7FFFFFu);
+    EXPECT_EQ(+store.publicConfig.telemetryMask, 0xFF7FFFFFu);
     // Boxes follow their bits; bits that have no box are set on every store.
     store.publicConfig.telemetryMask = 0x00000006u;
     general.fillPage(0);
@@ -291,7 +291,7 @@ TEST_F(Pages, TelemetryBoxesEachStandForOneBit) {
     EXPECT_FALSE(general.checked(1154));
     general.setChecked(1154, true);
     general.storePage();
-    EXPECT_EQ(store.publicConfig.telemetryMask, 0xFF7F800Fu);
+    EXPECT_EQ(+store.publicConfig.telemetryMask, 0xFF7F800Fu);
 }
 
 TEST(HexEdit, FollowsItsTextAndConvertsBothWays) {
@@ -372,8 +372,8 @@ TEST_F(Pages, LineResistanceShowsInMilliohmAndComesBackExact) {
     EXPECT_TRUE(CConfigMotor::readOnly(kLineResistance));
     EXPECT_FALSE(motors.page(0).editText(kLineResistance, "1"));
     motors.storePage();
-    EXPECT_EQ(store.motor[0].lineResistance, 0.0692f);
-    EXPECT_EQ(store.motor[0].lineInductance, 6.48e-5f);
+    EXPECT_EQ(+store.motor[0].lineResistance, 0.0692f);
+    EXPECT_EQ(+store.motor[0].lineInductance, 6.48e-5f);
 }
 
 TEST_F(Pages, BldcShowsNoIdRangeAndChoosingItZeroesIt) {
@@ -394,9 +394,9 @@ TEST_F(Pages, BldcShowsNoIdRangeAndChoosingItZeroesIt) {
     EXPECT_EQ(page.text(kMinId), "0");
     EXPECT_TRUE(store.isModified(StructureKind::Motor));
     motors.storePage();
-    EXPECT_EQ(store.motor[1].motorType, 0);
-    EXPECT_EQ(store.motor[1].minId, 0.0f);
-    EXPECT_EQ(store.motor[1].maxId, 0.0f);
+    EXPECT_EQ(+store.motor[1].motorType, 0);
+    EXPECT_EQ(+store.motor[1].minId, 0.0f);
+    EXPECT_EQ(+store.motor[1].maxId, 0.0f);
     page.fillPage(0);
     page.selectMotorType(2);
     EXPECT_EQ(page.label(kMinIdLabel), "Id0 (A)");
@@ -414,16 +414,16 @@ TEST_F(Pages, ThermistorPairStoresBetaAndRinfTogetherOrNeither) {
     EXPECT_EQ(page.text(kBeta), "4.2000e+03");
     page.editText(kBeta, "3950");
     motors.storePage();
-    EXPECT_EQ(m.thermistorBeta, 3950.0f);
-    EXPECT_EQ(m.thermistorRinf, static_cast<float>(100000.0 * std::exp(-3950.0 / 298.15)));
+    EXPECT_EQ(+m.thermistorBeta, 3950.0f);
+    EXPECT_EQ(+m.thermistorRinf, static_cast<float>(100000.0 * std::exp(-3950.0 / 298.15)));
 
     const float beta = m.thermistorBeta, rinf = m.thermistorRinf;
     page.fillPage(0);
     page.editText(kBeta, "39.5e");
     page.editText(kRo, "2e5");
     motors.storePage();
-    EXPECT_EQ(m.thermistorBeta, beta);
-    EXPECT_EQ(m.thermistorRinf, rinf);
+    EXPECT_EQ(+m.thermistorBeta, beta);
+    EXPECT_EQ(+m.thermistorRinf, rinf);
 }
 
 TEST_F(Pages, DescriptionTakesAtMost19Characters) {
@@ -484,14 +484,14 @@ TEST_F(Pages, CalibrationKeepsUntouchedValuesExactAndReadsEdits) {
     ASSERT_TRUE(page.editText(text));
     EXPECT_TRUE(store.isModified(StructureKind::Private));
     ASSERT_TRUE(page.storePage());
-    EXPECT_EQ(store.privateConfig.baseCurrent, 612.5f);
-    EXPECT_EQ(store.privateConfig.baseVoltage, 1000.04f);        // printed as 1000.0
-    EXPECT_EQ(store.privateConfig.busCapacitance, 0.00081234f);  // printed as 8.123e-04
-    EXPECT_EQ(store.privateConfig.rail15V.offset, 0.00012345678f);
+    EXPECT_EQ(+store.privateConfig.baseCurrent, 612.5f);
+    EXPECT_EQ(+store.privateConfig.baseVoltage, 1000.04f);        // printed as 1000.0
+    EXPECT_EQ(+store.privateConfig.busCapacitance, 0.00081234f);  // printed as 8.123e-04
+    EXPECT_EQ(+store.privateConfig.rail15V.offset, 0.00012345678f);
     page.editText("Serial Nr, 123456");
     page.storePage();
-    EXPECT_EQ(store.privateConfig.serialNumber, 123456u);
-    EXPECT_EQ(store.privateConfig.baseCurrent, 612.5f);
+    EXPECT_EQ(+store.privateConfig.serialNumber, 123456u);
+    EXPECT_EQ(+store.privateConfig.baseCurrent, 612.5f);
 }
 
 TEST_F(Pages, NothingMovesWhileATransferRuns) {

@@ -41,10 +41,10 @@ TEST(ConfigTransfer, DownloadRunsItsStagesInOrderAndFillsTheStore) {
         EXPECT_TRUE(rig.store.isValid(k));
         EXPECT_FALSE(rig.store.isModified(k));
     }
-    EXPECT_EQ(rig.store.privateConfig.serialNumber, test::kRigSerial);
-    EXPECT_EQ(rig.store.publicConfig.canBaseAddress, test::kRigBase);
-    EXPECT_EQ(rig.store.readOnly.firmwareVersion, 152);
-    EXPECT_EQ(rig.store.readOnly.firmwareBuild, 4711u);
+    EXPECT_EQ(+rig.store.privateConfig.serialNumber, test::kRigSerial);
+    EXPECT_EQ(+rig.store.publicConfig.canBaseAddress, test::kRigBase);
+    EXPECT_EQ(+rig.store.readOnly.firmwareVersion, 152);
+    EXPECT_EQ(+rig.store.readOnly.firmwareBuild, 4711u);
     EXPECT_EQ(rig.store.heldVersion, 200);
     EXPECT_EQ(recordsOf(rig.store, StructureKind::Motor), servedRecords("", 2, kMotorSize));
     EXPECT_TRUE(rig.ui.shown().empty());
@@ -66,14 +66,14 @@ TEST(ConfigTransfer, PublicOnlyDownloadLeavesTheOtherStructuresAtTheirDefaults) 
     EXPECT_TRUE(rig.store.isValid(StructureKind::Public));
     EXPECT_FALSE(rig.store.isValid(StructureKind::Private));
     EXPECT_FALSE(rig.store.isValid(StructureKind::Motor));
-    EXPECT_EQ(rig.store.privateConfig.serialNumber, 0u);
+    EXPECT_EQ(+rig.store.privateConfig.serialNumber, 0u);
     EXPECT_EQ(rig.progress.captionHistory().size(), 2u);
 }
 
 TEST(ConfigTransfer, SerialZeroIsRefusedBeforeAnyCanTraffic) {
     TransferRig rig("serial0");
     ASSERT_TRUE(rig.download());
-    ASSERT_EQ(rig.store.privateConfig.serialNumber, 0u);
+    ASSERT_EQ(+rig.store.privateConfig.serialNumber, 0u);
     rig.store.markModified(StructureKind::Public);
     // Let the bridge's counters settle, then nothing more may come from the program.
     ASSERT_TRUE(test::eventually([&] { return rig.sim.world().stats().bridge.tcpClients == 0; }));
@@ -249,7 +249,7 @@ TEST(ConfigTransfer, RecoveryImageEndsTheDownloadAfterThePublicStage) {
         EXPECT_TRUE(rig.store.isValid(k));
         EXPECT_FALSE(rig.store.isModified(k));
     }
-    EXPECT_EQ(rig.store.privateConfig.serialNumber, test::kRigSerial);
+    EXPECT_EQ(+rig.store.privateConfig.serialNumber, test::kRigSerial);
     EXPECT_EQ(recordsOf(rig.store, StructureKind::Motor), servedRecords("", 2, kMotorSize));
     EXPECT_EQ(
         rig.progress.captionHistory(),

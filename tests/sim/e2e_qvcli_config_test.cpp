@@ -79,8 +79,8 @@ TEST_F(QvcliConfig, DownloadsUploadsAndResetsOneController) {
     CConfigDataBank loaded;
     QuietUi quiet;
     ASSERT_TRUE(loadConfigFile(loaded, file.string(), quiet, true, true));
-    EXPECT_EQ(loaded.privateConfig.serialNumber, 123456u);
-    EXPECT_EQ(loaded.readOnly.firmwareBuild, 4711u);
+    EXPECT_EQ(+loaded.privateConfig.serialNumber, 123456u);
+    EXPECT_EQ(+loaded.readOnly.firmwareBuild, 4711u);
 
     // Answering No to the last question: nothing is written, exit 1.
     const auto no = cli({"upload", file.string(), "--device", "0x400"}, "n\n");
