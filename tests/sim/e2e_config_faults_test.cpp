@@ -193,14 +193,5 @@ TEST(ConfigFaults, ALostCloseWithoutAcknowledgementIsATransferFailure) {
     EXPECT_EQ(rig.ui.shown().back().caption, "Download");
 }
 
-TEST(ConfigFaults, ASlowFlashWithinTheWaitIsNoFailure) {
-    TransferRig rig("slow-flash");
-    ASSERT_TRUE(rig.download());
-    rig.store.markModified(StructureKind::Motor);
-    rig.ui.expect("Overwrite config?", MessageAnswer::Yes);
-    EXPECT_TRUE(rig.upload());
-    EXPECT_FALSE(rig.store.isModified(StructureKind::Motor));
-}
-
 }  // namespace
 }  // namespace qv

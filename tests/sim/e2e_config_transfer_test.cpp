@@ -60,16 +60,6 @@ TEST(ConfigTransfer, DownloadRunsItsStagesInOrderAndFillsTheStore) {
     EXPECT_FALSE(transferRunning(rig.store));
 }
 
-TEST(ConfigTransfer, PublicOnlyDownloadLeavesTheOtherStructuresAtTheirDefaults) {
-    TransferRig rig;
-    ASSERT_TRUE(rig.download(kDownloadPublic));
-    EXPECT_TRUE(rig.store.isValid(StructureKind::Public));
-    EXPECT_FALSE(rig.store.isValid(StructureKind::Private));
-    EXPECT_FALSE(rig.store.isValid(StructureKind::Motor));
-    EXPECT_EQ(+rig.store.privateConfig.serialNumber, 0u);
-    EXPECT_EQ(rig.progress.captionHistory().size(), 2u);
-}
-
 TEST(ConfigTransfer, SerialZeroIsRefusedBeforeAnyCanTraffic) {
     TransferRig rig("serial0");
     ASSERT_TRUE(rig.download());
