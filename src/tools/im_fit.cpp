@@ -224,21 +224,32 @@ QV_IM_INLINE void eliminate(double* __restrict a, int n, double* __restrict delt
 // One damped Gauss-Newton step from the rows of the current iteration.
 QV_IM_INLINE void takeStep(const double* __restrict rows, int m, int iteration, int limit,
                            ImParameters& p) {
-    // Each sum runs over the points in order; a vector holds the sums of one row (lanes are
-    // different sums, never parts of one).
-    typedef double Row __attribute__((vector_size(kRowStride * sizeof(double))));
-    Row sums[P] = {};
+    // Each sum runs over the points in order; the lanes of a vector are different sums, never
+    // parts of one. Per point: J0…J3 times each of J0…J3 (the upper triangle is used), J0…J3
+    // times J4 and times the residual, and J4 times J4 and the residual.
+    typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
+    Quad low[4] = {}, byJ4 = {}, byResidual = {}, last = {};
     for (int k = 0; k < m; ++k) {
-        Row row;
-        std::memcpy(&row, rows + k * kRowStride, sizeof row);
-        for (int i = 0; i < P; ++i) sums[i] += row[i] * row;
+        const double* row = rows + k * kRowStride;
+        Quad head, tail;
+        std::memcpy(&head, row, sizeof head);
+        std::memcpy(&tail, row + 4, sizeof tail);
+        for (int i = 0; i < 4; ++i) low[i] += row[i] * head;
+        byJ4 += row[4] * head;
+        byResidual += row[kResidualColumn] * head;
+        last += row[4] * tail;
     }
     double A[P * (P + 1)];
-    const double lambda = 100.0 + 900.0 * iteration / limit;
-    for (int i = 0; i < P; ++i) {
-        for (int j = 0; j <= P; ++j) A[i * (P + 1) + j] = sums[i][j];
-        A[i * (P + 1) + i] = A[i * (P + 1) + i] * (1.0 + lambda);
+    auto at = [&A](int i, int j) -> double& { return A[i * (P + 1) + j]; };
+    for (int i = 0; i < 4; ++i) {
+        for (int j = i; j < 4; ++j) at(i, j) = at(j, i) = low[i][j];
+        at(i, 4) = at(4, i) = byJ4[i];
+        at(i, P) = byResidual[i];
     }
+    at(4, 4) = last[0];
+    at(4, P) = last[1];
+    const double lambda = 100.0 + 900.0 * iteration / limit;
+    for (int i = 0; i < P; ++i) at(i, i) = at(i, i) * (1.0 + lambda);
     double delta[P];
     int columns[P];
     eliminate<P>(A, P, delta, columns);
