@@ -110,8 +110,10 @@ int runFitIm(const CommandArgs& args) {
                              ? sweepLogText(samples.amplitudeV, samples.currentA, result.parameters)
                              : stepLogText(samples.currentA, result.parameters));
     } else {
-        for (std::size_t j = 0; j < result.parameters.size(); ++j)
-            out += (j ? " " : "") + g17(result.parameters[j]);
+        for (std::size_t j = 0; j < result.parameters.size(); ++j) {
+            if (j > 0) out += ' ';
+            out += g17(result.parameters[j]);
+        }
         out += '\n';
         for (double v : result.model) out += g17(v) + '\n';
     }
