@@ -2,7 +2,8 @@
 // The exponential used by the induction-motor step model. It is written out here instead of
 // calling the C library so that (1) the fit's model loops vectorise and (2) every x86-64 CPU
 // computes the same bits: the library picks a different implementation per CPU, this one is
-// plain IEEE arithmetic with no fused multiply-add (its file is built with -ffp-contract=off).
+// plain IEEE arithmetic (the files that use it are built with -ffp-contract=off, so no fused
+// multiply-add changes the rounding).
 //
 // Method: x = k·ln2/128 + r with |r| <= ln2/256, exp(x) = 2^(k/128)·exp(r); 2^(i/128) comes
 // from a table of 128 entries kept as the nearest double plus a relative correction, exp(r) − 1
