@@ -147,6 +147,8 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.maxObjectBytes =
                 static_cast<std::size_t>(parseUnsigned(value(), 65535, "--max-object"));
             if (o.maxObjectBytes == 0) throw UsageError("--max-object must be at least 1");
+        } else if (name == "--foreign-dc") {
+            o.foreignDriverControlsBase = parseBase(value(), "--foreign-dc");
         } else if (name == "--seed") {
             o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
         } else {
@@ -184,9 +186,11 @@ std::string usageText() {
            "  --delay MS           hold every frame sent to clients this long\n"
            "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
            "  --max-object N       largest configuration object stored from a write (4096)\n"
+           "  --foreign-dc BASE    a foreign driver-controls node sends at BASE + 1 and + 2\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
-           "standard input: lines \"mute BASE\", \"unmute BASE\", \"quit\"\n";
+           "standard input: lines \"mute BASE\", \"unmute BASE\", \"quit\"\n"
+           "                \"foreign-dc on [BASE]\", \"foreign-dc off\"\n";
 }
 
 }  // namespace qv::sim

@@ -8,8 +8,17 @@
 
 namespace qv::sim {
 
+// The motor as drive commands make it turn (sim/drive_behaviour.h).
+struct DrivenMotor {
+    double rpm = 0;
+    double busCurrentA = 0;
+};
+
 class TelemetryModel {
   public:
+    // From the first drive command on, the motor reports what the commands make of it instead
+    // of ramping on its own.
+    void setDriven(const DrivenMotor& motor) { driven_ = motor; }
     // Brings the values to time `nowMs` (integrating odometer and charge since the last call).
     void advance(double nowMs);
     // The eight data bytes of the message at base + offset; nothing for an offset that carries
@@ -26,6 +35,7 @@ class TelemetryModel {
 
   private:
     std::optional<double> startMs_;
+    std::optional<DrivenMotor> driven_;
     double lastMs_ = 0;
     double t_ = 0;  // seconds since the first call
     double rpm_ = 0;

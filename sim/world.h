@@ -17,6 +17,7 @@
 #include "sim/bridge.h"
 #include "sim/bus.h"
 #include "sim/controller.h"
+#include "sim/foreign_driver_controls.h"
 #include "sim/options.h"
 
 namespace qv::sim {
@@ -67,6 +68,7 @@ class World {
 
   private:
     void readCommands();
+    std::string foreignDriverControlsCommand(const std::vector<std::string>& words);
     void runPostedCommands();
     void report(const std::string& text) const;
     void publishStats();
@@ -76,6 +78,7 @@ class World {
     Bus bus_;
     std::unique_ptr<Bridge> bridge_;
     std::vector<std::unique_ptr<Controller>> controllers_;
+    std::unique_ptr<ForeignDriverControls> foreignDriverControls_;
     std::vector<Node*> nodes_;
     std::function<void(const std::string&)> log_;
     std::function<void(const std::string&)> errors_;
