@@ -149,6 +149,8 @@ Options parseOptions(const std::vector<std::string>& args) {
             if (o.maxObjectBytes == 0) throw UsageError("--max-object must be at least 1");
         } else if (name == "--seed") {
             o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
+        } else if (parseCommissioningOption(o.commissioning, name, value)) {
+            // a motor setting or a commissioning fault
         } else {
             fail("unknown option \"" + name + "\"");
         }
@@ -186,6 +188,13 @@ std::string usageText() {
            "  --max-object N       largest configuration object stored from a write (4096)\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
+           "commissioning tools (every controller; see README):\n"
+           "  --motor-phase-order abc|acb  --motor-sensor-mode N  --motor-halls-present 0|1\n"
+           "  --motor-hall-wiring 123  --motor-hall-shift DEG  --motor-pole-ratio N\n"
+           "  --motor-position-offset DEG  --motor-speed HZ  --motor-noise PCT\n"
+           "  --motor-resistance OHM  --motor-inductance H  --motor-vi-points N\n"
+           "  --motor-decay-points N  --tool-silent  --tool-omit-data K  --tool-stop-data K\n"
+           "  --tool-omit-status K  --tool-wrong-phase K\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"quit\"\n";
 }
 

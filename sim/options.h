@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/bridge_codec.h"
+#include "sim/commissioning_options.h"
 
 namespace qv::sim {
 
@@ -41,6 +42,8 @@ struct Options {
     std::size_t maxObjectBytes = 4096;
     bool verbose = false;
     bool help = false;
+    // The motor behind every controller, and faults in their replies to the commissioning tools.
+    CommissioningOptions commissioning;
 };
 
 // Parses the arguments after the program name. Throws UsageError.
