@@ -154,6 +154,10 @@ sim::SimMotor motor(bool reversed, int mode, std::array<int, 3> wiring, int pole
     return m;
 }
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PhaseAllocation : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PhaseAllocation, FindsTheSimulatedWiringAndWritesIt) {

@@ -309,6 +309,25 @@ TEST(PhaseAnalysis, CrossingsAtTheEndOfTheSamplesNeverReadOutside) {
     }
 }
 
+TEST(PhaseAnalysis, ACrossingTheFitPutsOutsideTheSamplesIsNotFound) {
+    // The window holds two nearly equal samples: the fitted line crosses zero far beyond the
+    // 500 samples (index 1e13), which is no crossing of this record.
+    PhaseSamples s;
+    s.vAB.assign(500, 10.0);
+    s.vAB[0] = -10;
+    s.vAB[1] = -1;
+    s.vAB[2] = -1 + 1e-13;
+    s.vBC = s.vCA = s.vAB;
+    s.hall.assign(500, 0);
+    s.position.assign(500, 0);
+    EXPECT_GT(findZeroCrossing(s.vAB, true, "AB"), 1e12);
+    const LineVoltageResult r = analyseLineVoltages(s);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.text,
+              "An error occurred when attempting to find the positive going zero crossing of "
+              "line to line voltage AB\r\n");
+}
+
 TEST(PhaseAnalysis, VoltsFollowTheCalibrationOfEachInput) {
     PhaseRecording r;
     r.calibration = test::testCalibration();
