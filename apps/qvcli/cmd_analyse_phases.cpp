@@ -25,15 +25,9 @@ int runAnalysePhases(const CommandArgs& args) {
     const Args a(args, {}, {});
     if (a.positional().size() != 1) throw UsageError("expected one FILE");
     const std::string& path = a.positional()[0];
-    std::string error;
-    const auto text = readTextFile(path, kMaxAcquisitionCsvBytes, &error);
-    if (!text) {
-        std::fprintf(stderr, "qvcli analyse-phases: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    const auto parsed = parsePhaseCsv(*text);
+    const auto parsed = loadPhaseCsv(path);
     if (!parsed.value) {
-        std::fprintf(stderr, "qvcli analyse-phases: %s: %s\n", path.c_str(), parsed.error.c_str());
+        std::fprintf(stderr, "qvcli analyse-phases: %s\n", parsed.error.c_str());
         return kExitFailure;
     }
     const PhaseReport report = analysePhases(*parsed.value);

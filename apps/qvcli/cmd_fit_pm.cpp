@@ -14,15 +14,9 @@ int runFitPm(const CommandArgs& args) {
     const Args a(args, {}, {});
     if (a.positional().size() != 1) throw UsageError("expected one FILE");
     const std::string& path = a.positional()[0];
-    std::string error;
-    const auto text = readTextFile(path, kMaxAcquisitionCsvBytes, &error);
-    if (!text) {
-        std::fprintf(stderr, "qvcli fit-pm: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    const auto parsed = parsePmCsv(*text);
+    const auto parsed = loadPmCsv(path);
     if (!parsed.value) {
-        std::fprintf(stderr, "qvcli fit-pm: %s: %s\n", path.c_str(), parsed.error.c_str());
+        std::fprintf(stderr, "qvcli fit-pm: %s\n", parsed.error.c_str());
         return kExitFailure;
     }
     const PmReport report = analysePm(*parsed.value);

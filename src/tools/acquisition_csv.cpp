@@ -239,6 +239,32 @@ CsvParse<PmRecording> parsePmCsv(std::string_view text) {
     });
 }
 
+namespace {
+
+template <typename T>
+CsvParse<T> load(const std::string& path, CsvParse<T> (*parse)(std::string_view)) {
+    std::string error;
+    const auto text = readTextFile(path, kMaxAcquisitionCsvBytes, &error);
+    if (!text) {
+        CsvParse<T> failed;
+        failed.error = error;
+        return failed;
+    }
+    CsvParse<T> parsed = parse(*text);
+    if (!parsed.value) parsed.error = path + ": " + parsed.error;
+    return parsed;
+}
+
+}  // namespace
+
+CsvParse<PhaseRecording> loadPhaseCsv(const std::string& path) {
+    return load(path, &parsePhaseCsv);
+}
+
+CsvParse<PmRecording> loadPmCsv(const std::string& path) {
+    return load(path, &parsePmCsv);
+}
+
 std::optional<std::string> readTextFile(const std::string& path, std::size_t maxBytes,
                                         std::string* error) {
     std::ifstream in(path, std::ios::binary);

@@ -39,6 +39,10 @@ CsvParse<PhaseRecording> parsePhaseCsv(std::string_view text);
 // Counts 1 to 30, a time base above 0, and exactly the frames the counts call for.
 CsvParse<PmRecording> parsePmCsv(std::string_view text);
 
+// Reads and parses a file; the error names the file ("cannot open F: ...", "F: line 4: ...").
+CsvParse<PhaseRecording> loadPhaseCsv(const std::string& path);
+CsvParse<PmRecording> loadPmCsv(const std::string& path);
+
 // Reads a whole file of at most `maxBytes`; nothing, with the reason, when it cannot.
 std::optional<std::string> readTextFile(const std::string& path, std::size_t maxBytes,
                                         std::string* error);

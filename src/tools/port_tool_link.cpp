@@ -23,9 +23,14 @@ bool PortToolLink::sendNow(std::uint32_t identifier, const CanFrame::Data& data)
 }
 
 void pumpFrames(CBcan& port, FrameConsumer& consumer, double nowMs) {
-    while (port.queuedPackets() > 0) {
+    // Bounded, so that a flood of frames cannot hold the caller; what is left waits for the
+    // next call, and so do the time-outs, which are judged only once everything received has
+    // been offered.
+    constexpr int kMaxWaitsPerCall = 4096;
+    for (int n = 0; port.queuedPackets() > 0; ++n) {
         const auto wanted = consumer.wantedIdentifier();
         if (!wanted) break;
+        if (n == kMaxWaitsPerCall) return;
         CanFrame::Data data{};
         // With frames queued this returns at once with the wanted one, or after handing all
         // the others to the decoder.

@@ -27,7 +27,8 @@ class PortToolLink : public ToolLink {
 
 // Takes every frame the port has received so far: the frame the consumer waits for goes to it,
 // every other one to the port's decoder hook (the telemetry decoder), in the order received.
-// Then the consumer judges its time-outs. Never blocks for more than about a millisecond.
+// Then the consumer judges its time-outs (not when a flood of frames left some unread). Never
+// blocks for more than about a millisecond.
 // Call it on the thread that owns the decoder (the user-interface thread).
 void pumpFrames(CBcan& port, FrameConsumer& consumer, double nowMs);
 
