@@ -177,7 +177,7 @@ TEST_P(PhaseAllocation, FindsTheSimulatedWiringAndWritesIt) {
     EXPECT_EQ(r.lines.phaseOrder, model.phaseOrder());
     ASSERT_EQ(rig.uploads, (std::vector<int>{8}));
     const MotorConfig& written = rig.store.motor[5];
-    EXPECT_EQ(written.phaseSequenceReversed, m.phasesReversed ? 1 : 0);
+    EXPECT_EQ(+written.phaseSequenceReversed, m.phasesReversed ? 1 : 0);
 
     const auto truth = model.hallTable();
     // An edge shows at the first sample after it, between crossings that are whole samples.
@@ -189,21 +189,21 @@ TEST_P(PhaseAllocation, FindsTheSimulatedWiringAndWritesIt) {
         const auto& t = truth[static_cast<std::size_t>(s)];
         const bool entered = t.previous != s;
         if (halls) {
-            EXPECT_EQ(written.hallPrevious[s], t.previous) << "state " << s;
+            EXPECT_EQ(+written.hallPrevious[s], t.previous) << "state " << s;
             if (entered) {
                 EXPECT_LE(circularDegrees(written.hallAngle[s], t.angle), tolerance)
                     << "state " << s << ": " << written.hallAngle[s] * 360 << " vs "
                     << t.angle * 360;
             }
         } else {
-            EXPECT_EQ(written.hallPrevious[s], s);
+            EXPECT_EQ(+written.hallPrevious[s], s);
         }
         if (position && written.hallPrevious[s] == s && ratioState < 0) ratioState = s;
     }
     if (position) {
         ASSERT_TRUE(r.position.has_value());
         ASSERT_GE(ratioState, 0);
-        EXPECT_EQ(written.hallAngle[ratioState], static_cast<float>(model.poleRatio()));
+        EXPECT_EQ(+written.hallAngle[ratioState], static_cast<float>(model.poleRatio()));
         // The offset is the reading at one of the reference crossings: a whole number of
         // 1 / |ratio| from the first, within a sample and a half of turning.
         const double period = 1.0 / std::abs(m.poleRatio);
@@ -212,7 +212,7 @@ TEST_P(PhaseAllocation, FindsTheSimulatedWiringAndWritesIt) {
         EXPECT_LE(off, 1.5 * m.speedHz / 1000 * period + 16.0 / 65536) << diff;
         for (int s = ratioState + 1; s < 8; ++s)
             if (written.hallPrevious[s] == s) {
-                EXPECT_EQ(written.hallAngle[s], static_cast<float>(r.position->positionOffset));
+                EXPECT_EQ(+written.hallAngle[s], static_cast<float>(r.position->positionOffset));
             }
     }
 }
@@ -245,8 +245,8 @@ TEST(PmExtractionEndToEnd, RecoversResistanceAndInductanceWithinTwoPercent) {
         EXPECT_NEAR(report.resistance, r, 0.02 * r);
         EXPECT_NEAR(report.inductance, l, 0.02 * l);
         EXPECT_EQ(rig.uploads, (std::vector<int>{6}));
-        EXPECT_EQ(rig.store.motor[5].lineResistance, static_cast<float>(report.resistance));
-        EXPECT_EQ(rig.store.motor[5].lineInductance, static_cast<float>(report.inductance));
+        EXPECT_EQ(+rig.store.motor[5].lineResistance, static_cast<float>(report.resistance));
+        EXPECT_EQ(+rig.store.motor[5].lineInductance, static_cast<float>(report.inductance));
     }
 }
 

@@ -102,7 +102,7 @@ TEST(DuvodaRezirTool, SuccessfulRunWritesTheChosenMotorAndUploads) {
     EXPECT_EQ(b.link.closes, 1);
     EXPECT_EQ(b.chooserRuns, 1);
     EXPECT_EQ(tool.lastWrittenMotor(), 3);
-    EXPECT_EQ(b.store.motor[3].phaseSequenceReversed, 1);
+    EXPECT_EQ(+b.store.motor[3].phaseSequenceReversed, 1);
     EXPECT_TRUE(b.store.isModified(StructureKind::Motor));
     EXPECT_EQ(b.uploads, (std::vector<int>{8}));
     EXPECT_EQ(std::memcmp(&b.store.motor[2], &untouched, sizeof untouched), 0);
@@ -224,8 +224,8 @@ TEST(PmExtractionTool, CancelledSelectorWritesNothingButKeepsTheResult) {
     ASSERT_TRUE(tool.acquire(200));
     feed(tool, pmReplies(), 200);
     EXPECT_EQ(b.uploads, (std::vector<int>{6}));
-    EXPECT_EQ(b.store.motor[9].lineResistance, static_cast<float>(tool.report()->resistance));
-    EXPECT_EQ(b.store.motor[9].lineInductance, static_cast<float>(tool.report()->inductance));
+    EXPECT_EQ(+b.store.motor[9].lineResistance, static_cast<float>(tool.report()->resistance));
+    EXPECT_EQ(+b.store.motor[9].lineInductance, static_cast<float>(tool.report()->inductance));
 }
 
 TEST(PmExtractionTool, UnusableFitIsExplainedAndNeverOffered) {

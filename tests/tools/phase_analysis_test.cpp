@@ -90,10 +90,10 @@ TEST(PhaseAnalysis, HallsOnlyForwardGivesTheWiredTableAndEightLines) {
     MotorConfig motor{};
     motor.phaseSequenceReversed = 7;
     ASSERT_TRUE(writePhaseResult(r, motor));
-    EXPECT_EQ(motor.phaseSequenceReversed, 0);
+    EXPECT_EQ(+motor.phaseSequenceReversed, 0);
     for (std::size_t s = 0; s < 8; ++s) {
-        EXPECT_EQ(motor.hallAngle[s], static_cast<float>(r.table[s].angle));
-        EXPECT_EQ(motor.hallPrevious[s], r.table[s].previous);
+        EXPECT_EQ(+motor.hallAngle[s], static_cast<float>(r.table[s].angle));
+        EXPECT_EQ(+motor.hallPrevious[s], r.table[s].previous);
     }
 }
 
@@ -109,7 +109,7 @@ TEST(PhaseAnalysis, SwappedPhasesReverseTheOrderAndTheTable) {
     test::expectHallTable(r.table, test::expectedHallTable(m), kSampleDegrees);
     MotorConfig motor{};
     ASSERT_TRUE(writePhaseResult(r, motor));
-    EXPECT_EQ(motor.phaseSequenceReversed, 1);
+    EXPECT_EQ(+motor.phaseSequenceReversed, 1);
 }
 
 TEST(PhaseAnalysis, ListLinesShowAngleAndEdgeInBinary) {
@@ -205,11 +205,11 @@ TEST(PhaseAnalysis, PositionOnlyPutsRatioInStateZeroAndOffsetInTheRest) {
     EXPECT_EQ(r.list[1], " 4");
     MotorConfig motor{};
     ASSERT_TRUE(writePhaseResult(r, motor));
-    for (std::uint16_t s = 0; s < 8; ++s) EXPECT_EQ(motor.hallPrevious[s], s);
-    EXPECT_EQ(motor.hallAngle[0], 4.0f);
+    for (std::uint16_t s = 0; s < 8; ++s) EXPECT_EQ(+motor.hallPrevious[s], s);
+    EXPECT_EQ(+motor.hallAngle[0], 4.0f);
     for (std::size_t s = 1; s < 8; ++s)
-        EXPECT_EQ(motor.hallAngle[s], static_cast<float>(r.position->positionOffset));
-    EXPECT_EQ(motor.phaseSequenceReversed, 0);
+        EXPECT_EQ(+motor.hallAngle[s], static_cast<float>(r.position->positionOffset));
+    EXPECT_EQ(+motor.phaseSequenceReversed, 0);
 }
 
 TEST(PhaseAnalysis, PoleRatioAboveSixteenBecomesOneAndDirectionGivesTheSign) {

@@ -94,8 +94,8 @@ TEST(PmAnalysis, FiftyMilliohmsAndAHundredMicrohenries) {
 
     MotorConfig motor{};
     ASSERT_TRUE(writePmResult(r, motor));
-    EXPECT_EQ(motor.lineResistance, static_cast<float>(r.resistance));
-    EXPECT_EQ(motor.lineInductance, static_cast<float>(r.inductance));
+    EXPECT_EQ(+motor.lineResistance, static_cast<float>(r.resistance));
+    EXPECT_EQ(+motor.lineInductance, static_cast<float>(r.inductance));
 }
 
 TEST(PmAnalysis, LogListsPointsThenFits) {
@@ -146,8 +146,8 @@ TEST(PmAnalysis, UnusableFitsAreShownSoAndNeverWritten) {
     r = analysePm(recording({{1, 30}, {2, 20}, {3, 10}}, decay(6), 10000));
     EXPECT_FALSE(r.usable);
     EXPECT_FALSE(writePmResult(r, motor));
-    EXPECT_EQ(motor.lineResistance, 0.25f);
-    EXPECT_EQ(motor.lineInductance, 3e-4f);
+    EXPECT_EQ(+motor.lineResistance, 0.25f);
+    EXPECT_EQ(+motor.lineInductance, 3e-4f);
 }
 
 TEST(PmAnalysis, ZeroTimeBaseGivesNoNumbersInsteadOfDividing) {
