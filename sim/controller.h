@@ -42,6 +42,12 @@ class ControllerBehaviour {
     // (everything but telemetry remote requests and the stream identifiers). True when taken.
     virtual bool onFrame(Controller& controller, std::uint32_t offset, const CanFrame& frame,
                          double nowMs) = 0;
+    // A standard frame outside the controller's base range (a driver-controls node's command,
+    // say). True when taken.
+    virtual bool onBusFrame(Controller& /*controller*/, const CanFrame& /*frame*/,
+                            double /*nowMs*/) {
+        return false;
+    }
     // Every loop pass while the controller runs (not while muted or resetting).
     virtual void tick(Controller& /*controller*/, double /*nowMs*/) {}
     // The controller was reset or muted: forget anything under way.
@@ -79,6 +85,12 @@ class Controller : public Node, private PacketReceivedListener {
     // nor the stream protocol; muting forgets any transfer under way.
     void setMuted(bool muted);
     bool muted() const { return muted_; }
+    // A silent controller sends nothing at all and answers nothing (it left the bus).
+    void setSilent(bool silent) { silent_ = silent; }
+    bool silent() const { return silent_; }
+    // Announces that it leaves (an unknown identification with byte 3 = 0xFF), then falls
+    // silent.
+    void withdraw();
     bool resetting() const { return resetting_; }
     std::uint32_t base() const { return settings_.device.base; }
     const SimDevice& device() const { return settings_.device; }
@@ -113,6 +125,7 @@ class Controller : public Node, private PacketReceivedListener {
     std::vector<CanFrame> outbox_;
     double nowMs_ = 0;
     bool muted_ = false;
+    bool silent_ = false;
 
     // The transfer under way and its buffers.
     Job job_ = Job::kNone;
