@@ -241,20 +241,5 @@ TEST(PmExtractionTool, UnusableFitIsExplainedAndNeverOffered) {
     EXPECT_EQ(b.link.closes, 1);
 }
 
-TEST(PmExtractionTool, RefusedCountsEndTheAcquisitionWithTheirMessage) {
-    Bench b;
-    PmExtractionTool tool(b.context());
-    ASSERT_TRUE(tool.acquire(0));
-    EXPECT_TRUE(tool.offerFrame(kBase + 16, test::statusFrame(10000, 4, 40, 3), 1));
-    EXPECT_FALSE(tool.busy());
-    ASSERT_EQ(b.ui.boxes.size(), 1u);
-    EXPECT_EQ(b.ui.boxes[0].text,
-              "The controller reported 40 resistance points and 4 inductance points; each "
-              "count must be between 1 and 30");
-    EXPECT_FALSE(tool.report().has_value());
-    // Data frames that still come are not taken.
-    EXPECT_FALSE(tool.offerFrame(kBase + 17, {}, 2));
-}
-
 }  // namespace
 }  // namespace qv
