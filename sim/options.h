@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/bridge_codec.h"
+#include "sim/commissioning_options.h"
 
 namespace qv::sim {
 
@@ -76,6 +77,8 @@ struct Options {
     std::vector<std::pair<std::uint32_t, SimConfigModes>> configModes;
     // Configuration objects store any bytes unverified (transfer tests with test objects).
     bool rawObjects = false;
+    // The motor behind every controller, and faults in their replies to the commissioning tools.
+    CommissioningOptions commissioning;
 };
 
 // Parses the arguments after the program name. Throws UsageError.

@@ -16,9 +16,16 @@ struct DumpLine {
     std::string value;
 };
 
-// The dump's "record.field = value" lines, without the file header lines.
+// The dump's "record.field = value" lines, without the file header lines. Every byte of the
+// store counts, as if it all came from a full file.
 std::vector<DumpLine> dumpLines(const CConfigDataBank& store) {
-    const std::string text = dumpConfig(store, ConfigFileInfo{});
+    ConfigFileInfo whole;
+    whole.version = kConfigVersion;
+    whole.publicSize = kPublicSize;
+    whole.privateSize = kPrivateSize;
+    whole.motorSize = kMotorSize;
+    whole.trailerLength = kReadOnlySize;
+    const std::string text = dumpConfig(store, whole);
     std::vector<DumpLine> lines;
     std::size_t start = 0;
     while (start < text.size()) {
