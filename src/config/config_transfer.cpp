@@ -213,7 +213,7 @@ StreamSendResult sendConfigStream(TransferContext& c, StructureKind kind, std::s
 bool downloadConfig(TransferContext& c, int mask) {
     Session session(c, caption::kDownload);
     SessionScope scope(session);
-    if (!connect(c)) return session.fail(connectFailureMessage());
+    if (!connect(c)) return session.fail(transferConnectFailureMessage());
 
     c.store.clearExtraBlocks();
     c.store.resetToDefaults();
@@ -293,7 +293,7 @@ bool uploadConfig(TransferContext& c) {
         if (anyModifiedButInvalid(store)) return session.fail(needDownloadMessage());
     }
 
-    if (!connect(c)) return session.fail(connectFailureMessage());
+    if (!connect(c)) return session.fail(transferConnectFailureMessage());
     configure(c, kShortBlock);
     std::array<std::uint8_t, 2> requiredBytes{};
     if (!readObject(c, kRequiredVersionObject, requiredBytes.data(), 2))
@@ -370,7 +370,7 @@ bool uploadConfig(TransferContext& c) {
 bool resetController(TransferContext& c) {
     TransferScope running(c.store);
     if (!connect(c)) {
-        c.ui.messageBox(connectFailureMessage());
+        c.ui.messageBox(transferConnectFailureMessage());
         return false;
     }
     configure(c, kShortBlock);

@@ -52,7 +52,7 @@ MessageBoxRequest transferInformation(std::string text, std::string caption) {
                MessageAnswer::Ok);
 }
 
-MessageBoxRequest connectFailureMessage() {
+MessageBoxRequest transferConnectFailureMessage() {
     return transferError("Could not open TCP connection\r\n\r\nCheck your network and IP settings",
                          "Connect Failure");
 }

@@ -29,7 +29,7 @@ MessageBoxRequest transferError(std::string text, std::string caption);
 // A box with an information icon and OK.
 MessageBoxRequest transferInformation(std::string text, std::string caption);
 
-MessageBoxRequest connectFailureMessage();
+MessageBoxRequest transferConnectFailureMessage();
 // The download's message for a stage that failed; nothing to show for Ok, a recovery image or
 // a user abort (the caption of the box is "Download").
 std::optional<MessageBoxRequest> downloadStageFailure(StructureKind kind, StreamParseResult result);
