@@ -6,7 +6,9 @@
 // These run on the transfer worker thread and block on the CAN port. They speak to the user only
 // through `UserInteraction` (a window implements it by asking on the GUI thread and waiting for
 // the answer) and drive the "Processing Configuration" window through `TransferProgress`. While
-// one runs, the worker is the store's only writer: transferRunning() tells the pages so.
+// one runs, the worker is the store's only writer: transferRunning() tells the pages so. A
+// download or upload holds the port's progress hook (CBcan::setProgressHook, the chunk byte
+// counts) while it runs, forwards it to TransferProgress::advance and clears it at its end.
 #include <atomic>
 #include <cstdint>
 #include <functional>
