@@ -33,14 +33,13 @@ CQVDrvCtrlsDlg::CQVDrvCtrlsDlg(const MainDialogParts& parts)
     : parts_(parts), monitor_(parts.store, parts.logDirectory) {
     // Construction: the configuration store's flags and heldVersion start cleared.
     parts_.store.deviceChanged();
-    parts_.port.setDecoderHook(
-        [this, frames = 0u](std::uint32_t id, std::uint32_t source,
-                            const CanFrame::Data& data) mutable {
-            monitor_.handleFrame(id, source, data);
-            if (draining_ && ++frames % kFramesPerClockCheck == 0 &&
-                parts_.clock.nowMs() > drainDeadlineMs_)
-                throw DrainBudgetSpent{};
-        });
+    parts_.port.setDecoderHook([this, frames = 0u](std::uint32_t id, std::uint32_t source,
+                                                   const CanFrame::Data& data) mutable {
+        monitor_.handleFrame(id, source, data);
+        if (draining_ && ++frames % kFramesPerClockCheck == 0 &&
+            parts_.clock.nowMs() > drainDeadlineMs_)
+            throw DrainBudgetSpent{};
+    });
     parts_.port.setRawLogHook([this](const CanPacket& packet) {
         monitor_.telemetryWindow().rawLog().write(packet.frame.identifier(), packet.frame.data());
     });
@@ -100,8 +99,8 @@ void CQVDrvCtrlsDlg::onTimer() {
     if (--logCountdown_ <= 0) {
         logCountdown_ = logPeriodTicks_;
         if (log_.logging()) {
-            if (auto failure =
-                    log_.writeRow(monitor_.values(), parts_.clock.localTime(), parts_.clock.nowMs()))
+            if (auto failure = log_.writeRow(monitor_.values(), parts_.clock.localTime(),
+                                             parts_.clock.nowMs()))
                 reportLogFailure(*failure);
         }
     }
@@ -189,11 +188,10 @@ void CQVDrvCtrlsDlg::applyDeviceResult(const DeviceListResult& result) {
     if (result.rowsChanged)
         parts_.view.showDeviceList(monitor_.devices().rows(), monitor_.devices().selectedRow());
     if (result.hideAllTools) hideAllTools();
-    if (result.deviceSelected) {
-        parts_.store.deviceChanged();
+    if (result.clearConfiguration) parts_.store.deviceChanged();
+    if (result.configureStream) {
         parts_.port.setBridgeAddress(monitor_.selected().bridgeAddress);
-        parts_.port.configureStream(kDefaultBlockSize, result.streamControlId,
-                                    result.streamDataId);
+        parts_.port.configureStream(kDefaultBlockSize, result.streamControlId, result.streamDataId);
     }
     if (result.menusChanged) enableToolMenus(result.toolMenusEnabled);
 }

@@ -12,6 +12,7 @@
 #include "app/tool_windows.h"
 #include "app/transfer_job.h"
 #include "app/window_positions.h"
+#include "config/config_file.h"
 #include "monitor/monitor.h"
 #include "monitor/telemetry_log.h"
 
@@ -47,8 +48,8 @@ struct MainDialogParts {
     MainWindowPoster& poster;
     DriveHooks& drive;
     const AppClock& clock;
-    std::string settingsPath;     // the settings store's file (window positions)
-    std::string logDirectory;     // where the logs go ("" the current directory)
+    std::string settingsPath;  // the settings store's file (window positions)
+    std::string logDirectory;  // where the logs go ("" the current directory)
 };
 
 class CQVDrvCtrlsDlg {
@@ -119,6 +120,7 @@ class CQVDrvCtrlsDlg {
     void setLogPeriod(int commandId);
 
     // Shared steps.
+    ConfigFileHooks fileLoadHooks();
     bool openPort();
     void drainQueue();
     void applyDeviceResult(const DeviceListResult& result);

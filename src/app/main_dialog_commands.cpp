@@ -86,6 +86,15 @@ bool CQVDrvCtrlsDlg::transferReady() {
 
 // ---- File ----
 
+ConfigFileHooks CQVDrvCtrlsDlg::fileLoadHooks() {
+    ConfigFileHooks hooks;
+    hooks.clearFallbackDriverControlsBase = [this] { monitor_.setFallbackDriverControlsBase(-3); };
+    hooks.setSelectedDeviceType = [this](std::uint16_t type) {
+        monitor_.setSelectedDeviceType(type);
+    };
+    return hooks;
+}
+
 void CQVDrvCtrlsDlg::reconnect() {
     // The tool windows belong to the device of the old connection; closing them also stops
     // the drive command before the port closes.
@@ -112,8 +121,7 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
     request.filter = kConfigFilter;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
-    ConfigFileHooks hooks;
-    hooks.clearFallbackDriverControlsBase = [this] { monitor_.setFallbackDriverControlsBase(-3); };
+    const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
     if (!shift) {
         startTransfer({TransferDirection::Upload, kDownloadAll, kActionNone});
@@ -128,8 +136,8 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
 void CQVDrvCtrlsDlg::openToolNeedingConfig(Tool tool, std::int32_t mask, std::int32_t action) {
     if (!toolReady(tool)) return;
     job_ = {TransferDirection::Download, mask, action};
-    const bool held = tool == Tool::Controls ? parts_.store.isValid(StructureKind::Public)
-                                             : allStructuresValid();
+    const bool held =
+        tool == Tool::Controls ? parts_.store.isValid(StructureKind::Public) : allStructuresValid();
     if (held) {
         onTransferDone(action, false);
         return;
@@ -153,8 +161,7 @@ void CQVDrvCtrlsDlg::openConfiguration(bool shift) {
     request.filter = kConfigFilter;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
-    ConfigFileHooks hooks;
-    hooks.clearFallbackDriverControlsBase = [this] { monitor_.setFallbackDriverControlsBase(-3); };
+    const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, true, hooks)) return;
     // The pages show the file just loaded even when the window was open already.
     openWindow(Tool::Configuration, false);
@@ -204,8 +211,8 @@ void CQVDrvCtrlsDlg::startLog(bool shift) {
         path = withCsvExtension(*chosen);
     }
     const SelectedDevice& device = monitor_.selected();
-    if (auto failure = log_.start(path, device.type, monitor_.values().activeMotor,
-                                  parts_.clock.nowMs())) {
+    if (auto failure =
+            log_.start(path, device.type, monitor_.values().activeMotor, parts_.clock.nowMs())) {
         message(*failure);
         return;
     }

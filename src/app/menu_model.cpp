@@ -33,10 +33,9 @@ constexpr std::array<MenuEntry, 23> kLayout = {{
     {1, "About", kCmdAbout},
 }};
 
-constexpr std::array<int, 8> kToolMenuIds = {kCmdControls,        kCmdDuvodaRezir,
-                                             kCmdParamExtract,    kCmdImExtract,
-                                             kCmdTelemetry,       kCmdResetController,
-                                             kCmdLoadFactoryFile, kCmdLogStartStop};
+constexpr std::array<int, 8> kToolMenuIds = {
+    kCmdControls,  kCmdDuvodaRezir,     kCmdParamExtract,    kCmdImExtract,
+    kCmdTelemetry, kCmdResetController, kCmdLoadFactoryFile, kCmdLogStartStop};
 
 }  // namespace
 

@@ -16,7 +16,8 @@ inline constexpr int kToolNumberImExtraction = 3;
 inline CanFrame::Data toolCommandData(float value, std::uint16_t tool, std::uint16_t start) {
     CanFrame::Data d{};
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) d[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        d[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
     d[4] = static_cast<std::uint8_t>(tool);
     d[5] = static_cast<std::uint8_t>(tool >> 8);
     d[6] = static_cast<std::uint8_t>(start);

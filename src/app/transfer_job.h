@@ -19,15 +19,15 @@ inline constexpr int WM_CAN_TRANSFER = 0x8011;   // wParam bytes moved
 
 // What the main window does when the transfer ends (WM_TRANSFER_DONE's wParam).
 enum TransferAction : std::int32_t {
-    kActionNone = 0,                 // after uploads
+    kActionNone = 0,  // after uploads
     kActionOpenControls = 1,
     kActionOpenConfiguration = 2,
     kActionRefreshConfiguration = 3,  // the Configuration window's "Load from QV"
     kActionSelectImTool = 4,          // after the upload of IM extraction
     kActionOpenImExtraction = 5,
-    kActionSelectPmTool = 6,          // after the upload of PM extraction
+    kActionSelectPmTool = 6,  // after the upload of PM extraction
     kActionOpenPmExtraction = 7,
-    kActionSelectDuvodaRezir = 8,     // after the upload of DuvodaRezir
+    kActionSelectDuvodaRezir = 8,  // after the upload of DuvodaRezir
     kActionOpenDuvodaRezir = 9,
     kActionLogStart = 10,
 };
