@@ -41,6 +41,7 @@ CQVDrvCtrlsDlg::CQVDrvCtrlsDlg(const MainDialogParts& parts)
             throw DrainBudgetSpent{};
     });
     parts_.port.setRawLogHook([this](const CanPacket& packet) {
+        ++framesTaken_;
         monitor_.telemetryWindow().rawLog().write(packet.frame.identifier(), packet.frame.data());
     });
     parts_.port.setProgressHook(

@@ -103,8 +103,9 @@ class CQVDrvCtrlsDlg {
     int slowCountdown() const { return slowCountdown_; }
     int purgeCountdown() const { return purgeCountdown_; }
     bool shutDown() const { return shutDown_; }
-    // Frames the tick left in the queue because its drain budget ran out (diagnostics).
+    // Diagnostics: drains cut short by their budget, frames taken from the queue.
     std::uint64_t drainsCut() const { return drainsCut_; }
+    std::uint64_t framesTaken() const { return framesTaken_; }
 
   private:
     // Commands.
@@ -152,6 +153,7 @@ class CQVDrvCtrlsDlg {
     bool draining_ = false;
     double drainDeadlineMs_ = 0;
     std::uint64_t drainsCut_ = 0;
+    std::uint64_t framesTaken_ = 0;
     bool shutDown_ = false;
 };
 

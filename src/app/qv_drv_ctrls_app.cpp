@@ -6,7 +6,10 @@ CQVDrvCtrlsApp::CQVDrvCtrlsApp(AppSettings settings, UserInteraction& ui, Window
     : settings_(std::move(settings)),
       ui_(ui),
       windows_(windows),
-      port_([bridge = settings_.bridge] { return std::make_unique<CanUdpClient>(bridge); }),
+      port_(settings_.clientFactory ? settings_.clientFactory
+                                    : CBcan::ClientFactory([bridge = settings_.bridge] {
+                                          return std::make_unique<CanUdpClient>(bridge);
+                                      })),
       transfer_(std::make_unique<UnavailableTransferService>()),
       drive_(std::make_unique<DriveHooks>()) {}
 

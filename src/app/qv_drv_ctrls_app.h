@@ -43,6 +43,8 @@ struct AppSettings {
     BridgeSettings bridge;     // the settings store's values with the command line's overrides
     std::string settingsPath;  // window positions go into the same file
     std::string logDirectory;  // "" the current directory
+    // Builds the bridge client; empty: a CanUdpClient with `bridge` (tests put fakes here).
+    CBcan::ClientFactory clientFactory;
 };
 
 class CQVDrvCtrlsApp {
