@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
     }
 
     const std::string settingsPath = SettingsStore::defaultPath();
-    AppSettings settings{bridgeSettingsFor(options, SettingsStore(settingsPath)), settingsPath,
-                         ""};
+    AppSettings settings;
+    settings.bridge = bridgeSettingsFor(options, SettingsStore(settingsPath));
+    settings.settingsPath = settingsPath;
     ui::QtUserInteraction interaction;
     ui::QtWindowFactory factory;
     CQVDrvCtrlsApp app(settings, interaction, factory);

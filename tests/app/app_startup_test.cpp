@@ -84,8 +84,10 @@ TEST(AppStartup, WindowsInOrderHiddenDisabledThenTornDown) {
     Events events;
     FakeFactory factory(events);
     test::ScriptedUi ui;
-    AppSettings settings{test::loopbackSettings(test::freePort()), dir.file("settings.ini"),
-                         dir.path()};
+    AppSettings settings;
+    settings.bridge = test::loopbackSettings(test::freePort());
+    settings.settingsPath = dir.file("settings.ini");
+    settings.logDirectory = dir.path();
     {
         CQVDrvCtrlsApp app(settings, ui, factory);
         app.start();
