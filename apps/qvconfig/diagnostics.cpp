@@ -54,19 +54,19 @@ void LoadStats::capture(CQVDrvCtrlsApp& app) {
     const CanUdpClient* client = port.client();
     const RawCanLog& raw = dlg->monitor().telemetryWindow().rawLog();
     char text[1024];
-    std::snprintf(
-        text, sizeof text,
-        "measured=1\nseconds=%.2f\nlongest_stall_ms=%.2f\np99_latency_ms=%.2f\n"
-        "p50_latency_ms=%.2f\nloop_samples=%zu\ncpu_percent=%.2f\nframes_taken=%llu\n"
-        "raw_log_lines=%llu\nraw_log_file=%s\nqueue_drops=%llu\nkernel_drops=%llu\n"
-        "drains_cut=%llu\n",
-        wall, probe_.longestStallMs(), probe_.latencyPercentileMs(99),
-        probe_.latencyPercentileMs(50), probe_.samples(), wall > 0 ? 100.0 * cpu / wall : 0.0,
-        static_cast<unsigned long long>(dlg->framesTaken() - startFrames_),
-        static_cast<unsigned long long>(raw.linesWritten()), raw.path().c_str(),
-        static_cast<unsigned long long>(port.droppedQueuePackets()),
-        static_cast<unsigned long long>(client ? client->droppedDatagrams() : 0),
-        static_cast<unsigned long long>(dlg->drainsCut()));
+    std::snprintf(text, sizeof text,
+                  "measured=1\nseconds=%.2f\nlongest_stall_ms=%.2f\np99_latency_ms=%.2f\n"
+                  "p50_latency_ms=%.2f\nloop_samples=%zu\ncpu_percent=%.2f\nframes_taken=%llu\n"
+                  "raw_log_lines=%llu\nraw_log_file=%s\nqueue_drops=%llu\nkernel_drops=%llu\n"
+                  "drains_cut=%llu\n",
+                  wall, probe_.longestStallMs(), probe_.latencyPercentileMs(99),
+                  probe_.latencyPercentileMs(50), probe_.samples(),
+                  wall > 0 ? 100.0 * cpu / wall : 0.0,
+                  static_cast<unsigned long long>(dlg->framesTaken() - startFrames_),
+                  static_cast<unsigned long long>(raw.linesWritten()), raw.path().c_str(),
+                  static_cast<unsigned long long>(port.droppedQueuePackets()),
+                  static_cast<unsigned long long>(client ? client->droppedDatagrams() : 0),
+                  static_cast<unsigned long long>(dlg->drainsCut()));
     figures_ = text;
 }
 

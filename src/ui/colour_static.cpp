@@ -68,8 +68,10 @@ void CColourStatic::paintEvent(QPaintEvent*) {
         area.adjust(kPadding, 1, -kPadding, -1);
     }
     QColor ink = toQColor(textColour_);
-    if (!isEnabled()) ink = palette().color(QPalette::Disabled, QPalette::WindowText);
-    else if (look_ == Look::Caption) ink = palette().color(QPalette::WindowText);
+    if (!isEnabled())
+        ink = palette().color(QPalette::Disabled, QPalette::WindowText);
+    else if (look_ == Look::Caption)
+        ink = palette().color(QPalette::WindowText);
     p.setPen(ink);
     if (wordWrap_) {
         p.drawText(area, static_cast<int>(alignment_) | Qt::TextWordWrap, text_);

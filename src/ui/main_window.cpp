@@ -12,7 +12,6 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QScreen>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "app/main_dialog.h"
@@ -53,9 +52,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     outer->addWidget(buildStatusLine());
     outer->setSizeConstraint(QLayout::SetFixedSize);
     setCentralWidget(central);
-
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &MainWindow::requestShutdown);
 }
 
 MainWindow::~MainWindow() = default;
@@ -143,15 +139,15 @@ QWidget* MainWindow::buildDeviceList() {
     devices_->setSelectionMode(QAbstractItemView::SingleSelection);
     devices_->setUniformItemSizes(true);
     const QFontMetrics fm(mono);
-    const int width = fm.horizontalAdvance(QString(kDeviceListHeading) + "  ") +
-                      devices_->frameWidth() * 2 + 20;
+    const int width =
+        fm.horizontalAdvance(QString(kDeviceListHeading) + "  ") + devices_->frameWidth() * 2 + 20;
     devices_->setFixedWidth(width);
     heading->setFixedWidth(width);
     devices_->setMinimumHeight(fm.height() * 12);
     connect(devices_, &QListWidget::currentRowChanged, this, [this](int row) {
         if (fillingList_ || !logic_) return;
-        logic_->onDeviceSelected(row < 0 ? std::nullopt
-                                         : std::optional<std::size_t>(static_cast<std::size_t>(row)));
+        logic_->onDeviceSelected(
+            row < 0 ? std::nullopt : std::optional<std::size_t>(static_cast<std::size_t>(row)));
     });
     layout->addWidget(heading);
     layout->addWidget(devices_, 1);
@@ -284,6 +280,11 @@ bool MainWindow::event(QEvent* e) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        e->accept();
+        requestShutdown();
+        return;
+    }
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         if (logic_) logic_->onOk();
         e->accept();

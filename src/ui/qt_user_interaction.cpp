@@ -79,8 +79,7 @@ QString qtNameFilter(const std::string& filter) {
         const QString& description = parts[i];
         QString patterns = parts[i + 1];
         patterns.replace(';', ' ');
-        filters << (description.contains('(') ? description
-                                              : description + " (" + patterns + ")");
+        filters << (description.contains('(') ? description : description + " (" + patterns + ")");
     }
     return filters.join(";;");
 }

@@ -137,7 +137,8 @@ std::unique_ptr<MainWindowSide> QtWindowFactory::createMainWindow() {
 std::unique_ptr<ToolWindow> QtWindowFactory::createTool(Tool tool, MainWindowSide& owner) {
     auto& main = static_cast<QtMainSide&>(owner);
     QWidget* parent = main.window();
-    if (const ToolCreator& create = creators_[static_cast<std::size_t>(tool)]) return create(parent);
+    if (const ToolCreator& create = creators_[static_cast<std::size_t>(tool)])
+        return create(parent);
     if (tool == Tool::Telemetry) {
         auto* telem = new CTelem(parent);
         main.setTelemetryWindow(telem);

@@ -3,17 +3,16 @@
 // window interfaces, and the factory that builds them. Later tools plug in with
 // QtWindowFactory::setToolCreator.
 #include <QPointer>
-#include "ui/main_window.h"
-#include "ui/telem_window.h"
 #include <QWidget>
 #include <array>
 #include <functional>
 #include <memory>
+#include "ui/main_window.h"
+#include "ui/telem_window.h"
 
 #include "app/qv_drv_ctrls_app.h"
 
 namespace qv::ui {
-
 
 // AppWindow calls on any top-level widget.
 void showWindow(QWidget& w);

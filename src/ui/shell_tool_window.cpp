@@ -5,8 +5,7 @@
 
 namespace qv::ui {
 
-ShellToolWindow::ShellToolWindow(const QString& caption, const QString& objectName,
-                                 QWidget* parent)
+ShellToolWindow::ShellToolWindow(const QString& caption, const QString& objectName, QWidget* parent)
     : QDialog(parent) {
     setObjectName(objectName);
     setWindowTitle(caption);

@@ -23,7 +23,7 @@ struct Place {
     int span;
 };
 constexpr Place kPlaces[] = {
-    {1183, 0, 0, 2}, {1184, 0, 2, 2},                                   // Error, Limit
+    {1183, 0, 0, 2}, {1184, 0, 2, 2},                                    // Error, Limit
     {1182, 1, 0, 1}, {1185, 1, 1, 1}, {1186, 1, 2, 1}, {1187, 1, 3, 1},  // Prech .. Bus Curr
     {1188, 2, 0, 1}, {1189, 2, 1, 1}, {1190, 2, 2, 1}, {1191, 2, 3, 1},  // Bus Power .. Cell Max
     {1192, 3, 0, 1}, {1193, 3, 1, 1}, {1194, 3, 2, 1}, {1195, 3, 3, 1},  // Speed .. Energy
@@ -38,9 +38,10 @@ CTelem::CTelem(QWidget* parent) : QDialog(parent) {
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(2);
     const QFontMetrics fm = fontMetrics();
-    const int width = std::max({fm.horizontalAdvance("-88888 Whr/km"),
-                                fm.horizontalAdvance("888: -8.888 V"),
-                                fm.horizontalAdvance("-8888.88 A")}) + 14;
+    const int width =
+        std::max({fm.horizontalAdvance("-88888 Whr/km"), fm.horizontalAdvance("888: -8.888 V"),
+                  fm.horizontalAdvance("-8888.88 A")}) +
+        14;
     const int height = fm.height() + 6;
     for (const Place& p : kPlaces) {
         const char* caption = "";
