@@ -55,6 +55,8 @@ Controller::Controller(Bus& bus, ControllerSettings settings)
                                },
                                [this] { return now(); }}),
       muted_(settings_.muted) {
+    model_.setKind(TelemetryModel::kindOf(settings_.device.product));
+    model_.setActiveMotor(settings_.device.activeMotor);
     configureEngine();
 }
 
@@ -105,9 +107,20 @@ void Controller::setMuted(bool muted) {
     log(muted ? "muted" : "answering again");
 }
 
+void Controller::withdraw() {
+    if (silent_) return;
+    CanFrame::Data d{};
+    d[3] = 0xFF;
+    for (std::size_t i = 0; i < 4; ++i)
+        d[4 + i] = static_cast<std::uint8_t>(settings_.device.serial >> (8 * i));
+    send(CanFrame(base(), false, false, 8, d));
+    silent_ = true;
+    log("withdrew from the bus");
+}
+
 void Controller::onFrame(const CanFrame& frame, double nowMs) {
     nowMs_ = nowMs;
-    if (resetting_ || muted_ || frame.extended()) return;
+    if (silent_ || resetting_ || muted_ || frame.extended()) return;
     const std::uint32_t id = frame.identifier();
     if (id < base() || id >= base() + 0x20) return;
     const std::uint32_t offset = id - base();
@@ -129,6 +142,10 @@ void Controller::onFrame(const CanFrame& frame, double nowMs) {
 
 void Controller::tick(double nowMs) {
     nowMs_ = nowMs;
+    if (silent_) {
+        nextAnnounceMs_ = nextTelemetryMs_ = -1;  // announce at once when it speaks again
+        return;
+    }
     if (resetRequested_) {
         // Deferred out of the engine's event: the reset forgets the engine's state.
         resetRequested_ = false;

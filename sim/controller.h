@@ -79,6 +79,12 @@ class Controller : public Node, private PacketReceivedListener {
     // nor the stream protocol; muting forgets any transfer under way.
     void setMuted(bool muted);
     bool muted() const { return muted_; }
+    // A silent controller sends nothing at all and answers nothing (it left the bus).
+    void setSilent(bool silent) { silent_ = silent; }
+    bool silent() const { return silent_; }
+    // Announces that it leaves (an unknown identification with byte 3 = 0xFF), then falls
+    // silent.
+    void withdraw();
     bool resetting() const { return resetting_; }
     std::uint32_t base() const { return settings_.device.base; }
     const SimDevice& device() const { return settings_.device; }
@@ -113,6 +119,7 @@ class Controller : public Node, private PacketReceivedListener {
     std::vector<CanFrame> outbox_;
     double nowMs_ = 0;
     bool muted_ = false;
+    bool silent_ = false;
 
     // The transfer under way and its buffers.
     Job job_ = Job::kNone;

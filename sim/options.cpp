@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "link/net/socket.h"
 
@@ -44,6 +45,14 @@ std::uint32_t parseBase(const std::string& text, const std::string& what) {
     const auto base = static_cast<std::uint32_t>(parseUnsigned(text, 0x7E0, what));
     if (base % 0x20 != 0) fail(what + ": " + text + " is not a multiple of 0x20");
     return base;
+}
+
+// "BASE:VALUE" with a base address and the text after the colon.
+std::pair<std::uint32_t, std::string> baseAndValue(const std::string& text,
+                                                   const std::string& what) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) fail(what + ": \"" + text + "\" is not BASE:VALUE");
+    return {parseBase(text.substr(0, colon), what + " base"), text.substr(colon + 1)};
 }
 
 }  // namespace
@@ -104,6 +113,7 @@ std::vector<SimDevice> effectiveDevices(const Options& options) {
 Options parseOptions(const std::vector<std::string>& args) {
     Options o;
     std::vector<std::string> mutedText;
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> activeMotors;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         auto value = [&]() -> const std::string& {
@@ -147,6 +157,22 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.maxObjectBytes =
                 static_cast<std::size_t>(parseUnsigned(value(), 65535, "--max-object"));
             if (o.maxObjectBytes == 0) throw UsageError("--max-object must be at least 1");
+        } else if (name == "--active-motor") {
+            const auto [base, motor] = baseAndValue(value(), "--active-motor");
+            activeMotors.emplace_back(
+                base, static_cast<std::uint16_t>(parseUnsigned(motor, 65535, "--active-motor")));
+        } else if (name == "--withdraw" || name == "--silence") {
+            const auto [base, seconds] = baseAndValue(value(), name);
+            DeviceEvent e;
+            e.action = name == "--withdraw" ? DeviceEvent::Action::kWithdraw
+                                            : DeviceEvent::Action::kSilence;
+            e.base = base;
+            e.atSeconds = parseReal(seconds, 0, 1e7, name + " seconds");
+            o.deviceEvents.push_back(e);
+        } else if (name == "--bms") {
+            o.bms = true;
+        } else if (name == "--load-fps") {
+            o.loadFps = parseReal(value(), 0, 100000, "--load-fps");
         } else if (name == "--seed") {
             o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
         } else {
@@ -156,6 +182,16 @@ Options parseOptions(const std::vector<std::string>& args) {
     if (!o.allowLan && !isLoopback(o.interfaceAddress))
         fail("--interface: " + net::formatIPv4(o.interfaceAddress) +
              " is not a loopback address (127.0.0.0/8); add --allow-lan to use it");
+    if (o.devices.empty() && !activeMotors.empty()) o.devices = effectiveDevices(o);
+    for (const auto& [base, motor] : activeMotors) {
+        bool found = false;
+        for (SimDevice& d : o.devices)
+            if (d.base == base) {
+                d.activeMotor = motor;
+                found = true;
+            }
+        if (!found) fail("--active-motor: no device at base " + hexText(base));
+    }
     const auto devices = effectiveDevices(o);
     for (std::size_t i = 0; i < devices.size(); ++i)
         for (std::size_t j = i + 1; j < devices.size(); ++j)
@@ -166,6 +202,12 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == o.muted[i]; }))
             fail("--mute: no device at base " + mutedText[i]);
+    for (const DeviceEvent& e : o.deviceEvents)
+        if (std::none_of(devices.begin(), devices.end(),
+                         [&](const SimDevice& d) { return d.base == e.base; }))
+            fail(std::string(e.action == DeviceEvent::Action::kWithdraw ? "--withdraw"
+                                                                        : "--silence") +
+                 ": no device at base " + hexText(e.base));
     return o;
 }
 
@@ -179,6 +221,11 @@ std::string usageText() {
            "  --device B:S:P       controller at base B, serial S, product P (KX01, 0x4001...);\n"
            "                       repeatable (default 0x400:123456:KX01)\n"
            "  --mute BASE          that controller starts without answering\n"
+           "  --active-motor B:N   active motor N of the device at B (0: a charger charges)\n"
+           "  --withdraw B:S       the device at B withdraws itself after S seconds\n"
+           "  --silence B:S        the device at B falls silent after S seconds\n"
+           "  --bms                a battery-management node sending 0x263 and 0x266\n"
+           "  --load-fps N         a load generator adding N frames per second\n"
            "  --loss PCT           drop this share of the frames sent to clients\n"
            "  --dup PCT            send this share of the frames twice\n"
            "  --delay MS           hold every frame sent to clients this long\n"
@@ -186,7 +233,8 @@ std::string usageText() {
            "  --max-object N       largest configuration object stored from a write (4096)\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
-           "standard input: lines \"mute BASE\", \"unmute BASE\", \"quit\"\n";
+           "standard input: lines \"mute BASE\", \"unmute BASE\", \"withdraw BASE\",\n"
+           "  \"silence BASE\", \"unsilence BASE\", \"quit\"\n";
 }
 
 }  // namespace qv::sim

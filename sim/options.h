@@ -19,8 +19,18 @@ struct UsageError : std::runtime_error {
 struct SimDevice {
     std::uint32_t base = 0x400;
     std::uint32_t serial = 123456;
-    std::uint32_t product = 0;  // bytes 0-3 of the identification message, little-endian
-    std::string productText;    // as given on the command line, for messages
+    std::uint32_t product = 0;      // bytes 0-3 of the identification message, little-endian
+    std::string productText;        // as given on the command line, for messages
+    std::uint16_t activeMotor = 0;  // reported in the status message; 0: a charger charges
+};
+
+// Something a device does at a time after the start: withdraw (an unknown identification with
+// byte 3 = 0xFF, then silence) or fall silent.
+struct DeviceEvent {
+    enum class Action { kWithdraw, kSilence };
+    Action action = Action::kSilence;
+    std::uint32_t base = 0;
+    double atSeconds = 0;
 };
 
 struct Options {
@@ -29,8 +39,11 @@ struct Options {
     std::uint16_t port = 4876;
     std::uint64_t busId = kDefaultBusId;
     std::uint16_t bitrateKbps = 500;
-    std::vector<SimDevice> devices;    // empty: the default device
-    std::vector<std::uint32_t> muted;  // bases that start muted
+    std::vector<SimDevice> devices;         // empty: the default device
+    std::vector<std::uint32_t> muted;       // bases that start muted
+    std::vector<DeviceEvent> deviceEvents;  // --withdraw, --silence
+    bool bms = false;                       // a battery-management node on 0x263 and 0x266
+    double loadFps = 0;                     // extra frames per second from a load generator
     double lossPercent = 0;
     double dupPercent = 0;
     double delayMs = 0;

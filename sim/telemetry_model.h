@@ -1,7 +1,8 @@
 #pragma once
 // Plausible measurements of a controller driving a motor: values that change smoothly with time
 // (a velocity ramp, bus voltage near 96 V, temperatures between 30 and 40 degrees), packed into
-// the telemetry messages at base + 0x01 to 0x0E and 0x17.
+// the telemetry messages at base + 0x01 to 0x0E and 0x17. A charger with active motor 0 reports
+// charger quantities in the same messages instead (charging the 96 V pack).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -10,6 +11,15 @@ namespace qv::sim {
 
 class TelemetryModel {
   public:
+    enum class Kind { kMotorController, kIsolatedCharger, kGridTieCharger };
+
+    // The kind of device follows its announced type code (0x4000, 0x4001: chargers).
+    static Kind kindOf(std::uint32_t product);
+    void setKind(Kind kind) { kind_ = kind; }
+    void setActiveMotor(std::uint16_t motor) { activeMotor_ = motor; }
+    std::uint16_t activeMotor() const { return activeMotor_; }
+    bool chargerMode() const { return kind_ != Kind::kMotorController && activeMotor_ == 0; }
+
     // Brings the values to time `nowMs` (integrating odometer and charge since the last call).
     void advance(double nowMs);
     // The eight data bytes of the message at base + offset; nothing for an offset that carries
@@ -25,6 +35,8 @@ class TelemetryModel {
     static bool isTelemetryOffset(std::uint32_t offset);
 
   private:
+    std::optional<std::array<std::uint8_t, 8>> chargerMessage(std::uint32_t offset) const;
+
     std::optional<double> startMs_;
     double lastMs_ = 0;
     double t_ = 0;  // seconds since the first call
@@ -34,6 +46,9 @@ class TelemetryModel {
     double busCurrent_ = 0;
     double odometer_ = 0;
     double charge_ = 0;
+    Kind kind_ = Kind::kMotorController;
+    std::uint16_t activeMotor_ = 0;
+    double energyKwh_ = 0;  // charger mode: energy delivered
 };
 
 }  // namespace qv::sim

@@ -68,6 +68,25 @@ World::World(Options options)
         bus_.attach(*controllers_.back());
         nodes_.push_back(controllers_.back().get());
     }
+    if (options_.bms) {
+        bms_ = std::make_unique<BmsNode>(bus_);
+        bus_.attach(*bms_);
+        nodes_.push_back(bms_.get());
+    }
+    if (options_.loadFps > 0) {
+        load_ = std::make_unique<LoadGenerator>(bus_, options_.loadFps);
+        bus_.attach(*load_);
+        nodes_.push_back(load_.get());
+    }
+    if (!options_.deviceEvents.empty()) {
+        deviceEvents_ = std::make_unique<DeviceEvents>(options_.deviceEvents, [this](auto base) {
+            std::vector<Controller*> found;
+            for (auto& c : controllers_)
+                if (c->base() == base) found.push_back(c.get());
+            return found;
+        });
+        nodes_.push_back(deviceEvents_.get());
+    }
 }
 
 World::~World() = default;
@@ -103,7 +122,9 @@ std::string World::execute(const std::string& line) {
         stop();
         return {};
     }
-    if ((w[0] == "mute" || w[0] == "unmute") && w.size() == 2) {
+    const bool deviceCommand = w[0] == "mute" || w[0] == "unmute" || w[0] == "withdraw" ||
+                               w[0] == "silence" || w[0] == "unsilence";
+    if (deviceCommand && w.size() == 2) {
         std::uint64_t base;
         try {
             base = parseUnsigned(w[1], 0x7FF, "base");
@@ -113,13 +134,19 @@ std::string World::execute(const std::string& line) {
         bool found = false;
         for (auto& c : controllers_)
             if (c->base() == base) {
-                c->setMuted(w[0] == "mute");
+                if (w[0] == "mute" || w[0] == "unmute")
+                    c->setMuted(w[0] == "mute");
+                else if (w[0] == "withdraw")
+                    DeviceEvents::apply(DeviceEvent::Action::kWithdraw, *c);
+                else
+                    c->setSilent(w[0] == "silence");
                 found = true;
             }
         if (!found) return "no device at base " + w[1];
         return {};
     }
-    return "unknown command \"" + line + "\" (mute BASE, unmute BASE, quit)";
+    return "unknown command \"" + line +
+           "\" (mute BASE, unmute BASE, withdraw BASE, silence BASE, unsilence BASE, quit)";
 }
 
 void World::runPostedCommands() {

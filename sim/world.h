@@ -14,9 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "sim/bms_node.h"
 #include "sim/bridge.h"
 #include "sim/bus.h"
 #include "sim/controller.h"
+#include "sim/device_events.h"
+#include "sim/load_generator.h"
 #include "sim/options.h"
 
 namespace qv::sim {
@@ -40,7 +43,8 @@ class World {
     void run(double seconds = 0);
     void stop() { stopRequested_.store(true); }
 
-    // Queues a command line ("mute 0x400", "unmute 0x400", "quit"), handled by the loop.
+    // Queues a command line ("mute 0x400", "unmute 0x400", "withdraw 0x400", "silence 0x400",
+    // "unsilence 0x400", "quit"), handled by the loop.
     void post(std::string line);
     // Reads command lines from `fd` (standard input) without blocking the loop; end of input
     // only ends the reading. Call before run().
@@ -76,6 +80,9 @@ class World {
     Bus bus_;
     std::unique_ptr<Bridge> bridge_;
     std::vector<std::unique_ptr<Controller>> controllers_;
+    std::unique_ptr<BmsNode> bms_;
+    std::unique_ptr<LoadGenerator> load_;
+    std::unique_ptr<DeviceEvents> deviceEvents_;
     std::vector<Node*> nodes_;
     std::function<void(const std::string&)> log_;
     std::function<void(const std::string&)> errors_;

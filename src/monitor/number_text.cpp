@@ -26,4 +26,13 @@ void appendHex(std::string& out, std::uint32_t value) {
     out.append(text, r.ptr);
 }
 
+void appendBitNames(std::string& out, std::uint32_t bits, std::span<const char* const> names) {
+    const std::size_t start = out.size();
+    for (std::size_t i = names.size(); i-- > 0;) {
+        if ((bits & (1u << i)) == 0) continue;
+        if (out.size() != start) out += ", ";
+        out += names[i];
+    }
+}
+
 }  // namespace qv

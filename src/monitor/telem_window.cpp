@@ -45,18 +45,7 @@ constexpr std::array<Precharge, 5> kPrechargeStates = {{
     {"RUN", kRunGreen},
 }};
 
-constexpr const char* kDegreesC =
-    " \xC2\xB0"
-    "C";
 constexpr double kCellsInSeries = 108.0;
-
-void appendNames(std::string& out, std::uint8_t bits, const std::array<const char*, 7>& names) {
-    for (std::size_t i = names.size(); i-- > 0;) {
-        if ((bits & (1u << i)) == 0) continue;
-        if (!out.empty()) out += ", ";
-        out += names[i];
-    }
-}
 
 }  // namespace
 
@@ -162,10 +151,10 @@ const std::vector<int>& TelemWindowModel::refresh() {
     };
     if (pending_ & kStatus) {
         s.clear();
-        appendNames(s, limitBits_, kLimitNames);
+        appendBitNames(s, limitBits_, kLimitNames);
         setText(1184, s.data(), s.size());
         s.clear();
-        appendNames(s, errorBits_, kErrorNames);
+        appendBitNames(s, errorBits_, kErrorNames);
         setText(1183, s.data(), s.size());
         at(1183).background = errorBits_ != 0 ? kErrorRed : kButtonFace;
     }
@@ -182,9 +171,9 @@ const std::vector<int>& TelemWindowModel::refresh() {
             show(1195, power / vehicleSpeed_ / 3.6, 0, " Whr/km");
     }
     if (pending_ & kSpeed) show(1192, motorRpm_, 0, " rpm");
-    if (pending_ & kMotorTemp) show(1193, motorTemp_, 1, kDegreesC);
+    if (pending_ & kMotorTemp) show(1193, motorTemp_, 1, kDegreesCelsius);
     if (pending_ & kPhaseTemps)
-        show(1194, std::max({phaseATemp_, phaseBTemp_, phaseCTemp_}), 1, kDegreesC);
+        show(1194, std::max({phaseATemp_, phaseBTemp_, phaseCTemp_}), 1, kDegreesCelsius);
     if (pending_ & kCells) {
         s.clear();
         appendInt(s, cellMinNo_);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "monitor/log_file.h"
+#include "monitor/monitor_types.h"
 #include "monitor/telemetry_values.h"
 
 namespace qv {

@@ -10,10 +10,6 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kDegreesC =
-    " \xC2\xB0"
-    "C";  // " °C" in UTF-8
-
 constexpr std::array<int, 33> kCellIds = {1177, 1179, 1178, 1004, 1003, 1000, 1001, 1133, 1006,
                                           1028, 1007, 1022, 1029, 1023, 1015, 1016, 1017, 1025,
                                           1032, 1011, 1199, 1013, 1014, 1018, 1020, 1019, 1008,
@@ -78,16 +74,6 @@ const char* defaultCaption(int id) {
     for (const PanelRow& r : kRows)
         if (r.captionId == id) return r.fixedCaption;
     return "";
-}
-
-// Names of the set bits, highest first, joined by ", ".
-template <std::size_t N>
-void appendNames(std::string& out, std::uint32_t bits, const std::array<const char*, N>& names) {
-    for (std::size_t i = N; i-- > 0;) {
-        if ((bits & (1u << i)) == 0) continue;
-        if (!out.empty()) out += ", ";
-        out += names[i];
-    }
 }
 
 }  // namespace
@@ -171,7 +157,7 @@ void TelemetryPanel::reset() {
     setText(1133, "0 W", 3);
     setText(1006, "0 rpm", 5);
     setText(1028, "0 kph", 5);
-    const std::string zeroDegrees = std::string("0") + kDegreesC;
+    const std::string zeroDegrees = std::string("0") + kDegreesCelsius;
     for (int id : {1018, 1009, 1008, 1019, 1200, 1020}) setText(id, zeroDegrees);
     setText(1030, "0 km", 4);
     setText(1031, "0 Ah", 4);
@@ -244,10 +230,10 @@ void TelemetryPanel::formatMessage(std::uint32_t offset, const TelemetryValues& 
     switch (offset) {
         case 0x01: {
             s.clear();
-            appendNames(s, static_cast<std::uint32_t>(v.limitFlags), kLimitNames);
+            appendBitNames(s, static_cast<std::uint32_t>(v.limitFlags), kLimitNames);
             setText(1003, s);
             s.clear();
-            appendNames(s, static_cast<std::uint32_t>(v.errorFlags), kErrorNames);
+            appendBitNames(s, static_cast<std::uint32_t>(v.errorFlags), kErrorNames);
             setText(1004, s);
             setBackground(1004, v.errorFlags != 0 ? kErrorRed : kButtonFace);
             s.clear();
@@ -311,16 +297,16 @@ void TelemetryPanel::formatMessage(std::uint32_t offset, const TelemetryValues& 
             show(1014, v.rail3V3, 2, " V");
             break;
         case 0x0B:
-            show(1018, v.motorTemperature, 1, kDegreesC);
-            show(1009, v.phaseATemperature, 1, kDegreesC);
+            show(1018, v.motorTemperature, 1, kDegreesCelsius);
+            show(1009, v.phaseATemperature, 1, kDegreesCelsius);
             break;
         case 0x0C:
-            show(1008, v.dspTemperature, 1, kDegreesC);
-            show(1019, v.phaseBTemperature, 1, kDegreesC);
+            show(1008, v.dspTemperature, 1, kDegreesCelsius);
+            show(1019, v.phaseBTemperature, 1, kDegreesCelsius);
             break;
         case 0x0D:
-            show(1200, v.hiddenTemperature, 1, kDegreesC);
-            show(1020, v.phaseCTemperature, 1, kDegreesC);
+            show(1200, v.hiddenTemperature, 1, kDegreesCelsius);
+            show(1020, v.phaseCTemperature, 1, kDegreesCelsius);
             break;
         case 0x0E:
             show(1030, v.odometer / 1000, 2, " km");
