@@ -122,7 +122,11 @@ void Controller::onFrame(const CanFrame& frame, double nowMs) {
     nowMs_ = nowMs;
     if (silent_ || resetting_ || muted_ || frame.extended()) return;
     const std::uint32_t id = frame.identifier();
-    if (id < base() || id >= base() + 0x20) return;
+    if (id < base() || id >= base() + 0x20) {
+        for (auto& b : behaviours_)
+            if (b->onBusFrame(*this, frame, nowMs)) return;
+        return;
+    }
     const std::uint32_t offset = id - base();
     if (frame.remote() && TelemetryModel::isTelemetryOffset(offset)) {
         send(telemetryFrame(offset, nowMs));

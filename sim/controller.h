@@ -42,6 +42,12 @@ class ControllerBehaviour {
     // (everything but telemetry remote requests and the stream identifiers). True when taken.
     virtual bool onFrame(Controller& controller, std::uint32_t offset, const CanFrame& frame,
                          double nowMs) = 0;
+    // A standard frame outside the controller's base range (a driver-controls node's command,
+    // say). True when taken.
+    virtual bool onBusFrame(Controller& /*controller*/, const CanFrame& /*frame*/,
+                            double /*nowMs*/) {
+        return false;
+    }
     // Every loop pass while the controller runs (not while muted or resetting).
     virtual void tick(Controller& /*controller*/, double /*nowMs*/) {}
     // The controller was reset or muted: forget anything under way.

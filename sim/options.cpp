@@ -157,6 +157,8 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.maxObjectBytes =
                 static_cast<std::size_t>(parseUnsigned(value(), 65535, "--max-object"));
             if (o.maxObjectBytes == 0) throw UsageError("--max-object must be at least 1");
+        } else if (name == "--foreign-dc") {
+            o.foreignDriverControlsBase = parseBase(value(), "--foreign-dc");
         } else if (name == "--active-motor") {
             const auto [base, motor] = baseAndValue(value(), "--active-motor");
             activeMotors.emplace_back(
@@ -231,10 +233,12 @@ std::string usageText() {
            "  --delay MS           hold every frame sent to clients this long\n"
            "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
            "  --max-object N       largest configuration object stored from a write (4096)\n"
+           "  --foreign-dc BASE    a foreign driver-controls node sends at BASE + 1 and + 2\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"withdraw BASE\",\n"
-           "  \"silence BASE\", \"unsilence BASE\", \"quit\"\n";
+           "  \"silence BASE\", \"unsilence BASE\", \"foreign-dc on [BASE]\",\n"
+           "  \"foreign-dc off\", \"quit\"\n";
 }
 
 }  // namespace qv::sim

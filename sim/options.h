@@ -2,6 +2,7 @@
 // Command-line settings of the simulator and their parser. Bad input is a UsageError whose text
 // says what was wrong; the program prints it and exits with code 2.
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -53,6 +54,9 @@ struct Options {
     // larger than any real configuration).
     std::size_t maxObjectBytes = 4096;
     bool verbose = false;
+    // A foreign driver-controls node sending at BASE + 1 and + 2 from the start (none: off;
+    // it can be switched on and off while running).
+    std::optional<std::uint32_t> foreignDriverControlsBase;
     bool help = false;
 };
 

@@ -53,10 +53,10 @@ void TelemetryModel::advance(double nowMs) {
     const double dt = std::max(0.0, (nowMs - lastMs_) / 1000.0);
     lastMs_ = nowMs;
     t_ = (nowMs - *startMs_) / 1000.0;
-    // Velocity ramps smoothly between 0 and 1000 rpm over 40 s.
-    rpm_ = 500.0 * (1.0 - std::cos(kTwoPi * t_ / 40.0));
+    // Velocity ramps smoothly between 0 and 1000 rpm over 40 s, until drive commands turn it.
+    rpm_ = driven_ ? driven_->rpm : 500.0 * (1.0 - std::cos(kTwoPi * t_ / 40.0));
     vehicle_ = rpm_ / 60.0 * std::numbers::pi * kTyreDiameterM;
-    busCurrent_ = 5.0 + 0.03 * rpm_ + wave(t_, 7.0, 3.0);
+    busCurrent_ = driven_ ? driven_->busCurrentA : 5.0 + 0.03 * rpm_ + wave(t_, 7.0, 3.0);
     busVoltage_ = 96.0 - 0.02 * busCurrent_ + wave(t_, 17.0, 0.5);
     odometer_ += vehicle_ * dt;
     charge_ += busCurrent_ * dt / 3600.0;

@@ -9,8 +9,17 @@
 
 namespace qv::sim {
 
+// The motor as drive commands make it turn (sim/drive_behaviour.h).
+struct DrivenMotor {
+    double rpm = 0;
+    double busCurrentA = 0;
+};
+
 class TelemetryModel {
   public:
+    // From the first drive command on, the motor reports what the commands make of it instead
+    // of ramping on its own.
+    void setDriven(const DrivenMotor& motor) { driven_ = motor; }
     enum class Kind { kMotorController, kIsolatedCharger, kGridTieCharger };
 
     // The kind of device follows its announced type code (0x4000, 0x4001: chargers).
@@ -38,6 +47,7 @@ class TelemetryModel {
     std::optional<std::array<std::uint8_t, 8>> chargerMessage(std::uint32_t offset) const;
 
     std::optional<double> startMs_;
+    std::optional<DrivenMotor> driven_;
     double lastMs_ = 0;
     double t_ = 0;  // seconds since the first call
     double rpm_ = 0;

@@ -68,6 +68,11 @@ World::World(Options options)
         bus_.attach(*controllers_.back());
         nodes_.push_back(controllers_.back().get());
     }
+    foreignDriverControls_ = std::make_unique<ForeignDriverControls>(bus_);
+    if (options_.foreignDriverControlsBase)
+        foreignDriverControls_->switchOn(*options_.foreignDriverControlsBase);
+    bus_.attach(*foreignDriverControls_);
+    nodes_.push_back(foreignDriverControls_.get());
     if (options_.bms) {
         bms_ = std::make_unique<BmsNode>(bus_);
         bus_.attach(*bms_);
@@ -145,8 +150,37 @@ std::string World::execute(const std::string& line) {
         if (!found) return "no device at base " + w[1];
         return {};
     }
+    if (w[0] == "foreign-dc") return foreignDriverControlsCommand(w);
     return "unknown command \"" + line +
-           "\" (mute BASE, unmute BASE, withdraw BASE, silence BASE, unsilence BASE, quit)";
+           "\" (mute BASE, unmute BASE, withdraw BASE, silence BASE, unsilence BASE, "
+           "foreign-dc on|off, quit)";
+}
+
+// "foreign-dc on [BASE]" (the base of the option, else 0x500) or "foreign-dc off".
+std::string World::foreignDriverControlsCommand(const std::vector<std::string>& w) {
+    const char* usage = "foreign-dc: use \"foreign-dc on [BASE]\" or \"foreign-dc off\"";
+    if (w.size() == 2 && w[1] == "off") {
+        foreignDriverControls_->switchOff();
+        if (log_) log_("foreign driver controls off");
+        return {};
+    }
+    if (w.size() < 2 || w.size() > 3 || w[1] != "on") return usage;
+    std::uint32_t base = options_.foreignDriverControlsBase.value_or(kDefaultDriverControlsBase);
+    if (w.size() == 3) {
+        try {
+            base = static_cast<std::uint32_t>(parseUnsigned(w[2], 0x7E0, "foreign-dc base"));
+        } catch (const UsageError& e) {
+            return e.what();
+        }
+        if (base % 0x20 != 0) return "foreign-dc base: " + w[2] + " is not a multiple of 0x20";
+    }
+    foreignDriverControls_->switchOn(base);
+    if (log_) {
+        char text[64];
+        std::snprintf(text, sizeof text, "foreign driver controls on at 0x%03X", base);
+        log_(text);
+    }
+    return {};
 }
 
 void World::runPostedCommands() {

@@ -18,6 +18,7 @@
 #include "sim/bridge.h"
 #include "sim/bus.h"
 #include "sim/controller.h"
+#include "sim/foreign_driver_controls.h"
 #include "sim/device_events.h"
 #include "sim/load_generator.h"
 #include "sim/options.h"
@@ -71,6 +72,7 @@ class World {
 
   private:
     void readCommands();
+    std::string foreignDriverControlsCommand(const std::vector<std::string>& words);
     void runPostedCommands();
     void report(const std::string& text) const;
     void publishStats();
@@ -80,6 +82,7 @@ class World {
     Bus bus_;
     std::unique_ptr<Bridge> bridge_;
     std::vector<std::unique_ptr<Controller>> controllers_;
+    std::unique_ptr<ForeignDriverControls> foreignDriverControls_;
     std::unique_ptr<BmsNode> bms_;
     std::unique_ptr<LoadGenerator> load_;
     std::unique_ptr<DeviceEvents> deviceEvents_;
