@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "drive/drive_command.h"
+
 namespace qv {
 
 class MenuModel;
@@ -56,16 +58,20 @@ class MainView {
     virtual void endDialog() = 0;
 };
 
-// The drive controls' part of the tick. The default does nothing (no Controls window yet).
+// The drive controls' part of the tick. The default does nothing (no Controls window yet);
+// DriveCommandHooks (drive_hooks.h) runs the drive controls' own classes.
 class DriveHooks {
   public:
     virtual ~DriveHooks() = default;
-    // Tick step 3: the Controls window is shown, the driver-controls base is known, a device is
-    // selected and no other driver-controls node was seen. Sends the PC's drive command.
-    virtual void sendDriveCommand() {}
+    // Tick step 3, on every tick while the Controls window is shown: sends the PC's drive
+    // command unless the context forbids it (another driver-controls node seen, no device, no
+    // public structure, the port closed or re-opened since the window was shown).
+    virtual void onDriveTick(const DriveContext& /*context*/) {}
     // Tick step 5, every 6 ticks while the public structure is valid and the Controls window
     // is shown: the Controls window's periodic check.
     virtual void periodicCheck(bool /*noOtherSource*/) {}
+    // The drive stops now: re-connect, the selected device lost, shutdown.
+    virtual void stop() {}
 };
 
 }  // namespace qv

@@ -91,7 +91,20 @@ void CQVDrvCtrlsDlg::initDialog(const WorkArea& workArea) {
 }
 
 bool CQVDrvCtrlsDlg::openPort() {
-    return parts_.port.open() == 1;
+    if (parts_.port.open() != 1) return false;
+    ++connection_;
+    return true;
+}
+
+DriveContext CQVDrvCtrlsDlg::driveContext() const {
+    DriveContext c;
+    c.portOpen = parts_.port.isOpen();
+    c.connection = connection_;
+    const SelectedDevice& d = monitor_.selected();
+    if (d.selected) c.selectedDevice = DriveTarget{d.base, d.serial, d.bridgeAddress, d.type};
+    c.publicConfigValid = parts_.store.isValid(StructureKind::Public);
+    c.otherSourceSeen = monitor_.otherDriverControlsSeen();
+    return c;
 }
 
 void CQVDrvCtrlsDlg::onTimer() {
@@ -108,9 +121,7 @@ void CQVDrvCtrlsDlg::onTimer() {
     // 2. Every queued frame to handleFrame (within the drain budget).
     drainQueue();
     // 3. The PC's drive command while the Controls window is shown and nobody else drives.
-    if (controlsVisible() && !monitor_.otherDriverControlsSeen() &&
-        parts_.store.isValid(StructureKind::Public) && monitor_.selected().selected)
-        parts_.drive.sendDriveCommand();
+    if (controlsVisible()) parts_.drive.onDriveTick(driveContext());
     // 4. Devices that stopped announcing leave the list.
     if (--purgeCountdown_ <= 0) {
         purgeCountdown_ = kPurgeTicks;
@@ -158,6 +169,7 @@ void CQVDrvCtrlsDlg::reportLogFailure(const std::string& text) {
 
 void CQVDrvCtrlsDlg::onCancel() {
     if (shutDown_) return;
+    parts_.drive.stop();
     hideAllTools();
     if (parts_.port.isOpen()) {
         parts_.timer.stop();
@@ -188,7 +200,10 @@ void CQVDrvCtrlsDlg::onCancel() {
 void CQVDrvCtrlsDlg::applyDeviceResult(const DeviceListResult& result) {
     if (result.rowsChanged)
         parts_.view.showDeviceList(monitor_.devices().rows(), monitor_.devices().selectedRow());
-    if (result.hideAllTools) hideAllTools();
+    if (result.hideAllTools) {
+        parts_.drive.stop();
+        hideAllTools();
+    }
     if (result.clearConfiguration) parts_.store.deviceChanged();
     if (result.configureStream) {
         parts_.port.setBridgeAddress(monitor_.selected().bridgeAddress);

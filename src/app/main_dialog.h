@@ -123,6 +123,7 @@ class CQVDrvCtrlsDlg {
     // Shared steps.
     ConfigFileHooks fileLoadHooks();
     bool openPort();
+    DriveContext driveContext() const;
     void drainQueue();
     void applyDeviceResult(const DeviceListResult& result);
     void openWindow(Tool tool, bool failed);
@@ -154,6 +155,7 @@ class CQVDrvCtrlsDlg {
     double drainDeadlineMs_ = 0;
     std::uint64_t drainsCut_ = 0;
     std::uint64_t framesTaken_ = 0;
+    std::uint64_t connection_ = 0;  // successful opens of the CAN port
     bool shutDown_ = false;
 };
 

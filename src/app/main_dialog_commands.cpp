@@ -96,8 +96,9 @@ ConfigFileHooks CQVDrvCtrlsDlg::fileLoadHooks() {
 }
 
 void CQVDrvCtrlsDlg::reconnect() {
-    // The tool windows belong to the device of the old connection; closing them also stops
-    // the drive command before the port closes.
+    // The tool windows belong to the device of the old connection; the drive stops before the
+    // port closes.
+    parts_.drive.stop();
     hideAllTools();
     if (parts_.port.isOpen()) parts_.port.close();
     parts_.timer.stop();

@@ -247,11 +247,16 @@ class FakeTransfer : public ConfigTransferService {
 
 class RecordingDrive : public DriveHooks {
   public:
-    void sendDriveCommand() override { events.push_back("drive"); }
+    void onDriveTick(const DriveContext& c) override {
+        events.push_back(c.otherSourceSeen ? "drive(other)" : "drive");
+        last = c;
+    }
+    void stop() override { events.push_back("stop"); }
     void periodicCheck(bool noOther) override {
         events.push_back(noOther ? "check(no other)" : "check(other)");
     }
     std::vector<std::string> events;
+    DriveContext last;
 };
 
 // A temporary folder for the settings file and the logs, removed at the end.
@@ -288,8 +293,9 @@ class DialogRig {
     CQVDrvCtrlsDlg& make(WorkArea area = {0, 0, 1920, 1080}) {
         dialog = std::make_unique<CQVDrvCtrlsDlg>(MainDialogParts{
             port, store, ui, view, mainWindow, set, timer,
-            transferOverride ? *transferOverride : transfer, poster, drive,
-            clockOverride ? *clockOverride : clock, dir.file("settings.ini"), dir.path()});
+            transferOverride ? *transferOverride : transfer, poster,
+            driveOverride ? *driveOverride : drive, clockOverride ? *clockOverride : clock,
+            dir.file("settings.ini"), dir.path()});
         dialog->initDialog(area);
         return *dialog;
     }
@@ -347,7 +353,14 @@ class DialogRig {
     QueuedPoster poster;
     RecordingDrive drive;
     FakeClock clock;
+    // Uses other drive hooks while in scope.
+    struct DriveOverride {
+        DriveOverride(DialogRig& r, DriveHooks& h) : rig(r) { rig.driveOverride = &h; }
+        ~DriveOverride() { rig.dialog.reset(); }
+        DialogRig& rig;
+    };
     ConfigTransferService* transferOverride = nullptr;
+    DriveHooks* driveOverride = nullptr;
     AppClock* clockOverride = nullptr;
     std::unique_ptr<CQVDrvCtrlsDlg> dialog;
 };

@@ -218,6 +218,7 @@ TEST(FileCommands, ReconnectEmptiesTheListAndClosesTheTools) {
     rig.dialog->onCommand(kCmdControls);
     ASSERT_TRUE(rig.shown(Tool::Controls));
     rig.dialog->onCommand(kCmdReconnect);
+    EXPECT_EQ(rig.drive.events, std::vector<std::string>{"stop"});
     EXPECT_TRUE(rig.view.rows.empty());
     EXPECT_FALSE(rig.tool(Tool::Controls).visible);
     EXPECT_FALSE(rig.store.isValid(StructureKind::Public));
@@ -225,10 +226,13 @@ TEST(FileCommands, ReconnectEmptiesTheListAndClosesTheTools) {
     EXPECT_EQ(rig.dialog->monitor().selected().base, -1);
     EXPECT_TRUE(rig.timer.active);
     EXPECT_EQ(rig.timer.starts, 2);
-    // The next device found is selected again.
+    // The next device found is selected again, on a new connection.
     rig.announce(0x200, "KX02", 5);
     rig.dialog->onTimer();
     EXPECT_EQ(rig.dialog->monitor().selected().base, 0x200);
+    rig.dialog->onTransferDone(kActionOpenControls, false);
+    rig.dialog->onTimer();
+    EXPECT_EQ(rig.drive.last.connection, 2u);
 
     rig.client.failOpen = true;
     rig.dialog->onCommand(kCmdReconnect);

@@ -137,6 +137,7 @@ TEST(MainDialogTick, SelectedDeviceLostClosesToolsAndGreysMenus) {
     dlg.onTimer();
     rig.tool(Tool::Controls).visible = rig.tool(Tool::Controls).enabled = true;
     for (int t = 0; t < 24; ++t) dlg.onTimer();
+    EXPECT_EQ(rig.drive.events.back(), "stop");
     EXPECT_TRUE(rig.view.rows.empty());
     EXPECT_FALSE(rig.tool(Tool::Controls).visible);
     EXPECT_FALSE(rig.tool(Tool::Controls).enabled);
@@ -167,18 +168,32 @@ TEST(MainDialogTick, DriveCommandAndPeriodicCheckFollowTheirCountdowns) {
     }
     EXPECT_EQ(rig.drive.events, expected);
 
-    // Another node's drive command at DC + 1: no more sending, the check is told so.
+    // The context says what the drive may do: this device, this connection, the public
+    // structure held.
+    EXPECT_TRUE(rig.drive.last.portOpen);
+    EXPECT_EQ(rig.drive.last.connection, 1u);
+    ASSERT_TRUE(rig.drive.last.selectedDevice);
+    EXPECT_EQ(rig.drive.last.selectedDevice->base, 0x400);
+    EXPECT_EQ(rig.drive.last.selectedDevice->serial, 111u);
+    EXPECT_TRUE(rig.drive.last.publicConfigValid);
+
+    // Another node's drive command at DC + 1: the drive hears of it, the check is told so.
     rig.drive.events.clear();
     rig.store.publicConfig.driverControlsBaseAddress = 0x500;
     rig.frame(0x501, floats(100.0f, 0.5f));
     for (int t = 0; t < 6; ++t) dlg.onTimer();
-    EXPECT_EQ(rig.drive.events, std::vector<std::string>{"check(other)"});
+    EXPECT_EQ(rig.drive.events, (std::vector<std::string>{
+                                    "drive(other)", "drive(other)", "drive(other)", "drive(other)",
+                                    "drive(other)", "drive(other)", "check(other)"}));
 
     // Hidden Controls: neither runs.
     rig.drive.events.clear();
     dlg.onCommand(kCmdControls);  // held structure: opens again at once, clears the flag
     rig.tool(Tool::Controls).visible = false;
-    for (int t = 0; t < 12; ++t) dlg.onTimer();
+    for (int t = 0; t < 12; ++t) {
+        rig.announce(0x400, "KX01", 111);
+        dlg.onTimer();
+    }
     EXPECT_TRUE(rig.drive.events.empty());
 }
 
