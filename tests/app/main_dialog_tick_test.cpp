@@ -208,17 +208,24 @@ TEST(MainDialogTick, NoPeriodicCheckCountdownWithoutThePublicStructure) {
 }
 
 // Step 1 comes before the drain: a row shows what the values held before this tick's frames.
+// Device 0x400 selected, then Log > Start... with no configuration download available.
+struct LoggingRig : DialogRig {
+    LoggingRig() {
+        transfer.isAvailable = false;
+        make();
+        announce(0x400, "KX01", 111);
+        dialog->onTimer();
+        dialog->onCommand(kCmdLogStartStop);
+    }
+    const std::string path = dir.file("QVlog_2015-03-02_14-03-07.csv");
+};
+
 TEST(MainDialogTick, LogRowIsWrittenBeforeTheDrainAtItsPeriod) {
-    DialogRig rig;
-    rig.transfer.isAvailable = false;
-    auto& dlg = rig.make();
-    rig.announce(0x400, "KX01", 111);
-    dlg.onTimer();
-    dlg.onCommand(kCmdLogStartStop);
+    LoggingRig rig;
+    CQVDrvCtrlsDlg& dlg = *rig.dialog;
     ASSERT_TRUE(dlg.telemetryLog().logging());
     EXPECT_EQ(dlg.menus().item(kCmdLogStartStop).text, "Stop");
     EXPECT_EQ(dlg.monitor().fallbackDriverControlsBase(), 0x500);  // no download available
-    const std::string path = rig.dir.file("QVlog_2015-03-02_14-03-07.csv");
 
     rig.frame(0x402, floats(50.0f, 2.0f));
     dlg.onTimer();  // row with bus voltage 0, then the frame
@@ -229,7 +236,7 @@ TEST(MainDialogTick, LogRowIsWrittenBeforeTheDrainAtItsPeriod) {
     dlg.onCommand(kCmdLogStartStop);
     EXPECT_EQ(dlg.menus().item(kCmdLogStartStop).text, "Start...");
 
-    const auto rows = lines(readFile(path));
+    const auto rows = lines(readFile(rig.path));
     ASSERT_EQ(rows.size(), 1u + 2u + 2u);  // header, two rows, then two at the 1 s period
     EXPECT_EQ(rows[0].substr(0, 12), "Time, Errors");
     const auto busVoltage = [](const std::string& row) {  // the eighth column
@@ -242,14 +249,10 @@ TEST(MainDialogTick, LogRowIsWrittenBeforeTheDrainAtItsPeriod) {
 }
 
 TEST(MainDialogTick, LogThatCannotBeWrittenIsReportedOnceAndStops) {
-    DialogRig rig;
-    rig.transfer.isAvailable = false;
-    auto& dlg = rig.make();
-    rig.announce(0x400, "KX01", 111);
-    dlg.onTimer();
-    dlg.onCommand(kCmdLogStartStop);
+    LoggingRig rig;
+    CQVDrvCtrlsDlg& dlg = *rig.dialog;
     ASSERT_TRUE(dlg.telemetryLog().logging());
-    std::filesystem::remove(rig.dir.file("QVlog_2015-03-02_14-03-07.csv"));
+    std::filesystem::remove(rig.path);
     for (int t = 0; t < 10; ++t) {
         rig.clock.ms += 200;
         dlg.onTimer();
