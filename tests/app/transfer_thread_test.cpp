@@ -29,21 +29,6 @@ class CountingService : public ConfigTransferService {
     std::atomic<bool> ok{true};
 };
 
-TEST(TransferJob, RunsTheDirectionsServiceCall) {
-    CountingService s;
-    EXPECT_TRUE(runTransferJob({TransferDirection::Download, kDownloadPublic, 1}, s));
-    EXPECT_EQ(s.lastMask, 1);
-    EXPECT_TRUE(runTransferJob({TransferDirection::Upload, kDownloadAll, 0}, s));
-    s.ok = false;
-    EXPECT_FALSE(runTransferJob({TransferDirection::Reset, 0, 0}, s));
-    EXPECT_EQ(s.downloads, 1);
-    EXPECT_EQ(s.uploads, 1);
-    EXPECT_EQ(s.resets, 1);
-    UnavailableTransferService none;
-    EXPECT_FALSE(none.available());
-    EXPECT_FALSE(runTransferJob({TransferDirection::Download, kDownloadAll, 2}, none));
-}
-
 // The receiver of WM_TRANSFER_DONE (another thread, as the GUI thread is) may start the next
 // job as soon as the result arrives: the thread no longer counts as busy by then.
 TEST(TransferThread, PostsItsResultAndCanBeRestartedAtOnce) {
