@@ -175,7 +175,8 @@ TEST(MainWindowUi, EscapeClosesAndSavesEveryPositionEnterDoesNothing) {
     QTest::keyClick(rig.window, Qt::Key_Enter);
     EXPECT_TRUE(rig.window->isVisible());
     EXPECT_FALSE(rig.logic().shutDown());
-    QTest::keyClick(rig.window, Qt::Key_Escape);
+    rig.window->deviceList()->setFocus();
+    QTest::keyClick(rig.window->deviceList(), Qt::Key_Escape);  // from the list too
     EXPECT_TRUE(rig.logic().shutDown());
     EXPECT_FALSE(rig.window->isVisible());
     EXPECT_FALSE(rig.app->port().isOpen());
