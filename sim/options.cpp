@@ -177,6 +177,8 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.loadFps = parseReal(value(), 0, 100000, "--load-fps");
         } else if (name == "--seed") {
             o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
+        } else if (parseCommissioningOption(o.commissioning, name, value)) {
+            // a motor setting or a commissioning fault
         } else {
             fail("unknown option \"" + name + "\"");
         }
@@ -236,6 +238,13 @@ std::string usageText() {
            "  --foreign-dc BASE    a foreign driver-controls node sends at BASE + 1 and + 2\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
+           "commissioning tools (every controller; see README):\n"
+           "  --motor-phase-order abc|acb  --motor-sensor-mode N  --motor-halls-present 0|1\n"
+           "  --motor-hall-wiring 123  --motor-hall-shift DEG  --motor-pole-ratio N\n"
+           "  --motor-position-offset DEG  --motor-speed HZ  --motor-noise PCT\n"
+           "  --motor-resistance OHM  --motor-inductance H  --motor-vi-points N\n"
+           "  --motor-decay-points N  --tool-silent  --tool-omit-data K  --tool-stop-data K\n"
+           "  --tool-omit-status K  --tool-wrong-phase K\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"withdraw BASE\",\n"
            "  \"silence BASE\", \"unsilence BASE\", \"foreign-dc on [BASE]\",\n"
            "  \"foreign-dc off\", \"quit\"\n";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/bridge_codec.h"
+#include "sim/commissioning_options.h"
 
 namespace qv::sim {
 
@@ -58,6 +59,8 @@ struct Options {
     // it can be switched on and off while running).
     std::optional<std::uint32_t> foreignDriverControlsBase;
     bool help = false;
+    // The motor behind every controller, and faults in their replies to the commissioning tools.
+    CommissioningOptions commissioning;
 };
 
 // Parses the arguments after the program name. Throws UsageError.
