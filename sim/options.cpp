@@ -254,10 +254,12 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == o.muted[i]; }))
             fail("--mute: no device at base " + mutedText[i]);
-    for (const auto& [base, modes] : o.configModes)
+    for (const auto& entry : o.configModes) {
+        const auto base = entry.first;
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == base; }))
             fail("--config: no device at base " + hexText(base));
+    }
     for (const DeviceEvent& e : o.deviceEvents)
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == e.base; }))
