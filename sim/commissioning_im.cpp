@@ -23,7 +23,7 @@ CanFrame::Data floats(float a, float b) {
 }
 
 constexpr double kStatusDelayMs = 20;
-constexpr double kMeasureDelayMs = 30;
+constexpr double kMeasureDelayMs = 300;  // the measurement itself
 constexpr double kFrameGapMs = 0.5;
 
 }  // namespace
@@ -36,8 +36,8 @@ std::complex<double> InductionMotorTool::impedance(double omega) const {
 }
 
 double InductionMotorTool::sweepVolts(double omega) const {
-    return motor_.imCurrentAmps * std::sqrt(std::abs(impedance(kFirstOmega)) *
-                                            std::abs(impedance(omega)));
+    return motor_.imCurrentAmps *
+           std::sqrt(std::abs(impedance(kFirstOmega)) * std::abs(impedance(omega)));
 }
 
 // The state (stator current, magnetising current) relaxes from rest to V/Rs in both along the
@@ -65,11 +65,11 @@ std::vector<ToolReply> InductionMotorTool::acquire(const ToolSetting& setting) {
     const int mode = motor_.imMode;
     std::normal_distribution<double> noise(0, motor_.noisePercent / 100);
     std::vector<ToolReply> out;
-    out.push_back({kStatusDelayMs, true,
-                   replyWords(static_cast<std::uint16_t>(n),
-                              static_cast<std::uint16_t>(static_cast<std::int16_t>(
-                                  motor_.imInterval)),
-                              static_cast<std::uint16_t>(mode), 2)});
+    out.push_back(
+        {kStatusDelayMs, true,
+         replyWords(static_cast<std::uint16_t>(n),
+                    static_cast<std::uint16_t>(static_cast<std::int16_t>(motor_.imInterval)),
+                    static_cast<std::uint16_t>(mode), 2)});
     const auto frame = [&](int i, float a, float b) {
         out.push_back({i == 0 ? kMeasureDelayMs : kFrameGapMs, false, floats(a, b)});
     };

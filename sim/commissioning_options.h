@@ -27,8 +27,8 @@ struct SimMotor {
     // The induction motor's equivalent circuit at standstill: Rs (resistanceOhm) and the stator
     // leakage inductance Lls in series with the rotor resistance Rr parallel to the magnetising
     // inductance Lm; and how its test is run.
-    double rotorResistanceOhm = 0.05;       // Rr
-    double leakageInductanceHenry = 1e-3;   // Lls
+    double rotorResistanceOhm = 0.05;          // Rr
+    double leakageInductanceHenry = 1e-3;      // Lls
     double magnetisingInductanceHenry = 0.02;  // Lm
     int imMode = 0;             // acquisition mode reported: 0 sweep, 1 step, others as given
     int imPoints = -1;          // N; -1: 40 for the sweep, 100 otherwise

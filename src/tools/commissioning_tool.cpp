@@ -48,8 +48,7 @@ bool CommissioningTool::acquire(double nowMs) {
     starting();
     try {
         script_ = makeScript();
-        acquisition_ = std::make_unique<ToolAcquisition>(*context_.link, context_.base, *script_,
-                                                         requestSending());
+        acquisition_ = std::make_unique<ToolAcquisition>(*context_.link, context_.base, *script_);
         if (acquisition_->start(nowMs) == ToolAcquisition::State::NotConnected) {
             acquisition_.reset();
             script_.reset();

@@ -93,8 +93,6 @@ class CommissioningTool : public FrameConsumer {
     virtual void starting() {}
     virtual void failing() {}
     virtual void writtenBack(int /*motor*/) {}
-    // How the acquisition request goes out: queued and flushed, or sent at once.
-    virtual RequestSending requestSending() const { return RequestSending::Queued; }
 
     const ToolContext& context() const { return context_; }
 

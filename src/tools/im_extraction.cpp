@@ -100,8 +100,7 @@ std::optional<RotorValues> rotorValues(const ImExtraction& e, const MotorConfig&
 }
 
 ImExtractionTool::ImExtractionTool(ToolContext context, std::unique_ptr<ImFitRunner> runner)
-    : CommissioningTool(std::move(context), tool_number::kImExtraction,
-                        tool_action::kImExtraction),
+    : CommissioningTool(std::move(context), tool_number::kImExtraction, tool_action::kImExtraction),
       runner_(std::move(runner)) {
     if (!runner_) throw std::invalid_argument("the extraction needs a fit runner");
 }
@@ -218,8 +217,8 @@ bool ImExtractionTool::writeResult(MotorConfig& motor) const {
 
 std::optional<MessageBoxRequest> ImExtractionTool::unusableResultMessage() const {
     if (!extraction_ || extraction_->usable) return std::nullopt;
-    const std::string text = extraction_->fitted ? extraction_->problem
-                                                 : unknownModeText(extraction_->recording);
+    const std::string text =
+        extraction_->fitted ? extraction_->problem : unknownModeText(extraction_->recording);
     return MessageBoxRequest{text, kImCaption, MessageIcon::Warning, MessageButtons::Ok,
                              MessageAnswer::Ok};
 }
@@ -236,8 +235,8 @@ std::optional<std::string> ImExtractionTool::sampleFileText() const {
     if (!extraction_ || !extraction_->fitted) return std::nullopt;
     const ImRecording& r = extraction_->recording;
     const ImSampleFile samples{r.amplitudeV, r.currentA, r.samplingInterval};
-    return formatImSampleFile(samples, r.mode == im_mode::kSweep ? ImModel::FrequencyResponse
-                                                                 : ImModel::StepResponse);
+    return formatImSampleFile(
+        samples, r.mode == im_mode::kSweep ? ImModel::FrequencyResponse : ImModel::StepResponse);
 }
 
 bool ImExtractionTool::saveData() {

@@ -29,11 +29,11 @@ struct ToolStatus {
 };
 
 namespace im_status {
-ToolStatus idle();        // "Idle" on grey
-ToolStatus extracting();  // "Extracting, please wait..." on orange
-ToolStatus completed();   // "Completed" on green
-ToolStatus error();       // "Error" on red
-ToolStatus notUsable();   // "Fit not usable" on red
+ToolStatus idle();                 // "Idle" on grey
+ToolStatus extracting();           // "Extracting, please wait..." on orange
+ToolStatus completed();            // "Completed" on green
+ToolStatus error();                // "Error" on red
+ToolStatus notUsable();            // "Fit not usable" on red
 ToolStatus unknownMode(int mode);  // "Unknown mode 7, not fitted" on red
 }  // namespace im_status
 
@@ -100,7 +100,6 @@ class ImExtractionTool : public CommissioningTool {
     void starting() override;
     void failing() override;
     void writtenBack(int motor) override;
-    RequestSending requestSending() const override { return RequestSending::Immediate; }
 
   private:
     void present(ImExtraction extraction);

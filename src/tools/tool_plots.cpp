@@ -86,7 +86,8 @@ void addImSeries(PlotFigure& f, std::span<const double> x, std::span<const doubl
                  std::span<const double> fitted, bool fitDashed) {
     const std::size_t n = std::min({x.size(), measured.size(), fitted.size()});
     const std::vector<double> xs(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
-    f.series.push_back(series(xs, {measured.begin(), measured.begin() + static_cast<std::ptrdiff_t>(n)},
+    f.series.push_back(series(xs,
+                              {measured.begin(), measured.begin() + static_cast<std::ptrdiff_t>(n)},
                               kRed, false, "Acquired"));
     f.series.push_back(series(xs, {fitted.begin(), fitted.begin() + static_cast<std::ptrdiff_t>(n)},
                               kBlue, fitDashed, "Best Fit"));

@@ -42,17 +42,16 @@ struct ImBench : test::ToolBench {
 
 Frames sweepFrames(const std::vector<float>& volts, const std::vector<float>& amps,
                    std::uint16_t phase = 2) {
-    Frames f{{kBase + 16, test::statusFrame(static_cast<std::uint16_t>(volts.size()), 0x7777, 0,
-                                            phase)}};
+    Frames f{{kBase + 16,
+              test::statusFrame(static_cast<std::uint16_t>(volts.size()), 0x7777, 0, phase)}};
     for (std::size_t k = 0; k < volts.size(); ++k)
         f.push_back({kBase + 17, packFloats({amps[k], volts[k]})});
     return f;
 }
 
 Frames stepFrames(const std::vector<float>& samples, int interval, std::uint16_t mode = 1) {
-    Frames f{{kBase + 16,
-              test::statusFrame(static_cast<std::uint16_t>(samples.size() / 2),
-                                static_cast<std::uint16_t>(interval), mode, 3)}};
+    Frames f{{kBase + 16, test::statusFrame(static_cast<std::uint16_t>(samples.size() / 2),
+                                            static_cast<std::uint16_t>(interval), mode, 3)}};
     for (std::size_t i = 0; i + 1 < samples.size(); i += 2)
         f.push_back({kBase + 17, packFloats({samples[i], samples[i + 1]})});
     return f;
@@ -64,7 +63,8 @@ constexpr ImParameters kCircuit = {50, 50, 1, 20, 0};
 std::vector<float> sweepCurrents(int points) {
     std::vector<float> amps;
     const auto omega = sweepFrequencies(static_cast<std::size_t>(points));
-    for (double w : omega) amps.push_back(static_cast<float>(frequencyResponseModel(kCircuit, w, 1000)));
+    for (double w : omega)
+        amps.push_back(static_cast<float>(frequencyResponseModel(kCircuit, w, 1000)));
     return amps;
 }
 
@@ -107,10 +107,11 @@ TEST(ImExtractionTool, SweepOfFortyPointsIsFittedOffTheWindowAndStoresTheAbsolut
     ASSERT_TRUE(tool->acquire(0));
     EXPECT_EQ(tool->status(), im_status::extracting());
     EXPECT_EQ(tool->status().background, 0x6496FAu);
-    // The request goes out at once, not through the TCP queue.
+    // The request goes over the tool's TCP connection, so that the bridge learns which
+    // identifiers to forward on it.
     EXPECT_EQ(b.link.sent.back().identifier, kBase + 15);
     EXPECT_EQ(b.link.sent.back().data, (CanFrame::Data{0, 0, 0, 0, 0, 0, 1, 0}));
-    EXPECT_FALSE(b.link.sent.back().overTcp);
+    EXPECT_TRUE(b.link.sent.back().overTcp);
 
     const std::vector<float> volts(40, 1.0f);
     const std::vector<float> amps = sweepCurrents(40);
@@ -218,7 +219,8 @@ TEST(ImExtractionTool, StepOfHundredFramesFitsHundredNinetyNinePointsAndScalesBy
 }
 
 TEST(ImExtractionTool, NoSamplesWrongPhaseOrNoReplyIsTheStageZeroMessageAfterClosing) {
-    const std::string stage0 = "No reply from the controller in response to data acquisition request";
+    const std::string stage0 =
+        "No reply from the controller in response to data acquisition request";
     for (const auto& status : {test::statusFrame(0, 10, 0, 2), test::statusFrame(40, 10, 0, 1),
                                test::statusFrame(40, 10, 0, 0)}) {
         ImBench b;
@@ -456,8 +458,8 @@ TEST(ImPlots, TheYAxisCoversWhatIsShownAndStaysDrawable) {
                   .axes.yDivisions,
               1000000);
     const std::vector<double> logW{-0.5, 0.5, 1.5};
-    const PlotFigure f = imSweepPlot(logW, std::vector<double>{9, 8, nan},
-                                     std::vector<double>{9, 45.5, 1});
+    const PlotFigure f =
+        imSweepPlot(logW, std::vector<double>{9, 8, nan}, std::vector<double>{9, 45.5, 1});
     EXPECT_EQ(f.axes.yStep, 5);
     EXPECT_DOUBLE_EQ(f.axes.xStep, 2.0 / 3);
     EXPECT_EQ(f.axes.xMinimum, -0.5);
@@ -512,8 +514,8 @@ TEST(ImExtractionThreads, TheWorkerFitsWhatTheInlineRunnerFitsAndSaysWhenDone) {
 TEST(ImExtractionThreads, ClosingOrDestroyingDuringAFitOnTheWorkerIsSafe) {
     for (int run = 0; run < 3; ++run) {
         test::ToolBench b;
-        auto tool = std::make_unique<ImExtractionTool>(b.context(),
-                                                       std::make_unique<ThreadFitRunner>());
+        auto tool =
+            std::make_unique<ImExtractionTool>(b.context(), std::make_unique<ThreadFitRunner>());
         ASSERT_TRUE(tool->acquire(0));
         test::feed(*tool, sweepFrames(std::vector<float>(40, 1.0f), sweepCurrents(40)));
         ASSERT_TRUE(tool->busy());
