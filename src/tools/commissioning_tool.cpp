@@ -39,6 +39,7 @@ bool CommissioningTool::busy() const {
 
 void CommissioningTool::showFailure(const MessageBoxRequest& box) {
     failing();
+    ++generation_;
     context_.ui->messageBox(box);
 }
 

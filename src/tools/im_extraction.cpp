@@ -111,7 +111,8 @@ ImExtractionTool::~ImExtractionTool() {
 
 void ImExtractionTool::shown() {
     CommissioningTool::shown();
-    status_ = im_status::idle();
+    // A fit still running keeps saying so.
+    if (!busy()) status_ = im_status::idle();
 }
 
 void ImExtractionTool::starting() {

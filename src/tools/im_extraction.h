@@ -72,7 +72,7 @@ class ImExtractionTool : public CommissioningTool {
     ImExtractionTool(ToolContext context, std::unique_ptr<ImFitRunner> runner);
     ~ImExtractionTool() override;
 
-    // Selects tool 3 on the controller and resets the status to "Idle".
+    // Selects tool 3 on the controller and resets the status to "Idle" (unless busy).
     void shown() override;
 
     const ToolStatus& status() const { return status_; }

@@ -364,6 +364,9 @@ TEST(ImExtractionTool, ClosingDuringTheFitDropsItsResult) {
     test::feed(*tool, stepFrames(stepSamples(10), 10));
     ASSERT_EQ(b.jobs.size(), 1u);
     ASSERT_TRUE(tool->busy());
+    // Shown again while the fit runs (hidden, not closed): it still says it is busy.
+    tool->shown();
+    EXPECT_EQ(tool->status(), im_status::extracting());
     const auto job = b.jobs[0];
     tool->closed();
     EXPECT_TRUE(job->cancelled());
@@ -388,7 +391,9 @@ TEST(ImExtractionTool, NoConnectionTurnsTheStatusRedBeforeTheBox) {
     b.link.connectResult = false;
     auto tool = b.make();
     b.ui.onBox = [&](const MessageBoxRequest&) { EXPECT_EQ(tool->status(), im_status::error()); };
+    const auto generation = tool->generation();
     EXPECT_FALSE(tool->acquire(0));
+    EXPECT_NE(tool->generation(), generation);  // the window shows the red status
     ASSERT_EQ(b.ui.boxes.size(), 1u);
     EXPECT_EQ(b.ui.boxes[0].caption, "Connect Failure");
     EXPECT_TRUE(b.link.sent.empty());
