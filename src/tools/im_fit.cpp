@@ -8,8 +8,9 @@
 // AVX-512; the loader picks one for the CPU. All of them do the same IEEE operations in the same
 // order (element-wise vector arithmetic, sums in point order, no fused multiply-add: this file is
 // built with -ffp-contract=off), so every CPU gives the same bits. Not under ThreadSanitizer:
-// the loader runs the clones' resolver before the sanitizer's runtime is ready, and it crashes.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+// the loader runs the clones' resolver before the sanitizer's runtime is up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__)
 #define QV_IM_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define QV_IM_CLONES
