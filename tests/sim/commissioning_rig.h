@@ -23,7 +23,7 @@
 
 namespace qv::test {
 
-inline constexpr std::uint32_t kRigBase = 0x400;
+inline constexpr std::uint32_t kToolRigBase = 0x400;
 
 inline double nowMs() {
     using namespace std::chrono;
@@ -31,7 +31,7 @@ inline double nowMs() {
 }
 
 inline PrivateConfig simulatorCalibration() {
-    const auto stream = sim::makeConfigStream(1, kRigBase, 123456);
+    const auto stream = sim::makeConfigStream(1, kToolRigBase, 123456);
     PrivateConfig p{};
     std::memcpy(&p, stream.data() + 30, sizeof p);
     return p;
@@ -47,6 +47,28 @@ class UiLog : public UserInteraction {
     std::vector<MessageBoxRequest> boxes;
     std::optional<std::string> fileAnswer;  // what every file dialog answers
 };
+
+// What a tool window does with `port` from being shown to the end of one acquisition (its
+// analysis included): shows the tool, lets the selection reach the controller, presses the
+// acquire button and runs the window's pump until the tool is no longer busy (at most 15 s).
+// `now` is the tool's clock; `whileWaiting` (may be empty) runs on every turn of the pump.
+inline void runTool(CBcan& port, CommissioningTool& tool, const std::function<double()>& now,
+                    const std::function<void()>& whileWaiting = {}) {
+    tool.shown();
+    for (const double end = nowMs() + 60; nowMs() < end;) {
+        pumpFrames(port, tool, now());
+        port.waitForFrame(0xFFFFFFFF, nullptr, 1);
+    }
+    if (!tool.acquire(now())) return;
+    const double limit = nowMs() + 15000;
+    while (tool.busy() && nowMs() < limit) {
+        if (whileWaiting) whileWaiting();
+        pumpFrames(port, tool, now());
+        // As a window's timer would: come back shortly.
+        if (port.queuedPackets() == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    EXPECT_FALSE(tool.busy());
+}
 
 // A simulated bus with one controller, the program's port connected to its bridge, a
 // configuration store holding the controller's calibration, and a decoder that counts
@@ -66,7 +88,7 @@ class Rig {
         EXPECT_EQ(can_->open(), 1);
         std::uint32_t bridge = 0;
         can_->setRawLogHook([&bridge](const CanPacket& p) {
-            if (p.frame.identifier() == kRigBase) bridge = p.sourceAddress;
+            if (p.frame.identifier() == kToolRigBase) bridge = p.sourceAddress;
         });
         EXPECT_TRUE(test::eventually([&] {
             can_->waitForFrame(0xFFFFFFFF, nullptr, 1);
@@ -75,9 +97,9 @@ class Rig {
         can_->setRawLogHook({});
         can_->setBridgeAddress(bridge);
         can_->setDecoderHook([this](std::uint32_t id, std::uint32_t, const CanFrame::Data&) {
-            if (id > kRigBase && id <= kRigBase + 0x0E) ++telemetry;
+            if (id > kToolRigBase && id <= kToolRigBase + 0x0E) ++telemetry;
         });
-        link_ = std::make_unique<PortToolLink>(*can_, kRigBase);
+        link_ = std::make_unique<PortToolLink>(*can_, kToolRigBase);
         store.resetToDefaults();
         store.privateConfig = simulatorCalibration();
     }
@@ -87,7 +109,7 @@ class Rig {
         c.link = link_.get();
         c.ui = &ui;
         c.store = &store;
-        c.base = kRigBase;
+        c.base = kToolRigBase;
         c.chooseMotor = [this] { return chosenMotor; };
         c.startUpload = [this](int action) { uploads.push_back(action); };
         return c;
@@ -97,28 +119,10 @@ class Rig {
     // button and runs the window's pump until the acquisition has ended. Returns the telemetry
     // frames decoded while it waited.
     int run(CommissioningTool& tool) {
-        tool.shown();
-        pumpFor(tool, 60);
         const int before = telemetry;
-        if (!tool.acquire(now())) return 0;
-        const double limit = nowMs() + 15000;
-        while (tool.busy() && nowMs() < limit) {
-            if (whileWaiting) whileWaiting();
-            pumpFrames(*can_, tool, now());
-            // As a window's timer would: come back shortly.
-            if (can_->queuedPackets() == 0)
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        EXPECT_FALSE(tool.busy());
+        runTool(
+            *can_, tool, [this] { return now(); }, whileWaiting);
         return telemetry - before;
-    }
-
-    void pumpFor(CommissioningTool& tool, double ms) {
-        const double end = nowMs() + ms;
-        while (nowMs() < end) {
-            pumpFrames(*can_, tool, now());
-            can_->waitForFrame(0xFFFFFFFF, nullptr, 1);
-        }
     }
 
     // The tool's clock: the steady clock, moved on by `clockOffsetMs` (to reach a long time-out

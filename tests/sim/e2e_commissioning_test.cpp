@@ -11,7 +11,7 @@
 namespace qv {
 namespace {
 
-constexpr std::uint32_t kBase = test::kRigBase;
+constexpr std::uint32_t kBase = test::kToolRigBase;
 using test::Rig;
 
 double circularDegrees(double fractionA, double fractionB) {

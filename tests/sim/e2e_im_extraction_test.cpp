@@ -7,10 +7,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
 #include "commissioning_rig.h"
+#include "config/config_stream.h"
+#include "config_transfer_rig.h"
 #include "support/process.h"
 #include "tools/im_extraction.h"
 
@@ -146,6 +149,45 @@ TEST(ImExtractionEndToEnd, StepResponseFitsAsFitImDoesOnTheSavedSamples) {
         ASSERT_EQ(rig.uploads, (std::vector<int>{4}));
         EXPECT_LT(std::fabs(rr), 0.05);
         EXPECT_LT(std::fabs(lm), 0.05);
+    }
+}
+
+// With the configuration downloaded first, as the main window does before it opens the tool, the
+// write-back's upload stores the rotor values in the controller.
+TEST(ImExtractionEndToEnd, BothModesReachTheControllerThroughTheUpload) {
+    const Circuit c{0.05, 0.05, 1e-3, 0.02, 200};
+    for (int mode : {0, 1}) {
+        test::TransferRig rig("", 0, test::kRigSerial, imOptions(c, mode));
+        ASSERT_TRUE(rig.download());
+        rig.store.motor[5].lineResistance = static_cast<float>(c.rs);
+        PortToolLink link(rig.can, test::kRigBase);
+        bool uploaded = false;
+        ToolContext context;
+        context.link = &link;
+        context.ui = &rig.ui;
+        context.store = &rig.store;
+        context.base = test::kRigBase;
+        context.chooseMotor = [] { return 5; };
+        context.startUpload = [&](int action) {
+            EXPECT_EQ(action, 4);
+            rig.ui.expect("Overwrite config?", MessageAnswer::Yes);
+            uploaded = rig.upload();
+        };
+        ImExtractionTool tool(context, std::make_unique<ThreadFitRunner>());
+        test::runTool(rig.can, tool, nowMs);
+        ASSERT_TRUE(tool.extraction() && tool.extraction()->usable) << "mode " << mode;
+        ASSERT_TRUE(uploaded) << "mode " << mode;
+        EXPECT_TRUE(rig.ui.scriptDone());
+
+        const auto stream = rig.storedStream(2);
+        StreamView view;
+        ASSERT_EQ(decodeConfigStream(stream, kMotorCount, &view), StreamParseResult::Ok);
+        MotorConfig stored{};
+        std::memcpy(&stored, view.records.data() + 5 * view.recordSize, sizeof stored);
+        EXPECT_EQ(+stored.rotorResistance, +rig.store.motor[5].rotorResistance);
+        EXPECT_EQ(+stored.rotorInductance, +rig.store.motor[5].rotorInductance);
+        EXPECT_NEAR(stored.rotorResistance, c.rr, 0.05 * c.rr) << "mode " << mode;
+        EXPECT_NEAR(stored.rotorInductance, c.lm, 0.05 * c.lm) << "mode " << mode;
     }
 }
 
