@@ -304,6 +304,8 @@ std::string usageText() {
            "  --motor-resistance OHM  --motor-inductance H  --motor-vi-points N\n"
            "  --motor-decay-points N  --tool-silent  --tool-omit-data K  --tool-stop-data K\n"
            "  --tool-omit-status K  --tool-wrong-phase K\n"
+           "  --motor-rr OHM  --motor-lls H  --motor-lm H  --motor-im-mode N\n"
+           "  --motor-im-points N  --motor-im-interval S  --motor-im-current A\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"withdraw BASE\",\n"
            "  \"silence BASE\", \"unsilence BASE\", \"reset BASE\", \"droptcp\",\n"
            "  \"foreign-dc on [BASE]\", \"foreign-dc off\", \"quit\"\n";
