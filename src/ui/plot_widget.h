@@ -43,7 +43,7 @@ class CPlot : public QWidget {
     // Back to the empty background (nothing to show).
     void clear();
 
-    // The 8-point sans-serif face, its height in pixels and its rotated twin's text.
+    // The 8-point sans-serif face (drawn turned for the Y title) and its height in pixels.
     const QFont& chartFont() const { return font_; }
     int fontHeight() const { return fontHeight_; }
     // What the last axes call computed (nothing before the first one).

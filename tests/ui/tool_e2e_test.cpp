@@ -114,7 +114,8 @@ sim::Options worldWith(const sim::SimMotor& motor, std::uint16_t port) {
 // menu (which downloads the configuration first).
 struct Bench {
     explicit Bench(const sim::SimMotor& motor, Tool tool, sim::ToolFaults faults = {})
-        : port(test::freePort()), world([&] {
+        : port(test::freePort()),
+          world([&] {
               sim::Options o = worldWith(motor, port);
               o.commissioning.faults = faults;
               return o;
@@ -166,8 +167,8 @@ struct Bench {
 // The screenshot folder: $QV_SCREENSHOT_DIR, else the test's own.
 void saveScreenshot(QWidget& w, const std::string& name, const test::TempDir& dir) {
     const char* target = std::getenv("QV_SCREENSHOT_DIR");
-    const QString path =
-        QDir(QString::fromStdString(target ? target : dir.path())).filePath(QString::fromStdString(name));
+    const QString path = QDir(QString::fromStdString(target ? target : dir.path()))
+                             .filePath(QString::fromStdString(name));
     const QImage shot = w.grab().toImage();
     EXPECT_GT(shot.width(), 600);
     EXPECT_TRUE(shot.save(path, "PNG")) << path.toStdString();
@@ -238,8 +239,8 @@ TEST(ToolWindowsEndToEnd, DuvodaRezirWritesTheSimulatorsWiringAndTheUploadStores
         const MotorConfig stored = bench.world.storedMotor(6);
         EXPECT_EQ(+stored.phaseSequenceReversed, +written.phaseSequenceReversed);
         EXPECT_EQ(0, std::memcmp(stored.hallAngle, written.hallAngle, sizeof stored.hallAngle));
-        EXPECT_EQ(0,
-                  std::memcmp(stored.hallPrevious, written.hallPrevious, sizeof stored.hallPrevious));
+        EXPECT_EQ(
+            0, std::memcmp(stored.hallPrevious, written.hallPrevious, sizeof stored.hallPrevious));
     }
 }
 
