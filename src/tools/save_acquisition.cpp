@@ -1,20 +1,10 @@
 #include "tools/save_acquisition.h"
 
+#include <filesystem>
+
 #include "tools/acquisition_csv.h"
 
 namespace qv {
-
-namespace {
-
-std::string withCsvExtension(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return hasExtension ? path : path + ".csv";
-}
-
-}  // namespace
 
 std::string acquisitionFileName(const std::string& stem, const std::tm& local) {
     char stamp[32];
@@ -33,7 +23,8 @@ std::optional<std::string> saveAcquisitionData(UserInteraction& ui, std::string_
         (directory.empty() ? std::string() : directory + "/") + acquisitionFileName(stem, local);
     const auto chosen = ui.fileDialog(request);
     if (!chosen || chosen->empty()) return std::nullopt;
-    const std::string path = withCsvExtension(*chosen);
+    std::string path = *chosen;
+    if (!std::filesystem::path(path).has_extension()) path += ".csv";
     std::string error;
     if (!writeTextFile(path, csv, &error)) {
         ui.messageBox({"The data could not be saved.\r\n\r\n" + error, kSaveDataCaption,

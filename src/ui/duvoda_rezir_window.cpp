@@ -15,23 +15,7 @@ namespace qv::ui {
 
 namespace {
 
-constexpr QSize kPlotSize(600, 280);
 constexpr int kSideWidth = 280;
-
-QString windowsText(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-QGroupBox* plotGroup(const QString& title, CPlot*& plot, int id, QWidget* parent) {
-    auto* group = new QGroupBox(title, parent);
-    auto* layout = new QVBoxLayout(group);
-    plot = new CPlot(group);
-    plot->setObjectName(QString("id%1").arg(id));
-    plot->setFixedSize(kPlotSize);
-    layout->addWidget(plot);
-    return group;
-}
 
 }  // namespace
 
@@ -42,10 +26,10 @@ CDuvodaRezir::CDuvodaRezir(ToolWindowServices services, QWidget* parent)
     setTool(std::move(tool));
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(
-        plotGroup(tr("Line to line voltages acquired by the controller"), voltages_, 1172, this), 0,
-        0);
-    grid->addWidget(plotGroup(tr("Hall inputs to the controller"), sensors_, 1173, this), 1, 0);
+    grid->addWidget(toolPlotGroup(tr("Line to line voltages acquired by the controller"), 1172,
+                                  voltages_, this),
+                    0, 0);
+    grid->addWidget(toolPlotGroup(tr("Hall inputs to the controller"), 1173, sensors_, this), 1, 0);
 
     auto* side = new QVBoxLayout;
     text_ = new CColourStatic(this);
@@ -99,14 +83,13 @@ void CDuvodaRezir::showResult() {
         sensors_->draw(*lower);
     else
         sensors_->clear();  // no sensor to show: not the traces of an earlier motor
-    text_->setText(windowsText(report->text));
+    text_->setText(toolText(report->text));
     text_->setColours(report->textColour, tool_colour::kText);
     list_->clear();
     if (report->verdict) {
         verdict_->setText(QString::fromStdString(*report->verdict));
         verdict_->setColours(report->verdictColour, tool_colour::kText);
-        for (const std::string& line : report->list)
-            list_->addItem(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+        for (const std::string& line : report->list) list_->addItem(toolText(line));
     } else {
         // The voltages could not be analysed: an earlier verdict and list do not belong to
         // the traces now shown.

@@ -17,18 +17,6 @@ namespace qv::ui {
 
 namespace {
 
-constexpr QSize kPlotSize(600, 280);
-
-QGroupBox* plotGroup(const QString& title, CPlot*& plot, int id, QWidget* parent) {
-    auto* group = new QGroupBox(title, parent);
-    auto* layout = new QVBoxLayout(group);
-    plot = new CPlot(group);
-    plot->setObjectName(QString("id%1").arg(id));
-    plot->setFixedSize(kPlotSize);
-    layout->addWidget(plot);
-    return group;
-}
-
 CColourStatic* resultCell(int id, const char* initial, QWidget* parent) {
     auto* cell = new CColourStatic(parent);
     cell->setObjectName(QString("id%1").arg(id));
@@ -36,10 +24,6 @@ CColourStatic* resultCell(int id, const char* initial, QWidget* parent) {
     cell->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     cell->setFixedSize(110, 24);
     return cell;
-}
-
-QString fromUtf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 }  // namespace
@@ -51,9 +35,10 @@ CParamExtract::CParamExtract(ToolWindowServices services, QWidget* parent)
     setTool(std::move(tool));
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(plotGroup(tr("DC V-I curve to find phase resistance"), vi_, 1174, this), 0, 0);
-    grid->addWidget(plotGroup(tr("Decay of motor current through resistance and inductance"),
-                              decay_, 1175, this),
+    grid->addWidget(toolPlotGroup(tr("DC V-I curve to find phase resistance"), 1174, vi_, this), 0,
+                    0);
+    grid->addWidget(toolPlotGroup(tr("Decay of motor current through resistance and inductance"),
+                                  1175, decay_, this),
                     1, 0);
 
     auto* impedance = new QGroupBox(tr("Phase to Neutral Impedance"), this);
@@ -95,13 +80,13 @@ void CParamExtract::showResult() {
     decay_->draw(qv::decayPlot(*report));
     // A fit without a usable result is shown on red (and never written).
     const bool resistanceUsable = std::isfinite(report->resistance) && report->resistance > 0;
-    resistance_->setText(fromUtf8(report->resistanceText));
+    resistance_->setText(toolText(report->resistanceText));
     resistance_->setColours(resistanceUsable ? kButtonFace : tool_colour::kFailure,
                             tool_colour::kText);
-    inductance_->setText(fromUtf8(report->inductanceText));
+    inductance_->setText(toolText(report->inductanceText));
     inductance_->setColours(report->usable ? kButtonFace : tool_colour::kFailure,
                             tool_colour::kText);
-    log_->setPlainText(fromUtf8(report->log).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    log_->setPlainText(toolText(report->log));
 }
 
 }  // namespace qv::ui

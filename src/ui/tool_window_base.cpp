@@ -1,13 +1,16 @@
 #include "ui/tool_window_base.h"
 
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QVBoxLayout>
 #include <chrono>
 #include <ctime>
 
 #include "tools/save_acquisition.h"
+#include "ui/plot_widget.h"
 
 namespace qv::ui {
 
@@ -23,7 +26,24 @@ std::tm localNow() {
     return local;
 }
 
+constexpr QSize kPlotSize(600, 280);
+
 }  // namespace
+
+QGroupBox* toolPlotGroup(const QString& title, int id, CPlot*& plot, QWidget* parent) {
+    auto* group = new QGroupBox(title, parent);
+    auto* layout = new QVBoxLayout(group);
+    plot = new CPlot(group);
+    plot->setObjectName(QString("id%1").arg(id));
+    plot->setFixedSize(kPlotSize);
+    layout->addWidget(plot);
+    return group;
+}
+
+QString toolText(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
 
 // The tool's boxes, shown only after the window has caught up with what the tool reports, so
 // that the user sees the result a question is about.

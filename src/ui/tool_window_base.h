@@ -18,10 +18,18 @@
 #include "tools/port_tool_link.h"
 #include "ui/qt_windows.h"
 
+class QGroupBox;
 class QLabel;
 class QPushButton;
 
 namespace qv::ui {
+
+class CPlot;
+
+// A chart of a tool window in its group box; `plot` receives the chart (objectName id<id>).
+QGroupBox* toolPlotGroup(const QString& title, int id, CPlot*& plot, QWidget* parent);
+// A text of the core (UTF-8, CR LF line ends) as the widgets show it.
+QString toolText(const std::string& text);
 
 // Runs the motor selector modally over `parent`: the record index 0 to 9, or -1 when nothing was
 // chosen or it was cancelled.

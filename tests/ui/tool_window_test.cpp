@@ -219,9 +219,7 @@ TEST(DuvodaRezirWindow, CancelledSelectorWritesNothingAndSaveDataGivesTheFileQvc
     // A file that cannot be written is told, naming it.
     rig.ui.fileAnswers.push_back(rig.dir.file("no/such/folder/x.csv"));
     QTest::mouseClick(w->saveButton(), Qt::LeftButton);
-    const auto messages = rig.ui.takeMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("no/such/folder/x.csv"), std::string::npos);
+    test::expectOneMessageWith(rig.ui, "no/such/folder/x.csv");
 }
 
 TEST(DuvodaRezirWindow, VoltagesThatCannotBeAnalysedClearTheEarlierVerdict) {
@@ -288,9 +286,7 @@ TEST(DuvodaRezirWindow, NoAcquisitionWhileAConfigurationTransferRuns) {
     QTest::mouseClick(o.window->acquireButton(), Qt::LeftButton);
     EXPECT_FALSE(o.window->acquiring());
     EXPECT_EQ(rig.queued().size(), sent);
-    const auto messages = rig.ui.takeMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("transfer is still running"), std::string::npos);
+    test::expectOneMessageWith(rig.ui, "transfer is still running");
 }
 
 TEST(ParamExtractWindow, AnUnusableFitIsShownOnRedAndNotWrittenAUsableOneIsSavedForQvcli) {
@@ -307,9 +303,7 @@ TEST(ParamExtractWindow, AnUnusableFitIsShownOnRedAndNotWrittenAUsableOneIsSaved
     EXPECT_EQ(w->resistance()->text(), "not usable");
     EXPECT_EQ(w->resistance()->background(), tool_colour::kFailure);
     EXPECT_EQ(w->inductance()->background(), tool_colour::kFailure);
-    const auto messages = rig.ui.takeMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("no usable resistance"), std::string::npos);
+    test::expectOneMessageWith(rig.ui, "no usable resistance");
     EXPECT_EQ(rig.selectorRuns, 0);
     EXPECT_EQ(test::recordBytes(rig.store()), before);
     EXPECT_TRUE(o.transfer->calls().empty());
