@@ -172,7 +172,10 @@ void CommissioningWindow::onAcquire() {
                                   MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
         return;
     }
-    if (!services_.selectedBase || !services_.selectedBase()) return;
+    const auto base = services_.selectedBase ? services_.selectedBase() : std::nullopt;
+    if (!base) return;  // the device went; the main window hides the tools
+    link_.setBase(*base);
+    tool_->setBase(*base);
     tool_->acquire(nowMs());
     if (tool_->busy()) pumpTimer_.start();
     settleView();
