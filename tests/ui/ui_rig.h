@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <functional>
 
 #include "app/app_rig.h"
 #include "app/qv_drv_ctrls_app.h"
@@ -17,8 +18,11 @@ namespace qv::test {
 
 class UiRig {
   public:
-    // With `bridge`, the real bridge client; without, a fake one.
-    explicit UiRig(std::optional<BridgeSettings> bridge = std::nullopt) {
+    // With `bridge`, the real bridge client; without, a fake one. `beforeStart` may plug
+    // windows and services into the application before its windows are made.
+    using Setup = std::function<void(UiRig&)>;
+    explicit UiRig(std::optional<BridgeSettings> bridge = std::nullopt,
+                   const Setup& beforeStart = {}) {
         AppSettings s;
         s.settingsPath = dir.file("settings.ini");
         s.logDirectory = dir.path();
@@ -27,6 +31,7 @@ class UiRig {
         else
             s.clientFactory = [this] { return std::make_unique<FakeClient>(client); };
         app = std::make_unique<CQVDrvCtrlsApp>(s, ui, factory);
+        if (beforeStart) beforeStart(*this);
         app->start();
         side = static_cast<ui::QtMainSide*>(app->mainWindow());
         window = side->window();
