@@ -22,7 +22,7 @@
 namespace qv {
 namespace {
 
-using test::kToolBase;
+using test::kRigToolBase;
 using test::ToolRig;
 
 constexpr std::uint32_t kSerial = 123456;
@@ -44,7 +44,7 @@ class StoppableWorld {
     // Motor record `index` as the controller stored it (the world stops first).
     MotorConfig storedMotor(std::size_t index) {
         stop();
-        const auto stream = world_.controller(kToolBase)->config().storedStream(2);
+        const auto stream = world_.controller(kRigToolBase)->config().storedStream(2);
         const std::size_t size = readU16(stream, 28);
         MotorConfig m{};
         const std::size_t at = kStreamHeaderSize + index * size;
@@ -80,7 +80,7 @@ class ApplicationTransfer : public ConfigTransferService {
     void attach(CQVDrvCtrlsApp& app) {
         port_ = &app.port();
         store_ = &app.store();
-        target_.base = kToolBase;
+        target_.base = kRigToolBase;
         target_.serial = kSerial;
     }
     bool download(std::int32_t mask) override {

@@ -14,7 +14,7 @@
 
 namespace qv::test {
 
-inline constexpr std::uint32_t kToolBase = 0x400;
+inline constexpr std::uint32_t kRigToolBase = 0x400;
 
 struct ToolRigOptions {
     std::optional<BridgeSettings> bridge;  // the real client; without: a fake one
@@ -33,9 +33,9 @@ class ToolRig : public UiRig {
     ui::CDuvodaRezir* duvoda() { return window->findChild<ui::CDuvodaRezir*>("id104"); }
     ui::CParamExtract* pm() { return window->findChild<ui::CParamExtract*>("id106"); }
 
-    // The device at kToolBase announces itself and is selected; its configuration is held.
+    // The device at kRigToolBase announces itself and is selected; its configuration is held.
     void selectDevice(const PrivateConfig& calibration) {
-        announce(kToolBase, "KX01", 123456);
+        announce(kRigToolBase, "KX01", 123456);
         logic().onTimer();
         store().privateConfig = calibration;
         for (const auto kind :

@@ -16,7 +16,7 @@
 namespace qv {
 namespace {
 
-using test::kToolBase;
+using test::kRigToolBase;
 using test::ToolRig;
 
 PrivateConfig calibration() {
@@ -83,7 +83,7 @@ std::vector<std::pair<std::uint32_t, CanFrame::Data>> pmReplies(int n1, int n2, 
     };
     std::vector<std::pair<std::uint32_t, CanFrame::Data>> out;
     out.push_back(
-        {kToolBase + kAcquisitionStatusOffset,
+        {kRigToolBase + kAcquisitionStatusOffset,
          AcquisitionStatus{10000, static_cast<std::uint16_t>(n2), static_cast<std::uint16_t>(n1), 2}
              .encode()});
     const auto vi = [&](int k) {
@@ -93,7 +93,7 @@ std::vector<std::pair<std::uint32_t, CanFrame::Data>> pmReplies(int n1, int n2, 
     for (int i = 0; i < n1; i += 2) {
         const auto [v0, i0] = vi(i);
         const auto [v1, i1] = vi(i + 1);
-        out.push_back({kToolBase + kAcquisitionDataOffset, packWords({i1, v1, i0, v0})});
+        out.push_back({kRigToolBase + kAcquisitionDataOffset, packWords({i1, v1, i0, v0})});
     }
     const auto decay = [&](int k) {
         const double t = k * 3e-4;
@@ -103,7 +103,7 @@ std::vector<std::pair<std::uint32_t, CanFrame::Data>> pmReplies(int n1, int n2, 
     for (int j = 0; j < n2; j += 2) {
         const auto [t0, c0] = decay(j);
         const auto [t1, c1] = decay(j + 1);
-        out.push_back({kToolBase + kAcquisitionDataOffset, packWords({c1, t1, c0, t0})});
+        out.push_back({kRigToolBase + kAcquisitionDataOffset, packWords({c1, t1, c0, t0})});
     }
     return out;
 }
@@ -122,7 +122,7 @@ TEST(DuvodaRezirWindow, AcquiresWithoutBlockingAnalysesAndWritesTheChosenMotor) 
     EXPECT_EQ(w->windowTitle(), "DuvodaRezir");
     // Shown: the controller hears that tool 1 is open.
     ASSERT_FALSE(rig.queued().empty());
-    EXPECT_EQ(rig.queued().back().identifier(), kToolBase + 15);
+    EXPECT_EQ(rig.queued().back().identifier(), kRigToolBase + 15);
     EXPECT_EQ(rig.queued().back().data(), commandBytes(1, 0));
     EXPECT_FALSE(w->saveButton()->isEnabled());  // nothing acquired yet
 
@@ -135,9 +135,9 @@ TEST(DuvodaRezirWindow, AcquiresWithoutBlockingAnalysesAndWritesTheChosenMotor) 
     // Telemetry keeps reaching the panel while the tool waits, and the tick leaves the tool's
     // frames alone: the status pushed before the tick still reaches the tool.
     test::MotorSpec spec;
-    const auto replies = test::phaseReplies(test::makePhaseRecording(spec), kToolBase);
+    const auto replies = test::phaseReplies(test::makePhaseRecording(spec), kRigToolBase);
     rig.frame(replies[0].first, replies[0].second);
-    rig.frame(kToolBase + 2, test::floats(57.0f, 3.0f));
+    rig.frame(kRigToolBase + 2, test::floats(57.0f, 3.0f));
     rig.logic().onTimer();
     ASSERT_TRUE(rig.waitUntil([&] { return rig.app->port().queuedPackets() == 0; }));
     rig.logic().onTimer();
@@ -185,7 +185,7 @@ TEST(DuvodaRezirWindow, CancelledSelectorWritesNothingAndSaveDataGivesTheFileQvc
     test::MotorSpec spec;
     spec.reversed = true;
     o.acquire();
-    o.send(test::phaseReplies(test::makePhaseRecording(spec), kToolBase));
+    o.send(test::phaseReplies(test::makePhaseRecording(spec), kRigToolBase));
     ASSERT_TRUE(o.settled());
     ui::CDuvodaRezir* w = rig.duvoda();
     EXPECT_EQ(rig.selectorRuns, 1);
@@ -231,7 +231,7 @@ TEST(DuvodaRezirWindow, VoltagesThatCannotBeAnalysedClearTheEarlierVerdict) {
     ToolRig& rig = o.rig;
     rig.chosenMotor = -1;  // no upload between the runs
     o.acquire();
-    o.send(test::phaseReplies(test::makePhaseRecording(test::MotorSpec{}), kToolBase));
+    o.send(test::phaseReplies(test::makePhaseRecording(test::MotorSpec{}), kRigToolBase));
     ASSERT_TRUE(o.settled());
     ui::CDuvodaRezir* w = rig.duvoda();
     ASSERT_EQ(w->verdict()->text(), "SUCCESS");
@@ -239,7 +239,7 @@ TEST(DuvodaRezirWindow, VoltagesThatCannotBeAnalysedClearTheEarlierVerdict) {
     test::MotorSpec still;
     still.amplitude = 0;  // a motor that does not turn: no crossing
     o.acquire();
-    o.send(test::phaseReplies(test::makePhaseRecording(still), kToolBase));
+    o.send(test::phaseReplies(test::makePhaseRecording(still), kRigToolBase));
     ASSERT_TRUE(o.settled());
     EXPECT_TRUE(w->analysisText()->text().startsWith(
         "An error occurred when attempting to find the positive going zero crossing"));
@@ -263,7 +263,7 @@ TEST(DuvodaRezirWindow, HiddenOrClosedTheAcquisitionIsGivenUpAndTheTickDrainsAga
     EXPECT_EQ(q[q.size() - 2].data(), commandBytes(0, 0));
     EXPECT_EQ(q.back().data(), commandBytes(2, 0));
     // Frames of the abandoned acquisition go to the decoder with everything else.
-    o.send(test::phaseReplies(test::makePhaseRecording(test::MotorSpec{}), kToolBase));
+    o.send(test::phaseReplies(test::makePhaseRecording(test::MotorSpec{}), kRigToolBase));
     rig.logic().onTimer();
     EXPECT_EQ(rig.app->port().queuedPackets(), 0u);
     EXPECT_FALSE(rig.duvoda()->phaseTool().report().has_value());
