@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include "ui/colour_static.h"
@@ -49,12 +50,14 @@ CImExtract::CImExtract(ToolWindowServices services, QWidget* parent,
     side->addWidget(log_, 1);
     grid->addLayout(side, 0, 1);
 
-    grid->addWidget(buildButtons(tr("Extract")), 1, 0, 1, 2);
+    QWidget* buttons = buildButtons(tr("Extract"));
+    grid->addWidget(buttons, 1, 0, 1, 2);
     acquireButton()->setObjectName("id1183");
     closeButton()->setText(tr("Cancel"));
     closeButton()->setToolTip(tr("Close the window; an extraction under way is given up"));
     // The status field says what the extraction does; the row's own note would repeat it.
     if (auto* note = findChild<QLabel*>("idAcquisitionStatus")) note->hide();
+    if (auto* row = qobject_cast<QBoxLayout*>(buttons->layout())) row->insertStretch(2, 1);
     // "Save Data..." writes the samples in the file the command-line fit reads.
     saveButton()->disconnect(this);
     saveButton()->setToolTip(tr("Save the samples of the last acquisition for a later fit"));
@@ -94,6 +97,12 @@ void CImExtract::showResult() {
     const QString log = toolText(im_->logText());
     if (log == log_->toPlainText()) return;
     log_->setPlainText(log);
+    // The sweep's parameters follow its samples: show them.
+    const auto& e = im_->extraction();
+    if (e && e->fitted && e->recording.mode == im_mode::kSweep) {
+        log_->moveCursor(QTextCursor::End);
+        log_->ensureCursorVisible();
+    }
     if (const auto& figure = im_->figure())
         plot_->draw(*figure);
     else
