@@ -305,6 +305,13 @@ TEST(ImExtractWindow, FailuresAndUnusableResultsAreShownOnRedAndWriteNothing) {
 
     EXPECT_EQ(rig.selectorRuns, 1);  // the first run only
     EXPECT_EQ(test::recordBytes(rig.store()), before);
+
+    // Shown again, the window starts from "Idle".
+    QTest::keyClick(w, Qt::Key_Escape);
+    EXPECT_FALSE(w->isVisible());
+    rig.logic().onCommand(kCmdImExtract);
+    ASSERT_TRUE(w->isVisible());
+    EXPECT_TRUE(o.statusIs(im_status::idle()));
 }
 
 TEST(ImExtractWindow, ClosingTheProgramDuringAFitOnTheWorkerIsSafe) {
