@@ -314,6 +314,20 @@ TEST(ImExtractWindow, FailuresAndUnusableResultsAreShownOnRedAndWriteNothing) {
     EXPECT_TRUE(o.statusIs(im_status::idle()));
 }
 
+TEST(ImExtractWindow, TheProgramsToolsMenuOpensIt) {
+    test::UiRig rig(std::nullopt,
+                    [](test::UiRig& r) { ui::installCommissioningTools(r.factory, *r.app, r.ui); });
+    rig.announce(kRigToolBase, "KX01", 123456);
+    rig.logic().onTimer();
+    for (const auto kind : {StructureKind::Public, StructureKind::Private, StructureKind::Motor})
+        rig.app->store().setValid(kind, true);
+    rig.logic().onCommand(kCmdImExtract);
+    auto* w = rig.window->findChild<ui::CImExtract*>("id143");
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(rig.ui.takeMessages().empty());
+}
+
 TEST(ImExtractWindow, ClosingTheProgramDuringAFitOnTheWorkerIsSafe) {
     ToolRig::Options options;
     options.fakeClock = true;
