@@ -314,7 +314,8 @@ TEST(ImExtractWindow, FailuresAndUnusableResultsAreShownOnRedAndWriteNothing) {
     EXPECT_TRUE(o.statusIs(im_status::idle()));
 }
 
-TEST(ImExtractWindow, TheProgramsToolsMenuOpensIt) {
+// The program's own tool set, with the fit on the window's worker thread.
+TEST(ImExtractWindow, TheProgramsToolsMenuOpensItAndClosingTheProgramMidFitIsSafe) {
     test::UiRig rig(std::nullopt,
                     [](test::UiRig& r) { ui::installCommissioningTools(r.factory, *r.app, r.ui); });
     rig.announce(kRigToolBase, "KX01", 123456);
@@ -324,24 +325,15 @@ TEST(ImExtractWindow, TheProgramsToolsMenuOpensIt) {
     rig.logic().onCommand(kCmdImExtract);
     auto* w = rig.window->findChild<ui::CImExtract*>("id143");
     ASSERT_NE(w, nullptr);
-    EXPECT_TRUE(w->isVisible());
-    EXPECT_TRUE(rig.ui.takeMessages().empty());
-}
-
-TEST(ImExtractWindow, ClosingTheProgramDuringAFitOnTheWorkerIsSafe) {
-    ToolRig::Options options;
-    options.fakeClock = true;
-    ToolRig rig(std::move(options));
-    rig.selectDevice(PrivateConfig{});
-    rig.logic().onCommand(kCmdImExtract);
-    ui::CImExtract* w = rig.im();
+    ASSERT_TRUE(w->isVisible());
     QTest::mouseClick(w->acquireButton(), Qt::LeftButton);
-    // 2000 samples: the fit takes seconds, and is cancelled when the window goes.
+    // 2000 samples: the fit takes seconds, and is cancelled when the program ends.
     rig.frame(kRigToolBase + 16, test::statusFrame(1000, 10, 1, 3));
     for (int i = 0; i < 1000; ++i)
         rig.frame(kRigToolBase + 17, packFloats({static_cast<float>(i), static_cast<float>(i)}));
     ASSERT_TRUE(rig.waitUntil([&] { return !w->imTool().wantedIdentifier(); }));
     EXPECT_TRUE(w->acquiring());  // the fit runs on the worker
+    EXPECT_TRUE(rig.ui.takeMessages().empty());
 }
 
 }  // namespace
