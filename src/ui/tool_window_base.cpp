@@ -95,6 +95,15 @@ ToolContext CommissioningWindow::toolContext() {
     c.base = 0;
     c.chooseMotor = [this] {
         settleView();
+        // A transfer started while the acquisition ran (the main window's commands) owns the
+        // store until it ends: nothing is written into it meanwhile.
+        if (transferRunning()) {
+            interaction_->messageBox(
+                {std::string(kTransferRunningText) + "\r\n\r\nThe result was not written.",
+                 windowTitle().toStdString(), MessageIcon::Warning, MessageButtons::Ok,
+                 MessageAnswer::Ok});
+            return -1;
+        }
         return services_.chooseMotor ? services_.chooseMotor(this, *services_.store) : -1;
     };
     c.startUpload = [this](int action) {
@@ -126,6 +135,10 @@ QWidget* CommissioningWindow::buildButtons(const QString& acquireText) {
     connect(save_, &QPushButton::clicked, this, [this] { onSaveData(); });
     connect(close_, &QPushButton::clicked, this, [this] { reject(); });
     return row;
+}
+
+bool CommissioningWindow::transferRunning() const {
+    return services_.transferRunning && services_.transferRunning();
 }
 
 double CommissioningWindow::nowMs() const {
@@ -167,7 +180,7 @@ void CommissioningWindow::reject() {
 
 void CommissioningWindow::onAcquire() {
     if (!tool_ || tool_->busy()) return;
-    if (services_.transferRunning && services_.transferRunning()) {
+    if (transferRunning()) {
         interaction_->messageBox({kTransferRunningText, windowTitle().toStdString(),
                                   MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
         return;

@@ -96,6 +96,7 @@ class CommissioningWindow : public QDialog {
     // The view follows the tool: results redrawn when new, buttons as busy() says.
     void settleView();
     double nowMs() const;
+    bool transferRunning() const;
 
     ToolWindowServices services_;
     PortToolLink link_;

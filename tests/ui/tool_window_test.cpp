@@ -280,12 +280,22 @@ TEST(DuvodaRezirWindow, HiddenOrClosedTheAcquisitionIsGivenUpAndTheTickDrainsAga
     EXPECT_EQ(rig.queued().back().data(), commandBytes(0, 0));
 }
 
-TEST(DuvodaRezirWindow, NoAcquisitionWhileAConfigurationTransferRuns) {
+TEST(DuvodaRezirWindow, NothingIsAcquiredOrWrittenWhileAConfigurationTransferRuns) {
     Opened o(Tool::DuvodaRezir);
     ToolRig& rig = o.rig;
-    // After an upload the worker waits a second before it selects the tool again.
+    const auto before = test::recordBytes(rig.store());
+    o.acquire();
+    // A transfer starts meanwhile (after an upload the worker waits a second before it
+    // selects the tool again): the result is shown but not written into the store it uses.
     rig.logic().onTransferDone(kActionSelectDuvodaRezir, false);
     ASSERT_TRUE(rig.logic().transferRunning());
+    o.send(test::phaseReplies(test::makePhaseRecording(test::MotorSpec{}), kRigToolBase));
+    ASSERT_TRUE(o.settled());
+    EXPECT_EQ(rig.duvoda()->verdict()->text(), "SUCCESS");
+    EXPECT_EQ(rig.selectorRuns, 0);
+    EXPECT_EQ(test::recordBytes(rig.store()), before);
+    test::expectOneMessageWith(rig.ui, "The result was not written");
+
     const std::size_t sent = rig.queued().size();
     QTest::mouseClick(o.window->acquireButton(), Qt::LeftButton);
     EXPECT_FALSE(o.window->acquiring());
