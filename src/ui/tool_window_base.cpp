@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 
 #include "tools/save_acquisition.h"
 #include "ui/plot_widget.h"
@@ -221,7 +222,9 @@ void CommissioningWindow::onSaveData() {
     if (!tool_ || tool_->busy() || !services_.ui) return;
     const auto csv = acquisitionCsv();
     if (!csv) return;
-    saveAcquisitionData(*services_.ui, *csv, dataFileStem(), localNow());
+    if (const auto written =
+            saveAcquisitionData(*services_.ui, *csv, dataFileStem(), localNow(), saveDirectory_))
+        saveDirectory_ = std::filesystem::path(*written).parent_path().string();
 }
 
 CommissioningToolWindow::CommissioningToolWindow(CommissioningWindow* window)
