@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTextCursor>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "ui/colour_static.h"
 #include "ui/plot_widget.h"
@@ -110,7 +111,9 @@ void CImExtract::showResult() {
 }
 
 void CImExtract::onSaveData() {
-    if (!im_->busy()) im_->saveData();
+    if (im_->busy()) return;
+    if (const auto written = im_->saveData(saveDirectory_))
+        saveDirectory_ = std::filesystem::path(*written).parent_path().string();
 }
 
 }  // namespace qv::ui

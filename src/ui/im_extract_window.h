@@ -5,6 +5,7 @@
 // extraction is doing. The fit runs on a worker thread while the window keeps its controls
 // disabled; a usable result goes into the motor record the user picks and is uploaded.
 #include <memory>
+#include <string>
 
 #include "tools/im_extraction.h"
 #include "ui/tool_window_base.h"
@@ -45,6 +46,8 @@ class CImExtract : public CommissioningWindow {
     CPlot* plot_ = nullptr;
     QPlainTextEdit* log_ = nullptr;
     CColourStatic* status_ = nullptr;
+    // Where the last "Save Data..." wrote; the next one starts there.
+    std::string saveDirectory_;
 };
 
 }  // namespace qv::ui

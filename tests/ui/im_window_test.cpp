@@ -216,9 +216,11 @@ TEST(ImExtractWindow, StepScalesByTheLineResistanceAndSaveDataWritesTheSamplesFo
     const ImSampleFile read = parseImSampleFile(text.str(), ImModel::StepResponse);
     EXPECT_EQ(read.samplingInterval, 10);
     EXPECT_EQ(read.currentA, w->imTool().extraction()->recording.currentA);
-    // A file that cannot be written is told.
+    // The next save starts where this one went; a file that cannot be written is told.
     rig.ui.fileAnswers.push_back(rig.dir.file("no/such/folder/x.txt"));
     QTest::mouseClick(w->saveButton(), Qt::LeftButton);
+    ASSERT_EQ(rig.ui.dialogs.size(), 2u);
+    EXPECT_EQ(rig.ui.dialogs[1].initialPath, rig.dir.file("im_step.txt"));
     test::expectOneMessageWith(rig.ui, "Could not save the samples");
 }
 
