@@ -131,7 +131,7 @@ struct Bench {
         window = tool == Tool::DuvodaRezir    ? static_cast<ui::CommissioningWindow*>(rig.duvoda())
                  : tool == Tool::PmExtraction ? static_cast<ui::CommissioningWindow*>(rig.pm())
                                               : rig.im();
-        EXPECT_TRUE(rig.waitUntil([&] { return window->isVisible(); }, 10000))
+        EXPECT_TRUE(rig.waitUntil([&] { return window->isVisible(); }, 30000))
             << "the download did not open the window";
     }
     test::ToolRigOptions options() {
@@ -159,7 +159,7 @@ struct Bench {
         return seen;
     }
     void waitForUpload() {
-        EXPECT_TRUE(rig.waitUntil([&] { return !rig.logic().transferRunning(); }, 15000));
+        EXPECT_TRUE(rig.waitUntil([&] { return !rig.logic().transferRunning(); }, 30000));
     }
 
     std::uint16_t port;
