@@ -272,6 +272,10 @@ void Bridge::dropClient(TcpClient& c, const std::string& why) {
     log("tcp: client " + std::to_string(c.number) + " " + why);
 }
 
+void Bridge::dropTcpClients() {
+    for (auto& c : clients_) dropClient(*c, "dropped on request");
+}
+
 void Bridge::flush(double nowMs) {
     for (auto& c : clients_)
         if (!c->dead) flushClient(*c, nowMs);

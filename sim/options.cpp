@@ -105,6 +105,46 @@ SimDevice parseDevice(const std::string& text) {
     return d;
 }
 
+SimConfigModes parseConfigModes(const std::string& text) {
+    SimConfigModes m;
+    std::size_t start = 0;
+    while (!text.empty() && start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string mode = text.substr(start, comma - start);
+        start = comma + 1;
+        if (mode == "recovery") {
+            m.recovery = true;
+        } else if (mode == "v199" || mode == "v201") {
+            m.layoutVersion = m.requiredVersion = mode == "v199" ? 199 : 201;
+        } else if (mode == "no-ack") {
+            m.noAck = {true, true, true};
+        } else if (mode == "no-ack-public" || mode == "no-ack-private" || mode == "no-ack-motor") {
+            m.noAck[mode == "no-ack-public" ? 0 : mode == "no-ack-private" ? 1 : 2] = true;
+        } else if (mode == "serial0") {
+            m.serialZero = true;
+        } else if (mode == "corrupt-public" || mode == "corrupt-private" ||
+                   mode == "corrupt-motor") {
+            m.corrupt[mode == "corrupt-public" ? 0 : mode == "corrupt-private" ? 1 : 2] = true;
+        } else if (mode == "lose-close") {
+            m.loseClose = true;
+        } else if (mode == "slow-flash") {
+            m.slowFlash = true;
+        } else {
+            fail("--config: unknown mode \"" + mode +
+                 "\" (recovery, v199, v201, no-ack, no-ack-public, no-ack-private, "
+                 "no-ack-motor, serial0, corrupt-public, corrupt-private, corrupt-motor, "
+                 "lose-close, slow-flash)");
+        }
+    }
+    return m;
+}
+
+SimConfigModes configModesFor(const Options& options, std::uint32_t base) {
+    for (const auto& [b, modes] : options.configModes)
+        if (b == base) return modes;
+    return {};
+}
+
 std::vector<SimDevice> effectiveDevices(const Options& options) {
     if (!options.devices.empty()) return options.devices;
     return {parseDevice("0x400:123456:KX01")};
@@ -157,6 +197,14 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.maxObjectBytes =
                 static_cast<std::size_t>(parseUnsigned(value(), 65535, "--max-object"));
             if (o.maxObjectBytes == 0) throw UsageError("--max-object must be at least 1");
+        } else if (name == "--config") {
+            const std::string& v = value();
+            const auto colon = v.find(':');
+            if (colon == std::string::npos) fail("--config: \"" + v + "\" is not BASE:MODE,...");
+            o.configModes.emplace_back(parseBase(v.substr(0, colon), "--config base"),
+                                       parseConfigModes(v.substr(colon + 1)));
+        } else if (name == "--raw-objects") {
+            o.rawObjects = true;
         } else if (name == "--foreign-dc") {
             o.foreignDriverControlsBase = parseBase(value(), "--foreign-dc");
         } else if (name == "--active-motor") {
@@ -206,6 +254,10 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == o.muted[i]; }))
             fail("--mute: no device at base " + mutedText[i]);
+    for (const auto& [base, modes] : o.configModes)
+        if (std::none_of(devices.begin(), devices.end(),
+                         [&](const SimDevice& d) { return d.base == base; }))
+            fail("--config: no device at base " + hexText(base));
     for (const DeviceEvent& e : o.deviceEvents)
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == e.base; }))
@@ -235,6 +287,11 @@ std::string usageText() {
            "  --delay MS           hold every frame sent to clients this long\n"
            "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
            "  --max-object N       largest configuration object stored from a write (4096)\n"
+           "  --config BASE:MODES  configuration behaviour of that controller, modes joined by\n"
+           "                       ',': recovery, v199, v201, no-ack, no-ack-public,\n"
+           "                       no-ack-private, no-ack-motor, serial0, corrupt-public,\n"
+           "                       corrupt-private, corrupt-motor, lose-close, slow-flash\n"
+           "  --raw-objects        configuration objects store any bytes, unverified\n"
            "  --foreign-dc BASE    a foreign driver-controls node sends at BASE + 1 and + 2\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
@@ -246,8 +303,8 @@ std::string usageText() {
            "  --motor-decay-points N  --tool-silent  --tool-omit-data K  --tool-stop-data K\n"
            "  --tool-omit-status K  --tool-wrong-phase K\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"withdraw BASE\",\n"
-           "  \"silence BASE\", \"unsilence BASE\", \"foreign-dc on [BASE]\",\n"
-           "  \"foreign-dc off\", \"quit\"\n";
+           "  \"silence BASE\", \"unsilence BASE\", \"reset BASE\", \"droptcp\",\n"
+           "  \"foreign-dc on [BASE]\", \"foreign-dc off\", \"quit\"\n";
 }
 
 }  // namespace qv::sim

@@ -1,10 +1,12 @@
 #pragma once
 // Command-line settings of the simulator and their parser. Bad input is a UsageError whose text
 // says what was wrong; the program prints it and exits with code 2.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/bridge_codec.h"
@@ -35,6 +37,18 @@ struct DeviceEvent {
     double atSeconds = 0;
 };
 
+// How a simulated controller's configuration behaves (--config BASE:MODE,...).
+struct SimConfigModes {
+    bool recovery = false;                // "recovery": CFG error flag, recovery image served
+    std::uint16_t layoutVersion = 200;    // "v199", "v201": records of that layout
+    std::uint16_t requiredVersion = 200;  // the version its firmware requires (that of the layout)
+    std::array<bool, 3> noAck{};          // "no-ack[-public|-private|-motor]": never acknowledged
+    bool serialZero = false;              // "serial0": its private record holds serial 0
+    std::array<bool, 3> corrupt{};        // "corrupt-public|private|motor": a bad checksum served
+    bool loseClose = false;               // "lose-close": its Close (2) after a write is lost
+    bool slowFlash = false;               // "slow-flash": acknowledged 1.7 s after the write
+};
+
 struct Options {
     std::uint32_t interfaceAddress = 0x0100007F;  // network byte order; 127.0.0.1
     bool allowLan = false;
@@ -59,6 +73,10 @@ struct Options {
     // it can be switched on and off while running).
     std::optional<std::uint32_t> foreignDriverControlsBase;
     bool help = false;
+    // Configuration behaviour by base address; bases not listed behave normally.
+    std::vector<std::pair<std::uint32_t, SimConfigModes>> configModes;
+    // Configuration objects store any bytes unverified (transfer tests with test objects).
+    bool rawObjects = false;
     // The motor behind every controller, and faults in their replies to the commissioning tools.
     CommissioningOptions commissioning;
 };
@@ -71,6 +89,13 @@ SimDevice parseDevice(const std::string& text);
 std::uint64_t parseUnsigned(const std::string& text, std::uint64_t max, const std::string& what);
 // The device list with the default device filled in when none was given.
 std::vector<SimDevice> effectiveDevices(const Options& options);
+
+// "MODE,MODE,...": recovery, v199, v201, no-ack, no-ack-public, no-ack-private, no-ack-motor,
+// serial0, corrupt-public, corrupt-private, corrupt-motor, lose-close, slow-flash. Throws
+// UsageError.
+SimConfigModes parseConfigModes(const std::string& text);
+// The modes given for `base`, or the normal behaviour.
+SimConfigModes configModesFor(const Options& options, std::uint32_t base);
 
 std::string usageText();
 

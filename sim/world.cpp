@@ -60,6 +60,8 @@ World::World(Options options)
         c.muted =
             std::find(options_.muted.begin(), options_.muted.end(), d.base) != options_.muted.end();
         c.maxObjectBytes = options_.maxObjectBytes;
+        c.config = configModesFor(options_, d.base);
+        c.rawObjects = options_.rawObjects;
         c.clock = [this] { return nowMs(); };
         c.log = log;
         controllers_.push_back(std::make_unique<Controller>(bus_, std::move(c)));
@@ -150,10 +152,27 @@ std::string World::execute(const std::string& line) {
         if (!found) return "no device at base " + w[1];
         return {};
     }
+    if ((w[0] == "reset" || w[0] == "droptcp") && w.size() <= 2) {
+        if (w[0] == "droptcp" && w.size() == 1) {
+            bridge_->dropTcpClients();
+            return {};
+        }
+        if (w.size() != 2) return "reset needs a base";
+        std::uint64_t base;
+        try {
+            base = parseUnsigned(w[1], 0x7FF, "base");
+        } catch (const UsageError& e) {
+            return std::string(e.what());
+        }
+        Controller* c = controller(static_cast<std::uint32_t>(base));
+        if (!c) return "no device at base " + w[1];
+        c->requestReset();
+        return {};
+    }
     if (w[0] == "foreign-dc") return foreignDriverControlsCommand(w);
     return "unknown command \"" + line +
-           "\" (mute BASE, unmute BASE, withdraw BASE, silence BASE, unsilence BASE, "
-           "foreign-dc on|off, quit)";
+           "\" (mute BASE, unmute BASE, withdraw BASE, silence BASE, unsilence BASE, reset BASE, "
+           "droptcp, foreign-dc on|off, quit)";
 }
 
 // "foreign-dc on [BASE]" (the base of the option, else 0x500) or "foreign-dc off".

@@ -39,6 +39,7 @@ struct Bench {
         o.seed = seed;
         o.lossPercent = loss;
         o.maxObjectBytes = 65535;  // room for transfers of every 16-bit length
+        o.rawObjects = true;       // of any bytes, not only configuration streams
         o.dupPercent = dup;
         o.devices.push_back(sim::parseDevice("0x400:123456:KX01"));
         return o;
@@ -129,7 +130,8 @@ TEST(StreamEndToEnd, ClosingThePortEndsARunningTransferAsFailed) {
 
 TEST(StreamEndToEnd, QvcliReadsAndWritesObjects) {
     const std::uint16_t port = test::freePort();
-    test::BackgroundProcess sim(QV_SIM_PATH, {"--port", std::to_string(port)}, "qvsim ready");
+    test::BackgroundProcess sim(QV_SIM_PATH, {"--port", std::to_string(port), "--raw-objects"},
+                                "qvsim ready");
     ASSERT_TRUE(sim.ready());
     const std::vector<std::string> common{"--interface",        "127.0.0.1", "--port",
                                           std::to_string(port), "--device",  "0x400"};
