@@ -375,6 +375,7 @@ void CQVDrvCtrlsDlg::onCanTransfer(int bytes) {
 
 bool CQVDrvCtrlsDlg::startTransfer(const TransferJob& job) {
     job_ = job;
+    if (!worker_.busy()) parts_.transfer.prepare();
     if (worker_.start(job, parts_.transfer, parts_.poster)) return true;
     message(kTransferBusyText);
     return false;

@@ -117,6 +117,7 @@ ControlsWindow::ControlsWindow(CControls& controls, QWidget* parent)
     auto* currentColumn = new QHBoxLayout;
     currentColumn->addStretch(1);
     currentColumn->addWidget(motorCurrent);
+    currentColumn->addSpacing(4);
     auto* steps = new QVBoxLayout;
     steps->addStretch(1);
     steps->addWidget(up);

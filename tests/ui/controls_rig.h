@@ -7,6 +7,7 @@
 #include <QSlider>
 #include <cstring>
 
+#include "app/interim_transfer_service.h"
 #include "drive/controls.h"
 #include "ui/controls_window.h"
 #include "ui_rig.h"
@@ -33,7 +34,10 @@ inline float highFloatOf(const CanFrame& f) {
 class ControlsRig : public UiRig {
   public:
     explicit ControlsRig(std::optional<BridgeSettings> bridge = std::nullopt)
-        : UiRig(bridge, [](UiRig& r) { ui::installControlsWindow(r.factory, *r.app, r.ui); }) {
+        : UiRig(bridge, [](UiRig& r) {
+              installInterimTransferService(*r.app, r.ui);
+              ui::installControlsWindow(r.factory, *r.app, r.ui);
+          }) {
         controlsWindow = window->findChild<ui::ControlsWindow*>("id105");
     }
 
