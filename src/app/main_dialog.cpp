@@ -375,6 +375,8 @@ void CQVDrvCtrlsDlg::onCanTransfer(int bytes) {
 
 bool CQVDrvCtrlsDlg::startTransfer(const TransferJob& job) {
     job_ = job;
+    // An upload or a reset changes or restarts the controller under the drive: it stops first.
+    if (job.direction != TransferDirection::Download) parts_.drive.stop();
     if (!worker_.busy()) parts_.transfer.prepare();
     if (worker_.start(job, parts_.transfer, parts_.poster)) return true;
     message(kTransferBusyText);

@@ -168,6 +168,8 @@ ControlsWindow::ControlsWindow(CControls& controls, QWidget* parent)
 
     // The key map sees every key before the focused control does.
     for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+    // Minimising the main window takes this one off the screen too.
+    if (parent) parent->installEventFilter(this);
 
     sync();
 }
@@ -291,6 +293,11 @@ void ControlsWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool ControlsWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget()) {
+        if (event->type() == QEvent::WindowStateChange && parentWidget()->isMinimized())
+            closeControls();
+        return false;  // the main window's own keys stay its own
+    }
     if (event->type() == QEvent::KeyPress && mapKey(*static_cast<QKeyEvent*>(event))) return true;
     return QDialog::eventFilter(watched, event);
 }

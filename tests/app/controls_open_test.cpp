@@ -85,6 +85,22 @@ TEST(ControlsOpen, OpeningAnOpenWindowChangesNothing) {
     EXPECT_TRUE(o.rig.dialog->monitor().otherDriverControlsSeen());
 }
 
+// An upload or a reset changes or restarts the controller being driven: the drive stops first.
+// A download does not touch it.
+TEST(ControlsOpen, AResetStopsTheDriveADownloadDoesNot) {
+    OpenRig o;
+    o.rig.store.setValid(StructureKind::Public, false);
+    o.drive.events.clear();
+    o.rig.dialog->onCommand(kCmdControls);  // downloads first
+    ASSERT_TRUE(o.rig.deliverTransferDone());
+    EXPECT_TRUE(o.rig.tool(Tool::Controls).visible);
+    EXPECT_EQ(o.drive.events, std::vector<std::string>{});
+    o.rig.dialog->onCommand(kCmdResetController);
+    EXPECT_EQ(o.drive.events, std::vector<std::string>{"stop"});
+    ASSERT_TRUE(o.rig.deliverTransferDone());
+    EXPECT_EQ(o.rig.transfer.takeCalls(), (std::vector<std::string>{"download 1", "reset"}));
+}
+
 // The check's message box runs the event loop, which fires the timer: those ticks are skipped,
 // not run inside the one that shows the box.
 TEST(ControlsOpen, TicksDuringAMessageBoxOfTheTickAreSkipped) {

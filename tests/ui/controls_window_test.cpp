@@ -287,6 +287,11 @@ TEST(ControlsWindow, EveryStopConditionStopsTheDriveAtOnce) {
              return before(
                  r, [](ControlsRig& x) { x.controlsWindow->setWindowState(Qt::WindowMinimized); });
          }},
+        {"main window minimised",
+         [&](ControlsRig& r) {
+             return before(r,
+                           [](ControlsRig& x) { x.window->setWindowState(Qt::WindowMinimized); });
+         }},
         {"hidden by the program",
          [&](ControlsRig& r) {
              return before(r, [](ControlsRig& x) { x.logic().hideAllTools(); });
@@ -327,7 +332,10 @@ TEST(ControlsWindow, EveryStopConditionStopsTheDriveAtOnce) {
          }},
         {"shutdown",
          [&](ControlsRig& r) {
-             return before(r, [](ControlsRig& x) { QTest::keyClick(x.window, Qt::Key_Escape); });
+             return before(r, [](ControlsRig& x) {
+                 QTest::keyClick(x.window, Qt::Key_Escape);
+                 EXPECT_TRUE(x.logic().shutDown());
+             });
          }},
     };
     for (const Case& c : cases) {
