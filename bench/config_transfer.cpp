@@ -95,7 +95,7 @@ void BM_FullDownload(benchmark::State& state) {
         const std::uint64_t before = s.frames();
         const auto start = std::chrono::steady_clock::now();
         qv::TransferContext c = s.context();
-        if (!qv::downloadConfig(c, qv::kDownloadAll)) state.SkipWithError("download failed");
+        if (!qv::downloadConfig(c, qv::kDownloadMaskAll)) state.SkipWithError("download failed");
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         frames += s.frames() - before;
     }
@@ -106,7 +106,7 @@ void BM_FullUploadWithReset(benchmark::State& state) {
     Setup s;
     {
         qv::TransferContext c = s.context();
-        qv::downloadConfig(c, qv::kDownloadAll);
+        qv::downloadConfig(c, qv::kDownloadMaskAll);
     }
     std::uint64_t frames = 0;
     double seconds = 0;

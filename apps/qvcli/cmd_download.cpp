@@ -24,7 +24,7 @@ bool allValid(const CConfigDataBank& store) {
 bool downloadTo(ConfigSession& session, const FoundDevice& device, const std::string& path) {
     TerminalInteraction ui("download", true);
     TransferContext context = session.context(device, ui);
-    const bool ok = downloadConfig(context, kDownloadAll) && allValid(session.store());
+    const bool ok = downloadConfig(context, kDownloadMaskAll) && allValid(session.store());
     if (!ok) {
         const std::string why = ui.lastText().empty() ? "cancelled" : ui.lastText();
         std::printf("%s failed: %s\n", deviceText(device).c_str(),

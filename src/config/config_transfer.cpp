@@ -59,10 +59,11 @@ class Session {
         c_.port.setProgressHook([this](std::uint16_t bytes) {
             moved_ += bytes;
             c_.progress.advance(bytes);
+            if (c_.portProgressHook) c_.portProgressHook(bytes);
         });
     }
     ~Session() {
-        c_.port.setProgressHook({});
+        c_.port.setProgressHook(c_.portProgressHook);
         c_.port.closeTcp();
         c_.progress.disableAndHide();
         c_.progress.setPosition(0);
@@ -93,11 +94,11 @@ thread_local Session* currentSession = nullptr;
 const char* downloadCaption(StructureKind kind) {
     switch (kind) {
         case StructureKind::Public:
-            return caption::kDownloadPublic;
+            return caption::kDownloadMaskPublic;
         case StructureKind::Private:
-            return caption::kDownloadPrivate;
+            return caption::kDownloadMaskPrivate;
         case StructureKind::Motor:
-            return caption::kDownloadMotor;
+            return caption::kDownloadMaskMotor;
     }
     return "";
 }
@@ -230,12 +231,12 @@ bool downloadConfig(TransferContext& c, int mask) {
                                                   readU16(lengthBytes, 4)};
 
     const bool recovery = c.target.configError;
-    if (recovery) mask = kDownloadAll;
+    if (recovery) mask = kDownloadMaskAll;
     std::uint32_t range = 0;
-    if (mask & kDownloadPublic) range += lengths[0];
+    if (mask & kDownloadMaskPublic) range += lengths[0];
     if (!recovery) {
-        if (mask & kDownloadPrivate) range += lengths[1];
-        if (mask & kDownloadMotor) range += lengths[2];
+        if (mask & kDownloadMaskPrivate) range += lengths[1];
+        if (mask & kDownloadMaskMotor) range += lengths[2];
     }
     c.progress.setRange(range);
 
@@ -250,8 +251,8 @@ bool downloadConfig(TransferContext& c, int mask) {
         const StreamParseResult result = parseConfigStream(
             c, kind, knownSize(kind), recordCount(kind), lengths[i], publicStage && recovery);
         if (result == StreamParseResult::Ok && publicStage && recovery) {
-            if (mask & kDownloadPrivate) range += lengths[1];
-            if (mask & kDownloadMotor) range += lengths[2];
+            if (mask & kDownloadMaskPrivate) range += lengths[1];
+            if (mask & kDownloadMaskMotor) range += lengths[2];
             c.progress.setRange(range);
         }
         if (result == StreamParseResult::RecoveryImageTaken) mask = 0;

@@ -8,7 +8,8 @@
 // the answer) and drive the "Processing Configuration" window through `TransferProgress`. While
 // one runs, the worker is the store's only writer: transferRunning() tells the pages so. A
 // download or upload holds the port's progress hook (CBcan::setProgressHook, the chunk byte
-// counts) while it runs, forwards it to TransferProgress::advance and clears it at its end.
+// counts) while it runs: every chunk goes to TransferProgress::advance and to the context's
+// portProgressHook, which it puts back on the port at its end.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -22,10 +23,10 @@
 
 namespace qv {
 
-inline constexpr int kDownloadPublic = 1;
-inline constexpr int kDownloadPrivate = 2;
-inline constexpr int kDownloadMotor = 4;
-inline constexpr int kDownloadAll = -1;  // every bit set
+inline constexpr int kDownloadMaskPublic = 1;
+inline constexpr int kDownloadMaskPrivate = 2;
+inline constexpr int kDownloadMaskMotor = 4;
+inline constexpr int kDownloadMaskAll = -1;  // every bit set
 
 inline constexpr int kFlashAckTimeoutMs = 2000;
 // Error flag bit 5 of the status message: the controller holds no usable configuration.
@@ -75,6 +76,10 @@ struct TransferContext {
     // The configuration last downloaded from this controller, if the caller keeps one: the
     // upload lists what it changes as the details of "Overwrite config?". May be null.
     const ConfigSnapshot* lastDownload = nullptr;
+    // The port's progress hook outside transfers (the main window's WM_CAN_TRANSFER poster):
+    // called for every chunk too, and put back at the end. A window whose bar already follows
+    // it leaves TransferProgress::advance empty. May be empty.
+    std::function<void(std::uint16_t)> portProgressHook;
 };
 
 // Outcome of sending one structure.

@@ -13,10 +13,10 @@ namespace qv {
 
 namespace caption {
 inline constexpr const char* kDownload = "QV -> PC - Config";
-inline constexpr const char* kDownloadPublic = "QV -> PC - Public Config";
+inline constexpr const char* kDownloadMaskPublic = "QV -> PC - Public Config";
 inline constexpr const char* kDownloadPublicRecovery = "QV -> PC - Public Config (Recovery)";
-inline constexpr const char* kDownloadPrivate = "QV -> PC - Private Config";
-inline constexpr const char* kDownloadMotor = "QV -> PC - Motor Config";
+inline constexpr const char* kDownloadMaskPrivate = "QV -> PC - Private Config";
+inline constexpr const char* kDownloadMaskMotor = "QV -> PC - Motor Config";
 inline constexpr const char* kUpload = "PC -> QV - Reading Config Ver";
 inline constexpr const char* kUploadPublic = "PC -> QV - Public Config";
 inline constexpr const char* kUploadPrivate = "PC -> QV - Private Config";

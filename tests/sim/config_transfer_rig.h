@@ -4,6 +4,7 @@
 // a store, a progress window model and message boxes answered from a script.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
@@ -152,9 +153,10 @@ struct TransferRig {
     TransferContext context() {
         TransferContext c{can, store, target, ui, progress};
         c.lastDownload = lastDownload ? &*lastDownload : nullptr;
+        c.portProgressHook = [this](std::uint16_t bytes) { posted += bytes; };
         return c;
     }
-    bool download(int mask = kDownloadAll) {
+    bool download(int mask = kDownloadMaskAll) {
         TransferContext c = context();
         return downloadConfig(c, mask);
     }
@@ -176,6 +178,7 @@ struct TransferRig {
     CConfigProg progress;
     TransferTarget target;
     std::optional<ConfigSnapshot> lastDownload;
+    std::atomic<std::uint64_t> posted{0};  // bytes the port's own progress hook was given
 };
 
 }  // namespace qv::test

@@ -58,6 +58,12 @@ TEST(ConfigTransfer, DownloadRunsItsStagesInOrderAndFillsTheStore) {
     EXPECT_FALSE(state.visible);
     EXPECT_FALSE(state.enabled);
     EXPECT_FALSE(transferRunning(rig.store));
+    // The port's own progress hook saw every chunk and is back in place afterwards.
+    EXPECT_EQ(rig.posted, 96u + 310u + 1530u);
+    std::vector<std::uint8_t> bytes(4096);
+    std::uint16_t length = 4096;
+    ASSERT_EQ(rig.can.transfer(&length, bytes.data(), 0x0100, false, true), kTransferOk);
+    EXPECT_EQ(rig.posted, 96u + 310u + 1530u + 96u);
 }
 
 TEST(ConfigTransfer, SerialZeroIsRefusedBeforeAnyCanTraffic) {
@@ -189,7 +195,7 @@ TEST(ConfigTransfer, UpgradeQuestionBFromAnOlderFileSendsVersion200) {
 // records are defaults that never came from this controller, so nothing is written.
 TEST(ConfigTransfer, UpgradeNeverWritesStructuresThatWereNotDownloaded) {
     TransferRig rig("v199");
-    ASSERT_TRUE(rig.download(kDownloadPublic | kDownloadPrivate));
+    ASSERT_TRUE(rig.download(kDownloadMaskPublic | kDownloadMaskPrivate));
     ASSERT_EQ(rig.store.heldVersion, 199);
     rig.ui.expect("From: 1.99.\r\nTo: 2.00.", MessageAnswer::Yes);
     EXPECT_FALSE(rig.upload());
@@ -234,7 +240,7 @@ TEST(ConfigTransfer, NewerLayoutKeepsItsExtraBytesAndSendsThemBack) {
 TEST(ConfigTransfer, RecoveryImageEndsTheDownloadAfterThePublicStage) {
     TransferRig rig("recovery");
     rig.target.configError = true;
-    ASSERT_TRUE(rig.download(kDownloadPublic));
+    ASSERT_TRUE(rig.download(kDownloadMaskPublic));
     for (StructureKind k : {StructureKind::Public, StructureKind::Private, StructureKind::Motor}) {
         EXPECT_TRUE(rig.store.isValid(k));
         EXPECT_FALSE(rig.store.isModified(k));
