@@ -17,8 +17,12 @@ class InterimTransferService final : public ConfigTransferService {
     // Called on the GUI thread: the device the next job works on.
     using TargetSource = std::function<std::optional<TransferTarget>()>;
 
+    // The port's progress hook outside transfers (the main window's WM_CAN_TRANSFER), which
+    // each transfer passes the chunk counts on to and puts back at its end.
+    using ProgressHook = std::function<void(std::uint16_t)>;
+
     InterimTransferService(CBcan& port, CConfigDataBank& store, UserInteraction& ui,
-                           TargetSource target);
+                           TargetSource target, ProgressHook portProgress = {});
 
     void prepare() override;
     bool download(std::int32_t mask) override;
@@ -26,10 +30,13 @@ class InterimTransferService final : public ConfigTransferService {
     bool reset() override;
 
   private:
+    TransferContext context();
+
     CBcan& port_;
     CConfigDataBank& store_;
     UserInteraction& ui_;
     TargetSource source_;
+    ProgressHook portProgress_;
     std::optional<TransferTarget> target_;
     CConfigProg progress_;
 };

@@ -9,8 +9,6 @@
 #include <mutex>
 #include <thread>
 
-#include "config/config_transfer.h"
-
 namespace qv {
 
 class UserInteraction;
@@ -35,7 +33,9 @@ enum TransferAction : std::int32_t {
 };
 inline constexpr std::int32_t kLastTransferAction = kActionLogStart;
 
-// Download masks (kDownloadPublic, kDownloadAll...) are the configuration transfer's own.
+// Download masks: bit 0 public, bit 1 private, bit 2 motor.
+inline constexpr std::int32_t kDownloadPublic = 1;
+inline constexpr std::int32_t kDownloadAll = -1;
 
 enum class TransferDirection : std::uint8_t {
     Upload = 0,    // to the controller
