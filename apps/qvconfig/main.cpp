@@ -11,6 +11,7 @@
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
+#include "ui/commissioning_windows.h"
 #include "ui/controls_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interaction.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     ui::QtWindowFactory factory;
     CQVDrvCtrlsApp app(settings, interaction, factory);
     installInterimTransferService(app, interaction);
+    ui::installCommissioningTools(factory, app, interaction);
     ui::installControlsWindow(factory, app, interaction);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;

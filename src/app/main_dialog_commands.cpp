@@ -184,6 +184,11 @@ void CQVDrvCtrlsDlg::onTelemetryCancel() {
     showTelemetryWindowState(false);
 }
 
+bool CQVDrvCtrlsDlg::startToolUpload(std::int32_t action) {
+    if (shutDown_ || !transferReady()) return false;
+    return startTransfer({TransferDirection::Upload, kDownloadAll, action});
+}
+
 void CQVDrvCtrlsDlg::resetController() {
     if (!transferReady()) return;
     startTransfer({TransferDirection::Reset, 0, kActionNone});
