@@ -168,7 +168,7 @@ ControlsWindow::ControlsWindow(CControls& controls, QWidget* parent)
 
     // The key map sees every key before the focused control does.
     for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
-    // Minimising the main window takes this one off the screen too.
+    // Minimising or hiding the main window takes this one off the screen too.
     if (parent) parent->installEventFilter(this);
 
     sync();
@@ -294,7 +294,8 @@ void ControlsWindow::keyPressEvent(QKeyEvent* event) {
 
 bool ControlsWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == parentWidget()) {
-        if (event->type() == QEvent::WindowStateChange && parentWidget()->isMinimized())
+        if (event->type() == QEvent::Hide ||
+            (event->type() == QEvent::WindowStateChange && parentWidget()->isMinimized()))
             closeControls();
         return false;  // the main window's own keys stay its own
     }

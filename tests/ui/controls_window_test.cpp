@@ -292,6 +292,12 @@ TEST(ControlsWindow, EveryStopConditionStopsTheDriveAtOnce) {
              return before(r,
                            [](ControlsRig& x) { x.window->setWindowState(Qt::WindowMinimized); });
          }},
+        {"hidden with the main window",
+         [&](ControlsRig& r) { return before(r, [](ControlsRig& x) { x.window->hide(); }); }},
+        {"widget hidden",
+         [&](ControlsRig& r) {
+             return before(r, [](ControlsRig& x) { x.controlsWindow->hide(); });
+         }},
         {"hidden by the program",
          [&](ControlsRig& r) {
              return before(r, [](ControlsRig& x) { x.logic().hideAllTools(); });
