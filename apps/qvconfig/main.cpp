@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_options.h"
+#include "app/config_transfer_service.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     ui::QtUserInteraction interaction;
     ui::QtWindowFactory factory;
     CQVDrvCtrlsApp app(settings, interaction, factory);
+    installConfigTransferService(app, interaction);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;
     if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);

@@ -279,6 +279,9 @@ bool CQVDrvCtrlsDlg::allStructuresValid() const {
 
 void CQVDrvCtrlsDlg::onTransferDone(std::int32_t action, bool failed) {
     if (shutDown_) return;
+    // The job ended: the store is the windows' again (not when a tool opens at once while
+    // another job still runs).
+    if (!worker_.busy()) parts_.transfer.finished();
     switch (action) {
         case kActionOpenControls:
             openWindow(Tool::Controls, failed);
@@ -348,6 +351,7 @@ void CQVDrvCtrlsDlg::onCanTransfer(int bytes) {
 
 bool CQVDrvCtrlsDlg::startTransfer(const TransferJob& job) {
     job_ = job;
+    if (!worker_.busy()) parts_.transfer.prepare();
     if (worker_.start(job, parts_.transfer, parts_.poster)) return true;
     message(kTransferBusyText);
     return false;

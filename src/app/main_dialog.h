@@ -88,6 +88,9 @@ class CQVDrvCtrlsDlg {
 
     void hideAllTools();
     void enableToolMenus(bool enabled);
+    // The Configuration window's "Load from QV" and "Save to QV": runs `job` on the worker.
+    // False when nothing started (the user was told why).
+    bool startConfigurationJob(const TransferJob& job);
 
     // State for the windows and tests.
     Monitor& monitor() { return monitor_; }
