@@ -11,6 +11,7 @@
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
+#include "ui/config_install.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interaction.h"
 #include "ui/qt_windows.h"
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
     ui::QtUserInteraction interaction;
     ui::QtWindowFactory factory;
     CQVDrvCtrlsApp app(settings, interaction, factory);
-    installConfigTransferService(app, interaction);
+    ui::installConfigurationWindows(factory, app, interaction,
+                                    installConfigTransferService(app, interaction), &interaction);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;
     if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);
