@@ -17,8 +17,10 @@ namespace qv::test {
 
 class UiRig {
   public:
-    // With `bridge`, the real bridge client; without, a fake one.
-    explicit UiRig(std::optional<BridgeSettings> bridge = std::nullopt) {
+    // With `bridge`, the real bridge client; without, a fake one. `beforeStart` may plug
+    // windows into the factory and the app before it starts.
+    explicit UiRig(std::optional<BridgeSettings> bridge = std::nullopt,
+                   const std::function<void(UiRig&)>& beforeStart = {}) {
         AppSettings s;
         s.settingsPath = dir.file("settings.ini");
         s.logDirectory = dir.path();
@@ -27,6 +29,7 @@ class UiRig {
         else
             s.clientFactory = [this] { return std::make_unique<FakeClient>(client); };
         app = std::make_unique<CQVDrvCtrlsApp>(s, ui, factory);
+        if (beforeStart) beforeStart(*this);
         app->start();
         side = static_cast<ui::QtMainSide*>(app->mainWindow());
         window = side->window();
