@@ -75,6 +75,20 @@ bool parseCommissioningOption(CommissioningOptions& o, const std::string& name,
         m.viPoints = whole(value(), 0, 32767, name);
     } else if (name == "--motor-decay-points") {
         m.decayPoints = whole(value(), 0, 32767, name);
+    } else if (name == "--motor-rr") {
+        m.rotorResistanceOhm = number(value(), 0.001, 10, name);
+    } else if (name == "--motor-lls") {
+        m.leakageInductanceHenry = number(value(), 1e-6, 1, name);
+    } else if (name == "--motor-lm") {
+        m.magnetisingInductanceHenry = number(value(), 1e-5, 10, name);
+    } else if (name == "--motor-im-mode") {
+        m.imMode = whole(value(), 0, 65535, name);
+    } else if (name == "--motor-im-points") {
+        m.imPoints = whole(value(), 0, 65535, name);
+    } else if (name == "--motor-im-interval") {
+        m.imInterval = whole(value(), -32768, 32767, name);
+    } else if (name == "--motor-im-current") {
+        m.imCurrentAmps = number(value(), 0.1, 1000, name);
     } else if (name == "--tool-silent") {
         f.silent = true;
     } else if (name == "--tool-omit-data") {

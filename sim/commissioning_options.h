@@ -24,6 +24,18 @@ struct SimMotor {
     double inductanceHenry = 100e-6;
     int viPoints = 20;     // N1 of the DC test
     int decayPoints = 20;  // N2 of the decay test
+    // The induction motor's equivalent circuit at standstill: Rs (resistanceOhm) and the stator
+    // leakage inductance Lls in series with the rotor resistance Rr parallel to the magnetising
+    // inductance Lm; and how its test is run.
+    double rotorResistanceOhm = 0.05;          // Rr
+    double leakageInductanceHenry = 1e-3;      // Lls
+    double magnetisingInductanceHenry = 0.02;  // Lm
+    int imMode = 0;             // acquisition mode reported: 0 sweep, 1 step, others as given
+    int imPoints = -1;          // N; -1: 40 for the sweep, 100 otherwise
+    int imInterval = 200;       // S of the step response, 100 us units (signed, as reported)
+    double imCurrentAmps = 20;  // current at the sweep's first point, and the step's final one
+
+    int imFrameCount() const { return imPoints >= 0 ? imPoints : imMode == 0 ? 40 : 100; }
 
     bool hallsFitted() const {
         return hallsPresent >= 0 ? hallsPresent != 0 : sensorMode == 1 || sensorMode == 3;

@@ -254,10 +254,12 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == o.muted[i]; }))
             fail("--mute: no device at base " + mutedText[i]);
-    for (const auto& [base, modes] : o.configModes)
+    for (const auto& entry : o.configModes) {
+        const auto base = entry.first;
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == base; }))
             fail("--config: no device at base " + hexText(base));
+    }
     for (const DeviceEvent& e : o.deviceEvents)
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == e.base; }))
@@ -302,6 +304,8 @@ std::string usageText() {
            "  --motor-resistance OHM  --motor-inductance H  --motor-vi-points N\n"
            "  --motor-decay-points N  --tool-silent  --tool-omit-data K  --tool-stop-data K\n"
            "  --tool-omit-status K  --tool-wrong-phase K\n"
+           "  --motor-rr OHM  --motor-lls H  --motor-lm H  --motor-im-mode N\n"
+           "  --motor-im-points N  --motor-im-interval S  --motor-im-current A\n"
            "standard input: lines \"mute BASE\", \"unmute BASE\", \"withdraw BASE\",\n"
            "  \"silence BASE\", \"unsilence BASE\", \"reset BASE\", \"droptcp\",\n"
            "  \"foreign-dc on [BASE]\", \"foreign-dc off\", \"quit\"\n";

@@ -11,8 +11,10 @@
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
+#include "ui/commissioning_windows.h"
 #include "ui/config_install.h"
 #include "ui/main_window.h"
+#include "ui/motor_selector_dialog.h"
 #include "ui/qt_user_interaction.h"
 #include "ui/qt_windows.h"
 #include "ui/telem_window.h"
@@ -68,6 +70,7 @@ int main(int argc, char** argv) {
     CQVDrvCtrlsApp app(settings, interaction, factory);
     ui::installConfigurationWindows(factory, app, interaction,
                                     installConfigTransferService(app, interaction), &interaction);
+    ui::installCommissioningTools(factory, app, interaction, ui::runMotorSelector);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;
     if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);

@@ -144,7 +144,10 @@ void CQVDrvCtrlsDlg::drainQueue() {
     draining_ = true;
     drainDeadlineMs_ = parts_.clock.nowMs() + kDrainBudgetMs;
     try {
-        parts_.port.waitForFrame(kMatchNothing, nullptr, 1);
+        // While a tool's acquisition waits, its window takes the queue (offering each frame to
+        // the tool before the decoder sees it); draining here would feed its frames to the
+        // decoder and let the acquisition time out.
+        if (!toolAcquiring()) parts_.port.waitForFrame(kMatchNothing, nullptr, 1);
     } catch (const DrainBudgetSpent&) {
         ++drainsCut_;
     }
@@ -238,6 +241,12 @@ void CQVDrvCtrlsDlg::syncView() {
 
 bool CQVDrvCtrlsDlg::controlsVisible() const {
     return parts_.tools[Tool::Controls].isVisible();
+}
+
+bool CQVDrvCtrlsDlg::toolAcquiring() const {
+    for (std::size_t i = 0; i < kToolCount; ++i)
+        if (parts_.tools[static_cast<Tool>(i)].acquiring()) return true;
+    return false;
 }
 
 void CQVDrvCtrlsDlg::hideAllTools() {

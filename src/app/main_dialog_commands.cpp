@@ -189,6 +189,11 @@ bool CQVDrvCtrlsDlg::startConfigurationJob(const TransferJob& job) {
     return startTransfer(job);
 }
 
+bool CQVDrvCtrlsDlg::startToolUpload(std::int32_t action) {
+    if (shutDown_ || !transferReady()) return false;
+    return startTransfer({TransferDirection::Upload, kDownloadAll, action});
+}
+
 void CQVDrvCtrlsDlg::resetController() {
     if (!transferReady()) return;
     startTransfer({TransferDirection::Reset, 0, kActionNone});

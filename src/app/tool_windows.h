@@ -37,6 +37,10 @@ class ToolWindow : public AppWindow {
     virtual void selectPage(int /*page*/) {}
     // Transfer progress window only: advances the progress bar by `bytes`.
     virtual void advanceProgress(int /*bytes*/) {}
+    // Commissioning tools only: an acquisition waits for the controller's frames. The window
+    // then takes the CAN port's queue itself, offering every frame to the tool first and
+    // passing the others to the telemetry decoder, so the tick leaves the queue alone.
+    virtual bool acquiring() const { return false; }
 };
 
 // The seven tool windows, in the order they are constructed.

@@ -24,30 +24,43 @@ void CommissioningTool::closed() {
         script_.reset();
         ++generation_;
     }
+    if (analysing_) {
+        analysing_ = false;
+        abandonAnalysis();
+        context_.link->closeTcp();
+        ++generation_;
+    }
     deselectTool(*context_.link, context_.base);
 }
 
 bool CommissioningTool::busy() const {
-    return acquisition_ && acquisition_->waiting();
+    return analysing_ || (acquisition_ && acquisition_->waiting());
+}
+
+void CommissioningTool::showFailure(const MessageBoxRequest& box) {
+    failing();
+    ++generation_;
+    context_.ui->messageBox(box);
 }
 
 bool CommissioningTool::acquire(double nowMs) {
     if (busy()) return false;
     lastWritten_ = -1;
+    starting();
     try {
         script_ = makeScript();
         acquisition_ = std::make_unique<ToolAcquisition>(*context_.link, context_.base, *script_);
         if (acquisition_->start(nowMs) == ToolAcquisition::State::NotConnected) {
             acquisition_.reset();
             script_.reset();
-            context_.ui->messageBox(connectFailureMessage());
+            showFailure(connectFailureMessage());
             return false;
         }
     } catch (const std::exception&) {
         acquisition_.reset();
         script_.reset();
         context_.link->closeTcp();
-        context_.ui->messageBox(unknownExceptionMessage());
+        showFailure(unknownExceptionMessage());
         return false;
     }
     ++generation_;
@@ -67,6 +80,10 @@ bool CommissioningTool::offerFrame(std::uint32_t identifier, const CanFrame::Dat
 }
 
 void CommissioningTool::poll(double nowMs) {
+    if (analysing_) {
+        finishAnalysis();
+        return;
+    }
     if (!acquisition_) return;
     acquisition_->poll(nowMs);
     settle();
@@ -82,7 +99,7 @@ void CommissioningTool::settle() {
     auto script = std::move(script_);
     ++generation_;
     if (state == ToolAcquisition::State::Failed) {
-        context_.ui->messageBox(script->failureMessage());
+        showFailure(script->failureMessage());
         return;
     }
     if (state != ToolAcquisition::State::Complete) return;
@@ -90,9 +107,25 @@ void CommissioningTool::settle() {
         analyse(*script);
     } catch (const std::exception&) {
         context_.link->closeTcp();
-        context_.ui->messageBox(unknownExceptionMessage());
+        showFailure(unknownExceptionMessage());
         return;
     }
+    analysing_ = true;
+    finishAnalysis();
+}
+
+// Once the analysis is done: the connection closed and the write-back.
+void CommissioningTool::finishAnalysis() {
+    try {
+        if (!analysisFinished()) return;
+    } catch (const std::exception&) {
+        analysing_ = false;
+        context_.link->closeTcp();
+        ++generation_;
+        showFailure(unknownExceptionMessage());
+        return;
+    }
+    analysing_ = false;
     context_.link->closeTcp();
     ++generation_;
     if (!resultWritable()) {
@@ -103,6 +136,7 @@ void CommissioningTool::settle() {
         *context_.store, context_.chooseMotor,
         [this](MotorConfig& motor) { return writeResult(motor); }, context_.startUpload,
         actionCode_);
+    writtenBack(lastWritten_);
 }
 
 DuvodaRezirTool::DuvodaRezirTool(ToolContext context)

@@ -48,19 +48,22 @@ class CommissioningTool : public FrameConsumer {
     // The device the tool talks to (the selection may change while the window is hidden).
     void setBase(std::uint32_t base) { context_.base = base; }
     // The window was shown / hidden: the controller is told which tool is open.
-    void shown();
+    virtual void shown();
     void hidden();
-    // Close, Cancel, Escape or the close box: an acquisition under way is given up, then the
-    // controller is told no tool is open.
+    // Close, Cancel, Escape or the close box: an acquisition under way is given up (and so is an
+    // analysis still running), then the controller is told no tool is open.
     void closed();
 
     // The acquire button. False when nothing started (no connection: the "Connect Failure" box
     // was shown; or an acquisition is already under way).
     bool acquire(double nowMs);
+    // An acquisition waits, or its analysis still runs (the window keeps its controls disabled
+    // and keeps calling poll()).
     bool busy() const;
 
     std::optional<std::uint32_t> wantedIdentifier() const override;
     bool offerFrame(std::uint32_t identifier, const CanFrame::Data& data, double nowMs) override;
+    // Judges the time-outs, and collects an analysis that has finished elsewhere.
     void poll(double nowMs) override;
 
     // Changes whenever there is something new to show.
@@ -79,10 +82,24 @@ class CommissioningTool : public FrameConsumer {
     // Shown (after the connection closed) when the result may not be written; nothing by default.
     virtual std::optional<MessageBoxRequest> unusableResultMessage() const { return std::nullopt; }
 
+    // For a tool whose analysis runs on another thread: analyse() starts it, and
+    // analysisFinished() is asked from every poll() until it returns true, having taken the
+    // result on the caller's thread; the write-back follows. abandonAnalysis() drops an analysis
+    // still running when the window closes. The default analysis is done when analyse() returns.
+    virtual bool analysisFinished() { return true; }
+    virtual void abandonAnalysis() {}
+    // The acquire button was pressed (before connecting); a failure box is about to be shown;
+    // the write-back ended with record `motor` written (-1: none).
+    virtual void starting() {}
+    virtual void failing() {}
+    virtual void writtenBack(int /*motor*/) {}
+
     const ToolContext& context() const { return context_; }
 
   private:
     void settle();
+    void finishAnalysis();
+    void showFailure(const MessageBoxRequest& box);
 
     ToolContext context_;
     std::uint16_t toolNumber_;
@@ -91,6 +108,7 @@ class CommissioningTool : public FrameConsumer {
     std::unique_ptr<ToolAcquisition> acquisition_;
     std::uint64_t generation_ = 0;
     int lastWritten_ = -1;
+    bool analysing_ = false;
 };
 
 // The phase and hall allocation tool (DuvodaRezir).

@@ -258,20 +258,31 @@ QV_IM_INLINE void takeStep(const double* __restrict rows, int m, int iteration, 
     for (int j = 0; j < P; ++j) p[j] = p[j] + delta[j];
 }
 
+// How often a running fit looks at its cancel flag, in iterations.
+constexpr int kCancelCheckInterval = 256;
+
+// False when the fit was cancelled before its last iteration.
 template <class Model>
-QV_IM_INLINE void iterate(Model& model, ImParameters& p, int limit) {
+QV_IM_INLINE bool iterate(Model& model, ImParameters& p, int limit,
+                          const std::atomic<bool>* cancel) {
     for (int iteration = 0; iteration < limit; ++iteration) {
+        if (cancel && iteration % kCancelCheckInterval == 0 &&
+            cancel->load(std::memory_order_relaxed))
+            return false;
         model.linearise(p);
         takeStep(model.rows, model.m, iteration, limit, p);
     }
+    return true;
 }
 
-QV_IM_CLONES void fitSweep(SweepModel& model, ImParameters& p, int limit) {
-    iterate(model, p, limit);
+QV_IM_CLONES bool fitSweep(SweepModel& model, ImParameters& p, int limit,
+                           const std::atomic<bool>* cancel) {
+    return iterate(model, p, limit, cancel);
 }
 
-QV_IM_CLONES void fitStep(StepModel& model, ImParameters& p, int limit) {
-    iterate(model, p, limit);
+QV_IM_CLONES bool fitStep(StepModel& model, ImParameters& p, int limit,
+                          const std::atomic<bool>* cancel) {
+    return iterate(model, p, limit, cancel);
 }
 
 QV_IM_CLONES void evaluateSweep(SweepModel& model, const ImParameters& p) {
@@ -289,7 +300,8 @@ bool allFinite(std::span<const double> values) {
 }  // namespace
 
 ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const double> amplitude,
-                     std::span<const double> x, const ImParameters& start, int limit) {
+                     std::span<const double> x, const ImParameters& start, int limit,
+                     const std::atomic<bool>* cancel) {
     const int m = static_cast<int>(y.size());
     if (x.size() != y.size())
         throw std::invalid_argument("fitModel: one abscissa per measured value is needed");
@@ -302,6 +314,7 @@ ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const d
     result.model.assign(y.size(), 0.0);
     ImParameters& p = result.parameters;
     bool finiteAtEnd = false;
+    bool finished = true;
 
     if (model == ImModel::FrequencyResponse) {
         Workspace ws(m, 7 + kRowStride);
@@ -319,7 +332,7 @@ ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const d
         if (limit == 0) {
             evaluateSweep(s, p);
         } else {
-            fitSweep(s, p, limit);
+            finished = fitSweep(s, p, limit, cancel);
         }
         std::copy(s.f0, s.f0 + m, result.model.begin());
         evaluateSweep(s, p);
@@ -335,13 +348,17 @@ ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const d
         if (limit == 0) {
             evaluateStep(s, p);
         } else {
-            fitStep(s, p, limit);
+            finished = fitStep(s, p, limit, cancel);
         }
         std::copy(s.f0, s.f0 + m, result.model.begin());
         evaluateStep(s, p);
         finiteAtEnd = allFinite({s.f0, std::size_t(m)});
     } else {
         return result;  // no model: nothing evaluated, nothing fitted
+    }
+    if (!finished) {
+        result.cancelled = true;
+        return result;
     }
     result.usable = finiteAtEnd && allFinite(p) && allFinite(result.model);
     return result;

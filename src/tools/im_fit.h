@@ -4,6 +4,7 @@
 // diagonal of the normal equations scaled by 1 + λ with λ = 100 + 900·iteration/limit, and no
 // acceptance test: every step is taken. Results are reproducible bit for bit on every x86-64
 // CPU (vectorised where the CPU allows, in the same order of operations everywhere).
+#include <atomic>
 #include <span>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct ImFitResult {
     // an overflowing system), or when the model at the fitted parameters is not finite
     // everywhere. Such a result must not be stored.
     bool usable = false;
+    // The fit was cancelled before its last iteration: nothing in it is a result.
+    bool cancelled = false;
 };
 
 // Fits `model` to the measured values y at abscissae x (rad/s for the frequency response, s for
@@ -31,9 +34,11 @@ struct ImFitResult {
 // for the step response (it may be empty). Throws std::invalid_argument when x (or, for the
 // frequency response, amplitude) does not have one entry per measured value. A model value
 // outside 0 and 1 evaluates nothing: the start values come back with zero model values, not
-// usable.
+// usable. While `cancel` is given, the fit looks at it every few hundred iterations and stops,
+// cancelled and not usable, once it is set.
 ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const double> amplitude,
-                     std::span<const double> x, const ImParameters& start, int limit);
+                     std::span<const double> x, const ImParameters& start, int limit,
+                     const std::atomic<bool>* cancel = nullptr);
 
 // Solves the n×n system held in `augmented` (row-major, n + 1 columns, the last one the
 // right-hand side) by elimination with partial pivoting, writing the solution into `delta`.

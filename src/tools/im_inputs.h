@@ -45,8 +45,8 @@ ImFitInput sweepFitInput(std::span<const double> amplitudeV, std::span<const dou
 // 1 … kStepIntervalMax.
 ImFitInput stepFitInput(std::span<const double> currentA, int samplingInterval);
 
-inline ImFitResult runFit(const ImFitInput& in) {
-    return fitModel(in.model, in.y, in.amplitude, in.x, in.start, in.iterations);
+inline ImFitResult runFit(const ImFitInput& in, const std::atomic<bool>* cancel = nullptr) {
+    return fitModel(in.model, in.y, in.amplitude, in.x, in.start, in.iterations, cancel);
 }
 
 }  // namespace qv

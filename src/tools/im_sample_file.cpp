@@ -38,6 +38,12 @@ std::optional<std::string_view> intervalField(std::string_view line) {
     return trim(line.substr(1));
 }
 
+void appendNumber(std::string& out, double v) {
+    char buffer[32];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+    out.append(buffer, r.ptr);
+}
+
 std::string quoted(std::string_view s) {
     constexpr std::size_t kShown = 60;
     std::string q = "'" + std::string(s.substr(0, kShown));
@@ -114,6 +120,30 @@ ImSampleFile parseImSampleFile(std::string_view text, ImModel model) {
         throw ImSampleFileError(0, what + "; the fit needs at least 2");
     }
     return file;
+}
+
+std::string formatImSampleFile(const ImSampleFile& samples, ImModel model) {
+    std::string out;
+    if (model == ImModel::FrequencyResponse) {
+        if (samples.amplitudeV.size() != samples.currentA.size())
+            throw std::invalid_argument("a sweep needs one current per voltage amplitude");
+        out = "# voltage_mV,current_A\n";
+        for (std::size_t k = 0; k < samples.currentA.size(); ++k) {
+            appendNumber(out, samples.amplitudeV[k]);
+            out += ',';
+            appendNumber(out, samples.currentA[k]);
+            out += '\n';
+        }
+    } else if (model == ImModel::StepResponse) {
+        out = "# S=" + std::to_string(samples.samplingInterval) + "\n# current_A\n";
+        for (double i : samples.currentA) {
+            appendNumber(out, i);
+            out += '\n';
+        }
+    } else {
+        throw std::invalid_argument("unknown model");
+    }
+    return out;
 }
 
 }  // namespace qv

@@ -39,4 +39,12 @@ class ImSampleFileError : public std::runtime_error {
 // the zero reference and two samples). Throws ImSampleFileError.
 ImSampleFile parseImSampleFile(std::string_view text, ImModel model);
 
+// The file of `samples` for `model`, "\n" line ends, each number in the shortest form that reads
+// back as the same double (so a fit of the file repeats the fit of the samples bit for bit): a
+// comment naming the columns, then the pairs (frequency sweep), or the "# S=" line, the comment
+// and the samples (step response). A value that is not finite is written as "nan", "inf" or
+// "-inf", which the reader refuses with the line named. Throws std::invalid_argument for a model
+// other than the two, or a sweep whose lists differ in length.
+std::string formatImSampleFile(const ImSampleFile& samples, ImModel model);
+
 }  // namespace qv

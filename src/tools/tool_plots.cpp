@@ -61,6 +61,38 @@ PlotAxes niceAxes(double xMax, double yMax, std::string xTitle, std::string yTit
     return a;
 }
 
+PlotAxes imAxes(std::string xTitle) {
+    PlotAxes a;
+    a.xDivisions = 3;
+    a.xTitle = std::move(xTitle);
+    a.yTitle = "current (A)";
+    a.legendRows = 2;
+    a.legendColumns = 1;
+    a.topMargin = 20;
+    a.clear = true;
+    return a;
+}
+
+double largestShown(std::span<const double> a, std::span<const double> b) {
+    double top = 0;
+    for (const auto values : {a, b})
+        for (double v : values)
+            if (std::isfinite(v)) top = std::max(top, v);
+    return top;
+}
+
+// The measured and the fitted series over the same abscissae (as many points as all three have).
+void addImSeries(PlotFigure& f, std::span<const double> x, std::span<const double> measured,
+                 std::span<const double> fitted, bool fitDashed) {
+    const std::size_t n = std::min({x.size(), measured.size(), fitted.size()});
+    const std::vector<double> xs(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
+    f.series.push_back(series(xs,
+                              {measured.begin(), measured.begin() + static_cast<std::ptrdiff_t>(n)},
+                              kRed, false, "Acquired"));
+    f.series.push_back(series(xs, {fitted.begin(), fitted.begin() + static_cast<std::ptrdiff_t>(n)},
+                              kBlue, fitDashed, "Best Fit"));
+}
+
 }  // namespace
 
 PlotFigure lineVoltagePlot(const PhaseSamples& s) {
@@ -168,6 +200,33 @@ PlotFigure decayPlot(const PmReport& r) {
     }
     f.series.push_back(series(std::move(ax), std::move(ay), kRed, false, "Acquired"));
     f.series.push_back(series(std::move(fx), std::move(fy), kBlue, true, "Bestfit"));
+    return f;
+}
+
+PlotFigure imSweepPlot(std::span<const double> logOmega, std::span<const double> currentA,
+                       std::span<const double> fitted) {
+    PlotFigure f;
+    f.axes = imAxes("log freq (^10 rad/s)");
+    if (!logOmega.empty()) {
+        f.axes.xMinimum = logOmega.front();
+        f.axes.xStep = (logOmega.back() - logOmega.front()) / 3;
+    }
+    f.axes.yDivisions = 10;
+    f.axes.yStep = 1 + std::trunc(largestShown(currentA, fitted) / 10);
+    addImSeries(f, logOmega, currentA, fitted, true);
+    return f;
+}
+
+PlotFigure imStepPlot(std::span<const double> time, std::span<const double> current,
+                      std::span<const double> fitted) {
+    PlotFigure f;
+    f.axes = imAxes("time (s)");
+    if (!time.empty()) f.axes.xStep = std::ceil(2.5 * (time.back() - time.front())) / 10;
+    // One division per ampere; at least one, and never more than a count an int holds.
+    f.axes.yDivisions = static_cast<int>(
+        std::clamp(std::trunc(std::ceil(largestShown(current, fitted))), 1.0, 1.0e6));
+    f.axes.yStep = 1.0;
+    addImSeries(f, time, current, fitted, false);
     return f;
 }
 

@@ -2,6 +2,7 @@
 // The charts of the commissioning tools as data: the axes and the series of each, ready for the
 // plot control to lay out and draw.
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "tools/phase_analysis.h"
@@ -27,5 +28,14 @@ PlotSeries positionSeries(const PhaseSamples& samples);
 // The DC V-I points with the fitted line, and the decay with the fitted exponential.
 PlotFigure viPlot(const PmReport& report);
 PlotFigure decayPlot(const PmReport& report);
+
+// The induction-motor extraction's chart: the measured current ("Acquired") and the fitted one
+// ("Best Fit") over ln ω of the frequency sweep, or over the time of the step response (the
+// measured values less the zero reference). The y axis starts at 0 and reaches the largest
+// finite value shown.
+PlotFigure imSweepPlot(std::span<const double> logOmega, std::span<const double> currentA,
+                       std::span<const double> fitted);
+PlotFigure imStepPlot(std::span<const double> time, std::span<const double> current,
+                      std::span<const double> fitted);
 
 }  // namespace qv

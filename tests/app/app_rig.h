@@ -81,6 +81,7 @@ class FakeWindow : public ToolWindow {
     void refresh() override { ++refreshed; }
     void selectPage(int page) override { selectedPage = page; }
     void advanceProgress(int bytes) override { progress += bytes; }
+    bool acquiring() const override { return acquiringNow; }
 
     bool visible = false;
     bool enabled = false;
@@ -88,6 +89,7 @@ class FakeWindow : public ToolWindow {
     int refreshed = 0;
     int selectedPage = -1;
     int progress = 0;
+    bool acquiringNow = false;
     ScreenPoint at{-1, -1};
 
   private:

@@ -130,10 +130,12 @@ inline constexpr std::uint32_t kRigSerial = 123456;
 struct TransferRig {
     // `config`: the controller's configuration modes ("recovery,v201" ...); `delayMs` holds every
     // frame sent to the program that long.
+    // `commissioning`: the motor behind the controller and faults in its tool replies.
     explicit TransferRig(const std::string& config = "", double delayMs = 0,
-                         std::uint32_t serial = kRigSerial)
+                         std::uint32_t serial = kRigSerial,
+                         const sim::CommissioningOptions& commissioning = {})
         : port(freePort()),
-          sim(options(port, config, delayMs, serial)),
+          sim(options(port, config, delayMs, serial, commissioning)),
           can([p = port] { return std::make_unique<CanUdpClient>(loopbackSettings(p)); }) {
         if (can.open() != 1) throw std::runtime_error("the CAN port did not open");
         target.base = kRigBase;
@@ -141,8 +143,10 @@ struct TransferRig {
         target.bridgeAddress = net::kLoopback;
     }
     static sim::Options options(std::uint16_t port, const std::string& config, double delayMs,
-                                std::uint32_t serial) {
+                                std::uint32_t serial,
+                                const sim::CommissioningOptions& commissioning = {}) {
         sim::Options o;
+        o.commissioning = commissioning;
         o.port = port;
         o.verbose = true;
         o.delayMs = delayMs;

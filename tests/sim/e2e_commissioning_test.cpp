@@ -3,135 +3,16 @@
 // telemetry keeps flowing while an acquisition waits.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <cstring>
-#include <memory>
-#include <thread>
 
-#include "link/can_port.h"
+#include "commissioning_rig.h"
 #include "sim/commissioning_motor.h"
-#include "sim/object_table.h"
-#include "sim/world.h"
-#include "support/loopback.h"
-#include "support/ports.h"
-#include "support/wait.h"
-#include "tools/commissioning_tool.h"
-#include "tools/port_tool_link.h"
 
 namespace qv {
 namespace {
 
-constexpr std::uint32_t kBase = 0x400;
-
-double nowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-PrivateConfig simulatorCalibration() {
-    const auto stream = sim::makeConfigStream(1, kBase, 123456);
-    PrivateConfig p{};
-    std::memcpy(&p, stream.data() + 30, sizeof p);
-    return p;
-}
-
-class UiLog : public UserInteraction {
-  public:
-    MessageAnswer messageBox(const MessageBoxRequest& r) override {
-        boxes.push_back(r);
-        return MessageAnswer::Ok;
-    }
-    std::optional<std::string> fileDialog(const FileDialogRequest&) override {
-        return std::nullopt;
-    }
-    std::vector<MessageBoxRequest> boxes;
-};
-
-// A simulated bus with one controller, the program's port connected to its bridge, a
-// configuration store holding the controller's calibration, and a decoder that counts
-// telemetry.
-class Rig {
-  public:
-    explicit Rig(sim::CommissioningOptions commissioning) {
-        sim::Options o;
-        o.port = test::freePort();
-        o.seed = 11;
-        o.devices.push_back(sim::parseDevice("0x400:123456:KX01"));
-        o.commissioning = commissioning;
-        world_ = std::make_unique<sim::BackgroundWorld>(o);
-        const std::uint16_t port = o.port;
-        can_ = std::make_unique<CBcan>(
-            [port] { return std::make_unique<CanUdpClient>(test::loopbackSettings(port)); });
-        EXPECT_EQ(can_->open(), 1);
-        std::uint32_t bridge = 0;
-        can_->setRawLogHook([&bridge](const CanPacket& p) {
-            if (p.frame.identifier() == kBase) bridge = p.sourceAddress;
-        });
-        EXPECT_TRUE(test::eventually([&] {
-            can_->waitForFrame(0xFFFFFFFF, nullptr, 1);
-            return bridge != 0;
-        }));
-        can_->setRawLogHook({});
-        can_->setBridgeAddress(bridge);
-        can_->setDecoderHook([this](std::uint32_t id, std::uint32_t, const CanFrame::Data&) {
-            if (id > kBase && id <= kBase + 0x0E) ++telemetry;
-        });
-        link_ = std::make_unique<PortToolLink>(*can_, kBase);
-        store.resetToDefaults();
-        store.privateConfig = simulatorCalibration();
-    }
-
-    ToolContext context() {
-        ToolContext c;
-        c.link = link_.get();
-        c.ui = &ui;
-        c.store = &store;
-        c.base = kBase;
-        c.chooseMotor = [this] { return chosenMotor; };
-        c.startUpload = [this](int action) { uploads.push_back(action); };
-        return c;
-    }
-
-    // Shows the tool's window, lets the selection reach the controller, presses the acquire
-    // button and runs the window's pump until the acquisition has ended. Returns the telemetry
-    // frames decoded while it waited.
-    int run(CommissioningTool& tool) {
-        tool.shown();
-        pumpFor(tool, 60);
-        const int before = telemetry;
-        if (!tool.acquire(nowMs())) return 0;
-        const double limit = nowMs() + 15000;
-        while (tool.busy() && nowMs() < limit) {
-            pumpFrames(*can_, tool, nowMs());
-            // As a window's timer would: come back shortly.
-            if (can_->queuedPackets() == 0)
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        EXPECT_FALSE(tool.busy());
-        return telemetry - before;
-    }
-
-    void pumpFor(CommissioningTool& tool, double ms) {
-        const double end = nowMs() + ms;
-        while (nowMs() < end) {
-            pumpFrames(*can_, tool, nowMs());
-            can_->waitForFrame(0xFFFFFFFF, nullptr, 1);
-        }
-    }
-
-    CConfigDataBank store;
-    UiLog ui;
-    int chosenMotor = 5;
-    std::vector<int> uploads;
-    int telemetry = 0;
-
-  private:
-    std::unique_ptr<sim::BackgroundWorld> world_;
-    std::unique_ptr<CBcan> can_;
-    std::unique_ptr<PortToolLink> link_;
-};
+constexpr std::uint32_t kBase = test::kToolRigBase;
+using test::Rig;
 
 double circularDegrees(double fractionA, double fractionB) {
     const double d = std::fmod((fractionA - fractionB) * 360 + 540, 360.0);

@@ -13,29 +13,7 @@
 namespace qv {
 namespace {
 
-class TempFolder {
-  public:
-    TempFolder() {
-        path_ = std::filesystem::temp_directory_path() /
-                ("qv_tools_csv_" + std::to_string(::getpid()) + "_" + std::to_string(count_++));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name, std::string_view text) const {
-        const std::string p = (path_ / name).string();
-        std::string error;
-        EXPECT_TRUE(writeTextFile(p, text, &error)) << error;
-        return p;
-    }
-    std::filesystem::path path() const { return path_; }
-
-  private:
-    static inline int count_ = 0;
-    std::filesystem::path path_;
-};
+using test::TempFolder;
 
 PhaseRecording distinctRecording() {
     test::MotorSpec m;

@@ -10,64 +10,10 @@
 namespace qv {
 namespace {
 
-constexpr std::uint32_t kBase = 0x460;
+constexpr std::uint32_t kBase = test::kToolBase;
+using Bench = test::ToolBench;
 
-// Records every box; questions are not expected from the tools.
-class RecordingUi : public UserInteraction {
-  public:
-    MessageAnswer messageBox(const MessageBoxRequest& request) override {
-        boxes.push_back(request);
-        return MessageAnswer::Ok;
-    }
-    std::optional<std::string> fileDialog(const FileDialogRequest&) override {
-        ADD_FAILURE() << "unexpected file dialog";
-        return std::nullopt;
-    }
-    std::vector<MessageBoxRequest> boxes;
-};
-
-struct Bench {
-    test::FakeLink link;
-    RecordingUi ui;
-    CConfigDataBank store;
-    int chosen = 3;
-    int chooserRuns = 0;
-    std::vector<int> uploads;
-
-    Bench() {
-        store.resetToDefaults();
-        store.privateConfig.baseVoltage = 100;
-        store.privateConfig.phaseAVoltage = {1.1f, -0.01f};
-        store.privateConfig.phaseBVoltage = {0.9f, 0.02f};
-        store.privateConfig.phaseCVoltage = {1.0f, 0.005f};
-        store.privateConfig.baseCurrent = 32768.0f / 100;
-        store.privateConfig.baseVoltage = 100;
-    }
-    ToolContext context() {
-        ToolContext c;
-        c.link = &link;
-        c.ui = &ui;
-        c.store = &store;
-        c.base = kBase;
-        c.chooseMotor = [this] {
-            ++chooserRuns;
-            return chosen;
-        };
-        c.startUpload = [this](int action) { uploads.push_back(action); };
-        return c;
-    }
-};
-
-// Offers the frames one a millisecond from t = 1, polling after each.
-void feed(CommissioningTool& tool,
-          const std::vector<std::pair<std::uint32_t, CanFrame::Data>>& frames, double t0 = 0) {
-    double t = t0;
-    for (const auto& [id, data] : frames) {
-        t += 1;
-        EXPECT_TRUE(tool.offerFrame(id, data, t));
-        tool.poll(t);
-    }
-}
+using test::feed;
 
 TEST(DuvodaRezirTool, ShowHideAndCloseTellTheController) {
     Bench b;

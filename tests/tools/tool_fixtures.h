@@ -2,13 +2,21 @@
 // Synthetic acquisitions for the tool tests, made from first principles (ideal sine voltages,
 // hall sensors 120 degrees apart, a position sensor turning with the rotor), and a scripted link.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "config/config_data_bank.h"
+#include "tools/acquisition_csv.h"
+#include "tools/commissioning_tool.h"
 #include "tools/phase_acquisition.h"
 #include "tools/phase_analysis.h"
 #include "tools/pm_acquisition.h"
@@ -181,5 +189,101 @@ inline std::vector<std::pair<std::uint32_t, CanFrame::Data>> phaseReplies(
     out.push_back({base + kAcquisitionStatusOffset, statusFrame(100, 200, 300, 3)});
     return out;
 }
+
+inline constexpr std::uint32_t kToolBase = 0x460;
+
+// Records every box; a file dialog takes the next scripted answer (none scripted: a failure).
+class RecordingUi : public UserInteraction {
+  public:
+    MessageAnswer messageBox(const MessageBoxRequest& request) override {
+        if (onBox) onBox(request);
+        boxes.push_back(request);
+        return MessageAnswer::Ok;
+    }
+    std::optional<std::string> fileDialog(const FileDialogRequest& request) override {
+        dialogs.push_back(request);
+        if (fileAnswers.empty()) {
+            ADD_FAILURE() << "unexpected file dialog";
+            return std::nullopt;
+        }
+        auto answer = fileAnswers.front();
+        fileAnswers.pop_front();
+        return answer;
+    }
+    std::vector<MessageBoxRequest> boxes;
+    std::vector<FileDialogRequest> dialogs;
+    std::deque<std::optional<std::string>> fileAnswers;
+    std::function<void(const MessageBoxRequest&)> onBox;  // called as each box is shown
+};
+
+// A tool's surroundings: the link, the user, a store with a calibration, a motor selector that
+// picks `chosen` and an upload that is only recorded.
+struct ToolBench {
+    FakeLink link;
+    RecordingUi ui;
+    CConfigDataBank store;
+    int chosen = 3;
+    int chooserRuns = 0;
+    std::vector<int> uploads;
+
+    ToolBench() {
+        store.resetToDefaults();
+        store.privateConfig.baseVoltage = 100;
+        store.privateConfig.phaseAVoltage = {1.1f, -0.01f};
+        store.privateConfig.phaseBVoltage = {0.9f, 0.02f};
+        store.privateConfig.phaseCVoltage = {1.0f, 0.005f};
+        store.privateConfig.baseCurrent = 32768.0f / 100;
+    }
+    ToolContext context() {
+        ToolContext c;
+        c.link = &link;
+        c.ui = &ui;
+        c.store = &store;
+        c.base = kToolBase;
+        c.chooseMotor = [this] {
+            ++chooserRuns;
+            return chosen;
+        };
+        c.startUpload = [this](int action) { uploads.push_back(action); };
+        return c;
+    }
+};
+
+// Offers the frames one a millisecond from t0 + 1, polling after each.
+inline void feed(CommissioningTool& tool,
+                 const std::vector<std::pair<std::uint32_t, CanFrame::Data>>& frames,
+                 double t0 = 0) {
+    double t = t0;
+    for (const auto& [id, data] : frames) {
+        t += 1;
+        EXPECT_TRUE(tool.offerFrame(id, data, t));
+        tool.poll(t);
+    }
+}
+
+// A folder of its own for a test, removed with everything in it.
+class TempFolder {
+  public:
+    TempFolder() {
+        path_ = std::filesystem::temp_directory_path() /
+                ("qv_tools_" + std::to_string(::getpid()) + "_" + std::to_string(count_++));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string file(const std::string& name, std::string_view text) const {
+        const std::string p = (path_ / name).string();
+        std::string error;
+        EXPECT_TRUE(writeTextFile(p, text, &error)) << error;
+        return p;
+    }
+    std::filesystem::path path() const { return path_; }
+
+  private:
+    static inline int count_ = 0;
+    std::filesystem::path path_;
+};
 
 }  // namespace qv::test

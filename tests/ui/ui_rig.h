@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <functional>
 
 #include "app/app_rig.h"
 #include "app/qv_drv_ctrls_app.h"
@@ -18,9 +19,10 @@ namespace qv::test {
 class UiRig {
   public:
     // With `bridge`, the real bridge client; without, a fake one. `beforeStart` may plug
-    // windows into the factory and the app before it starts.
+    // windows and services into the application before its windows are made.
+    using Setup = std::function<void(UiRig&)>;
     explicit UiRig(std::optional<BridgeSettings> bridge = std::nullopt,
-                   const std::function<void(UiRig&)>& beforeStart = {}) {
+                   const Setup& beforeStart = {}) {
         AppSettings s;
         s.settingsPath = dir.file("settings.ini");
         s.logDirectory = dir.path();
