@@ -35,7 +35,10 @@ enum TransferAction : std::int32_t {
 };
 inline constexpr std::int32_t kLastTransferAction = kActionLogStart;
 
-// Download masks (kDownloadMaskPublic, kDownloadMaskAll...) are the configuration transfer's own.
+// Download masks are the configuration transfer's own (kDownloadMaskPublic...); the main
+// window's callers know these two by their short names.
+inline constexpr std::int32_t kDownloadPublic = kDownloadMaskPublic;
+inline constexpr std::int32_t kDownloadAll = kDownloadMaskAll;
 
 enum class TransferDirection : std::uint8_t {
     Upload = 0,    // to the controller
