@@ -56,7 +56,7 @@ class ControllerTransferService final : public ConfigTransferService {
     bool upload() override;
     bool reset() override;
 
-    // The progress window's state; its bar follows WM_CAN_TRANSFER (advance on the GUI thread).
+    // The progress window's state.
     CConfigProg& progress() { return progress_; }
     // The progress window's Cancel (GUI thread).
     void pressCancel() { progress_.pressCancel(store_, port_); }
@@ -65,8 +65,9 @@ class ControllerTransferService final : public ConfigTransferService {
     const ConfigSnapshot* lastDownload(std::uint32_t base, std::uint32_t serial) const;
 
   private:
-    // What the worker gives the transfer: everything goes to the window's state except advance,
-    // which WM_CAN_TRANSFER brings on the GUI thread.
+    // What the worker gives the transfer: everything goes to the window's state, the chunks too
+    // (as they are acknowledged, so the bar is in step with the stages; posted WM_CAN_TRANSFER
+    // messages of the last chunks would arrive after the window was disabled).
     class WorkerProgress final : public TransferProgress {
       public:
         explicit WorkerProgress(CConfigProg& window) : window_(window) {}
@@ -77,7 +78,7 @@ class ControllerTransferService final : public ConfigTransferService {
         void showAndEnable() override { window_.showAndEnable(); }
         void disableAndHide() override { window_.disableAndHide(); }
         void disableCancel() override { window_.disableCancel(); }
-        void advance(std::uint32_t) override {}
+        void advance(std::uint32_t bytes) override { window_.advance(bytes); }
 
       private:
         CConfigProg& window_;

@@ -80,8 +80,4 @@ void ProgressToolWindow::setEnabled(bool enabled) {
     if (enabled || !model_.isEnabled()) QtToolWindow::setEnabled(enabled);
 }
 
-void ProgressToolWindow::advanceProgress(int bytes) {
-    if (bytes > 0) model_.advance(static_cast<std::uint32_t>(bytes));
-}
-
 }  // namespace qv::ui

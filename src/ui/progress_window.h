@@ -49,7 +49,8 @@ class ProgressWindow : public QDialog {
 };
 
 // The progress window as the main window's tool: the transfer owns it while it runs, so the
-// main window's hideAllTools leaves it up then; WM_CAN_TRANSFER advances its bar.
+// main window's hideAllTools leaves it up then. The transfer moves its bar itself, so
+// WM_CAN_TRANSFER does not count the same bytes again.
 class ProgressToolWindow : public QtToolWindow {
   public:
     ProgressToolWindow(ProgressWindow* window, CConfigProg& model);
@@ -58,7 +59,7 @@ class ProgressToolWindow : public QtToolWindow {
     void setEnabled(bool enabled) override;
     bool isVisible() const override { return model_.state().visible; }
     bool isEnabled() const override { return model_.isEnabled(); }
-    void advanceProgress(int bytes) override;
+    void advanceProgress(int) override {}
 
   private:
     CConfigProg& model_;
