@@ -127,11 +127,20 @@ class ConfigRig {
     }
     // Types `text` over the whole text of the focused-to edit, then presses Tab.
     void typeInto(QWidget* edit, const QString& text, bool leave = true) {
+        // Focus events reach only the active window's widgets.
+        activate(edit->window());
         edit->setFocus(Qt::TabFocusReason);
         QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
         if (leave) tab(edit);
+    }
+    // Makes `w` the application's active window (another top-level may have taken it).
+    static void activate(QWidget* w) {
+        if (QApplication::activeWindow() == w) return;
+        w->activateWindow();
+        QApplication::setActiveWindow(w);
+        EXPECT_TRUE(QTest::qWaitFor([w] { return QApplication::activeWindow() == w; }));
     }
     void tab(QWidget* from) {
         QTest::keyClick(from, Qt::Key_Tab);
