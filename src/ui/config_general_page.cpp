@@ -1,5 +1,7 @@
 #include "ui/config_general_page.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -87,6 +89,11 @@ HexEdit* ConfigGeneralPage::identifier(int id) {
 QLabel* ConfigGeneralPage::typedLabel(int id, QWidget* buddy) {
     QLabel* l = named(label(QString(), buddy), id);
     labels_[id] = l;
+    // Room for the longest text of any device type, so that no label is cut off.
+    int width = 0;
+    for (const std::string& text : CConfig::labelVariants(id))
+        width = std::max(width, l->fontMetrics().horizontalAdvance(QString::fromStdString(text)));
+    l->setMinimumWidth(width);
     return l;
 }
 
@@ -201,7 +208,9 @@ void ConfigGeneralPage::showPage() {
     for (const auto& [id, edit] : identifiers_) showField(id);
     for (const auto& [id, box] : checks_) showField(id);
     showField(kCanBaudRate);
-    for (const auto& [id, l] : labels_) l->setText(QString::fromStdString(page_.label(id)));
+    for (const auto& [id, l] : labels_) {
+        l->setText(QString::fromStdString(page_.label(id)));
+    }
 }
 
 }  // namespace qv::ui

@@ -46,6 +46,8 @@ ConfigWindow::ConfigWindow(CConfigDataBank& store, UserInteraction& ui,
     setObjectName("id107");
     setWindowTitle(CConfigTabs::kCaption);
     auto* layout = new QVBoxLayout(this);
+    // Labels follow the device type: the window grows when a longer one needs the room.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     auto* bar = new QMenuBar;
     buildMenu(bar);
     layout->setMenuBar(bar);

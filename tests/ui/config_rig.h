@@ -190,6 +190,8 @@ inline QString saveScreenshot(QWidget& w, const std::string& name, const TempDir
     const char* target = std::getenv("QV_SCREENSHOT_DIR");
     const QString path = QDir(QString::fromStdString(target ? target : dir.path()))
                              .filePath(QString::fromStdString(name));
+    // Pending layout requests first, so that labels set since are laid out.
+    QApplication::processEvents();
     const QImage shot = w.grab().toImage();
     EXPECT_TRUE(shot.save(path, "PNG")) << path.toStdString();
     return path;

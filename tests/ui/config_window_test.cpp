@@ -193,6 +193,9 @@ TEST(MotorSelectorUi, ListsTheRecordsAndGivesMinusOneWithoutAChoice) {
 
 TEST(ConfigWindowUi, Screens) {
     ConfigRig rig;
+    rig.store().resetToDefaults();
+    rig.store().privateConfig.serialNumber = 123456;
+    std::snprintf(rig.store().motor[0].description, kDescriptionSize, "%s", "Hub motor front");
     rig.openOnStore();
     test::saveScreenshot(*rig.window, "config-general.png", rig.rig.dir);
     rig.window->selectPage(1);
