@@ -96,6 +96,7 @@ class CommissioningWindow : public QDialog {
     // The view follows the tool: results redrawn when new, buttons as busy() says.
     void settleView();
     double nowMs() const;
+    bool transferRunning() const;
 
     ToolWindowServices services_;
     PortToolLink link_;
@@ -107,6 +108,8 @@ class CommissioningWindow : public QDialog {
     QPushButton* save_ = nullptr;
     QPushButton* close_ = nullptr;
     QLabel* status_ = nullptr;
+    // Where the last "Save Data..." wrote; the next one starts there.
+    std::string saveDirectory_;
 };
 
 // The window as the main window's logic sees it: a tool window that can say it is acquiring.
