@@ -13,6 +13,7 @@
 #include "app/menu_model.h"
 #include "config/transfer_messages.h"
 #include "config_rig.h"
+#include "sim/controller_config.h"
 #include "support/loopback.h"
 #include "support/ports.h"
 
@@ -160,6 +161,35 @@ TEST(ConfigWindowEndToEnd, CancelDuringAFlashWriteStopsBeforeTheNextStructure) {
         std::equal(motorBefore.begin(), motorBefore.end(), stored.begin() + kStreamHeaderSize))
         << "the motor records reached the controller after Cancel";
     EXPECT_FLOAT_EQ(storedPublic(b.world).vehicleMass, 555.0f);
+}
+
+TEST(ConfigWindowEndToEnd, SavedFileLoadedAsFactoryFileWritesBackTheSameBytes) {
+    Bench b;
+    ConfigRig& rig = b.rig;
+    rig.logic().onCommand(kCmdConfiguration);
+    ASSERT_TRUE(rig.rig.waitUntil([&] { return rig.window->isVisible(); }, 10000));
+    ASSERT_TRUE(b.idle());
+    const std::string path = rig.rig.dir.file("backup.cfg");
+    rig.answers.expectFile(path);
+    rig.window->runCommand(config_window_id::kSaveToPc);
+    rig.window->runCommand(config_window_id::kClose);
+
+    rig.rig.ui.fileAnswers.push_back(path);
+    rig.answers.expect("Overwrite config?", MessageAnswer::Yes);
+    rig.logic().onCommand(kCmdLoadFactoryFile);
+    ASSERT_TRUE(rig.rig.waitUntil([&] { return rig.answers.scriptDone(); }, 10000));
+    EXPECT_TRUE(b.idle());
+    for (const auto& s : rig.answers.shown())
+        EXPECT_NE(s.request.icon, MessageIcon::Error) << s.request.text;
+    const auto captions = rig.progress->shownCaptions();
+    for (const char* stage :
+         {caption::kUploadPublic, caption::kUploadPrivate, caption::kUploadMotor})
+        EXPECT_TRUE(captions.contains(stage)) << stage;
+    // Every structure went through file and upload and came back as the controller held it.
+    const sim::ControllerConfig fresh(kBase, kSerial, {});
+    for (int kind = 0; kind < 3; ++kind)
+        EXPECT_EQ(b.world.storedStream(kBase, kind), fresh.storedStream(kind))
+            << "structure " << kind;
 }
 
 }  // namespace
