@@ -173,6 +173,12 @@ TEST(ConfigWindowEndToEnd, SavedFileLoadedAsFactoryFileWritesBackTheSameBytes) {
     rig.answers.expectFile(path);
     rig.window->runCommand(config_window_id::kSaveToPc);
     rig.window->runCommand(config_window_id::kClose);
+    // Every byte the file must bring back is scribbled over first.
+    for (auto kind : {StructureKind::Public, StructureKind::Private, StructureKind::Motor})
+        for (std::size_t i = 0; i < recordCount(kind); ++i) {
+            const auto bytes = rig.store().recordBytes(kind, i);
+            std::fill(bytes.begin(), bytes.end(), std::uint8_t{0x5A});
+        }
 
     rig.rig.ui.fileAnswers.push_back(path);
     rig.answers.expect("Overwrite config?", MessageAnswer::Yes);
