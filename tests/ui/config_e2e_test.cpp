@@ -98,7 +98,7 @@ TEST(ConfigWindowEndToEnd, DownloadEditAndSaveToTheController) {
     }
     EXPECT_TRUE(listed) << "the change is not in the question's details";
     EXPECT_FALSE(rig.store().isModified(StructureKind::Public));
-    EXPECT_FLOAT_EQ(storedPublic(b.world).vehicleMass, 1234.0f);
+    EXPECT_FLOAT_EQ(test::copyOf(storedPublic(b.world).vehicleMass), 1234.0f);
 }
 
 TEST(ConfigWindowEndToEnd, NoToOverwriteWritesNothingAndResetReachesTheController) {
@@ -115,7 +115,7 @@ TEST(ConfigWindowEndToEnd, NoToOverwriteWritesNothingAndResetReachesTheControlle
     EXPECT_TRUE(b.idle());
     // What the user edited stays in the store, still to be written.
     EXPECT_TRUE(rig.store().isModified(StructureKind::Public));
-    EXPECT_FLOAT_EQ(rig.store().publicConfig.vehicleMass, 777.0f);
+    EXPECT_FLOAT_EQ(test::copyOf(rig.store().publicConfig.vehicleMass), 777.0f);
 
     rig.answers.clear();
     rig.logic().onCommand(kCmdResetController);
@@ -123,7 +123,7 @@ TEST(ConfigWindowEndToEnd, NoToOverwriteWritesNothingAndResetReachesTheControlle
     for (const auto& s : rig.answers.shown()) ADD_FAILURE() << "shown: " << s.request.text;
     // The controller goes silent for its restart and then reports again.
     EXPECT_TRUE(rig.rig.waitUntil([&] { return rig.logic().monitor().selected().selected; }));
-    EXPECT_FLOAT_EQ(storedPublic(b.world).vehicleMass, before);
+    EXPECT_FLOAT_EQ(test::copyOf(storedPublic(b.world).vehicleMass), before);
 }
 
 TEST(ConfigWindowEndToEnd, CancelDuringAFlashWriteStopsBeforeTheNextStructure) {
@@ -154,13 +154,13 @@ TEST(ConfigWindowEndToEnd, CancelDuringAFlashWriteStopsBeforeTheNextStructure) {
     // Public was acknowledged and is done; the motor edit is still to be written.
     EXPECT_FALSE(rig.store().isModified(StructureKind::Public));
     EXPECT_TRUE(rig.store().isModified(StructureKind::Motor));
-    EXPECT_EQ(rig.store().motor[0].polePairs, 7);
+    EXPECT_EQ(test::copyOf(rig.store().motor[0].polePairs), 7);
     const auto stored = b.world.storedStream(kBase, 2);
     ASSERT_GE(stored.size(), kStreamHeaderSize + motorBefore.size());
     EXPECT_TRUE(
         std::equal(motorBefore.begin(), motorBefore.end(), stored.begin() + kStreamHeaderSize))
         << "the motor records reached the controller after Cancel";
-    EXPECT_FLOAT_EQ(storedPublic(b.world).vehicleMass, 555.0f);
+    EXPECT_FLOAT_EQ(test::copyOf(storedPublic(b.world).vehicleMass), 555.0f);
 }
 
 TEST(ConfigWindowEndToEnd, SavedFileLoadedAsFactoryFileWritesBackTheSameBytes) {
