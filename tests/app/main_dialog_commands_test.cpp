@@ -81,7 +81,7 @@ TEST(ToolsCommands, ToolsDownloadWhatTheyMissAndOpenOnlyOnSuccess) {
     rig.transfer.succeed = false;
     rig.dialog->onCommand(kCmdDuvodaRezir);
     EXPECT_EQ(rig.dialog->transferJob().action, kActionOpenDuvodaRezir);
-    EXPECT_EQ(rig.dialog->transferJob().mask, kDownloadMaskAll);
+    EXPECT_EQ(rig.dialog->transferJob().mask, kDownloadAll);
     ASSERT_TRUE(rig.deliverTransferDone());
     EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"download -1"});
     EXPECT_FALSE(rig.tool(Tool::DuvodaRezir).visible);

@@ -37,7 +37,7 @@ TEST(TransferThread, PostsItsResultAndCanBeRestartedAtOnce) {
     TransferThread thread;
     test::QueuedPoster poster;
     for (std::int32_t i = 0; i < 50; ++i) {
-        ASSERT_TRUE(thread.start({TransferDirection::Download, kDownloadMaskAll, i}, service, poster))
+        ASSERT_TRUE(thread.start({TransferDirection::Download, kDownloadAll, i}, service, poster))
             << i;
         test::QueuedPoster::Done done{};
         ASSERT_TRUE(poster.waitDone(done));
