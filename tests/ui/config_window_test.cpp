@@ -135,6 +135,22 @@ TEST(ConfigWindowUi, MotorPagesChooseBldcAndRefuseALongDescription) {
     EXPECT_STREQ(rig.store().motor[5].description, "Hub motor rear");
 }
 
+TEST(ConfigWindowUi, AnIsolatedChargerRelabelsTheFieldsThatStillStoreTheSame) {
+    ConfigRig rig;
+    const char isolatedCharger[4] = {0x00, 0x40, 0x00, 0x00};
+    rig.rig.announce(0x600, isolatedCharger, 777);
+    ASSERT_TRUE(rig.rig.waitUntil([&] { return rig.logic().monitor().selected().selected; }));
+    rig.openOnStore();
+    EXPECT_EQ(rig.find<QLabel>(1223)->text(), "Output Current Limit (A)");
+    EXPECT_EQ(rig.find<QLabel>(1225)->text(), "Output Voltage Limit (V)");
+    EXPECT_EQ(rig.find<QCheckBox>(1153)->text(), "Bus Volt");
+    rig.typeInto(rig.find<QLineEdit>(kSineCurrentLimit), "42");
+    rig.typeInto(rig.find<QLineEdit>(kSpeedLimit), "350");
+    rig.window->runCommand(config_window_id::kClose);
+    EXPECT_FLOAT_EQ(test::copyOf(rig.store().publicConfig.sineCurrentLimit), 42.0f);
+    EXPECT_FLOAT_EQ(test::copyOf(rig.store().publicConfig.speedLimit), 350.0f);
+}
+
 TEST(ConfigWindowUi, WhileATransferRunsThePagesNeitherFillNorStore) {
     ConfigRig rig;
     rig.openOnStore();
