@@ -231,7 +231,7 @@ CommissioningToolWindow::CommissioningToolWindow(CommissioningWindow* window)
     : QtToolWindow(window, true), window_(window) {}
 
 bool CommissioningToolWindow::acquiring() const {
-    return window_ && window_->acquiring();
+    return window_ && window_->waitingForFrames();
 }
 
 }  // namespace qv::ui

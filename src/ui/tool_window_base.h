@@ -64,6 +64,8 @@ class CommissioningWindow : public QDialog {
 
     CommissioningTool& tool() const { return *tool_; }
     bool acquiring() const { return tool_ && tool_->busy(); }
+    // The tool waits for the controller's frames (not while a fit runs elsewhere).
+    bool waitingForFrames() const { return tool_ && tool_->wantedIdentifier().has_value(); }
     QPushButton* acquireButton() const { return acquire_; }
     QPushButton* saveButton() const { return save_; }
     QPushButton* closeButton() const { return close_; }
@@ -112,7 +114,8 @@ class CommissioningWindow : public QDialog {
     std::string saveDirectory_;
 };
 
-// The window as the main window's logic sees it: a tool window that can say it is acquiring.
+// The window as the main window's logic sees it: a tool window that says when it takes the
+// port's queue itself.
 class CommissioningToolWindow : public QtToolWindow {
   public:
     explicit CommissioningToolWindow(CommissioningWindow* window);
