@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "app/app_options.h"
-#include "app/interim_transfer_service.h"
+#include "app/config_transfer_service.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
 #include "ui/commissioning_windows.h"
 #include "ui/controls_window.h"
+#include "ui/config_install.h"
 #include "ui/main_window.h"
+#include "ui/motor_selector_dialog.h"
 #include "ui/qt_user_interaction.h"
 #include "ui/qt_windows.h"
 #include "ui/telem_window.h"
@@ -67,8 +69,9 @@ int main(int argc, char** argv) {
     ui::QtUserInteraction interaction;
     ui::QtWindowFactory factory;
     CQVDrvCtrlsApp app(settings, interaction, factory);
-    installInterimTransferService(app, interaction);
-    ui::installCommissioningTools(factory, app, interaction);
+    ui::installConfigurationWindows(factory, app, interaction,
+                                    installConfigTransferService(app, interaction), &interaction);
+    ui::installCommissioningTools(factory, app, interaction, ui::runMotorSelector);
     ui::installControlsWindow(factory, app, interaction);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;

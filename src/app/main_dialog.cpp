@@ -317,6 +317,9 @@ bool CQVDrvCtrlsDlg::allStructuresValid() const {
 
 void CQVDrvCtrlsDlg::onTransferDone(std::int32_t action, bool failed) {
     if (shutDown_) return;
+    // The job ended: the store is the windows' again (not when a tool opens at once while
+    // another job still runs).
+    if (!worker_.busy()) parts_.transfer.finished();
     switch (action) {
         case kActionOpenControls:
             openControls(failed);

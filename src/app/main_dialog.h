@@ -88,6 +88,9 @@ class CQVDrvCtrlsDlg {
 
     void hideAllTools();
     void enableToolMenus(bool enabled);
+    // The Configuration window's "Load from QV" and "Save to QV": runs `job` on the worker.
+    // False when nothing started (the user was told why).
+    bool startConfigurationJob(const TransferJob& job);
     // A commissioning tool's write-back: uploads the whole configuration and then runs the
     // tool's action (8, 6 or 4: the tool is selected again). False when nothing started.
     bool startToolUpload(std::int32_t action);

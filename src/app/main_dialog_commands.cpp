@@ -37,19 +37,19 @@ void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
             onCancel();
             return;
         case kCmdControls:
-            openToolNeedingConfig(Tool::Controls, kDownloadPublic, kActionOpenControls);
+            openToolNeedingConfig(Tool::Controls, kDownloadMaskPublic, kActionOpenControls);
             break;
         case kCmdConfiguration:
             openConfiguration(shift);
             break;
         case kCmdDuvodaRezir:
-            openToolNeedingConfig(Tool::DuvodaRezir, kDownloadAll, kActionOpenDuvodaRezir);
+            openToolNeedingConfig(Tool::DuvodaRezir, kDownloadMaskAll, kActionOpenDuvodaRezir);
             break;
         case kCmdParamExtract:
-            openToolNeedingConfig(Tool::PmExtraction, kDownloadAll, kActionOpenPmExtraction);
+            openToolNeedingConfig(Tool::PmExtraction, kDownloadMaskAll, kActionOpenPmExtraction);
             break;
         case kCmdImExtract:
-            openToolNeedingConfig(Tool::ImExtraction, kDownloadAll, kActionOpenImExtraction);
+            openToolNeedingConfig(Tool::ImExtraction, kDownloadMaskAll, kActionOpenImExtraction);
             break;
         case kCmdTelemetry:
             openTelemetry();
@@ -125,7 +125,7 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
     if (!shift) {
-        startTransfer({TransferDirection::Upload, kDownloadAll, kActionNone});
+        startTransfer({TransferDirection::Upload, kDownloadMaskAll, kActionNone});
         return;
     }
     openWindow(Tool::Configuration, false);
@@ -148,7 +148,7 @@ void CQVDrvCtrlsDlg::openToolNeedingConfig(Tool tool, std::int32_t mask, std::in
 
 void CQVDrvCtrlsDlg::openConfiguration(bool shift) {
     if (!toolReady(Tool::Configuration)) return;
-    job_ = {TransferDirection::Download, kDownloadAll, kActionOpenConfiguration};
+    job_ = {TransferDirection::Download, kDownloadMaskAll, kActionOpenConfiguration};
     if (shift) applyDeviceResult(monitor_.turnOffAutoSelect(true));
     if (monitor_.selected().selected) {
         if (allStructuresValid())
@@ -182,6 +182,11 @@ void CQVDrvCtrlsDlg::onTelemetryCancel() {
     w.setEnabled(false);
     w.hide();
     showTelemetryWindowState(false);
+}
+
+bool CQVDrvCtrlsDlg::startConfigurationJob(const TransferJob& job) {
+    if (shutDown_ || !transferReady()) return false;
+    return startTransfer(job);
 }
 
 bool CQVDrvCtrlsDlg::startToolUpload(std::int32_t action) {
@@ -224,7 +229,7 @@ void CQVDrvCtrlsDlg::startLog(bool shift) {
     }
     menus_.setLogging(true, device.selected);
     // Drive setpoints on the bus are captured only with a known driver-controls base.
-    job_ = {TransferDirection::Download, kDownloadPublic, kActionLogStart};
+    job_ = {TransferDirection::Download, kDownloadMaskPublic, kActionLogStart};
     if (parts_.store.isValid(StructureKind::Public)) return;
     if (!parts_.transfer.available() || worker_.busy() || !startTransfer(job_))
         onTransferDone(kActionLogStart, true);

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "config/config_transfer.h"
+
 namespace qv {
 
 class UserInteraction;
@@ -33,9 +35,10 @@ enum TransferAction : std::int32_t {
 };
 inline constexpr std::int32_t kLastTransferAction = kActionLogStart;
 
-// Download masks: bit 0 public, bit 1 private, bit 2 motor.
-inline constexpr std::int32_t kDownloadPublic = 1;
-inline constexpr std::int32_t kDownloadAll = -1;
+// Download masks are the configuration transfer's own (kDownloadMaskPublic...); the main
+// window's callers know these two by their short names.
+inline constexpr std::int32_t kDownloadPublic = kDownloadMaskPublic;
+inline constexpr std::int32_t kDownloadAll = kDownloadMaskAll;
 
 enum class TransferDirection : std::uint8_t {
     Upload = 0,    // to the controller
@@ -45,7 +48,7 @@ enum class TransferDirection : std::uint8_t {
 
 struct TransferJob {
     TransferDirection direction = TransferDirection::Download;
-    std::int32_t mask = kDownloadAll;
+    std::int32_t mask = kDownloadMaskAll;
     std::int32_t action = kActionNone;
 };
 
@@ -60,6 +63,8 @@ class ConfigTransferService {
     // On the GUI thread, just before the worker starts a job (none is running): takes what the
     // job needs from the main window's state, such as the selected device.
     virtual void prepare() {}
+    // On the GUI thread, when the job's WM_TRANSFER_DONE arrives, before its action runs.
+    virtual void finished() {}
     virtual bool download(std::int32_t mask) = 0;
     virtual bool upload() = 0;
     virtual bool reset() = 0;

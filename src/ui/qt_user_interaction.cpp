@@ -84,14 +84,24 @@ QString qtNameFilter(const std::string& filter) {
     return filters.join(";;");
 }
 
-QWidget* QtUserInteraction::owner() const {
+QWidget* QtUserInteraction::owner(bool fromWorker) const {
+    if (fromWorker && workerOwner_ && workerOwner_->isVisible()) return workerOwner_.data();
     if (QWidget* active = QApplication::activeWindow()) return active;
     return owner_.data();
 }
 
 MessageAnswer QtUserInteraction::messageBox(const MessageBoxRequest& request) {
-    return onGuiThread<MessageAnswer>([this, request] { return showMessageBox(request); },
-                                      cancellingAnswer(request.buttons), abandoned_);
+    return messageBoxWithDetails(request, {});
+}
+
+MessageAnswer QtUserInteraction::messageBoxWithDetails(const MessageBoxRequest& request,
+                                                       const std::string& details) {
+    const bool fromWorker = QThread::currentThread() != qApp->thread();
+    return onGuiThread<MessageAnswer>(
+        [this, request, details, fromWorker] {
+            return showMessageBox(request, details, fromWorker);
+        },
+        cancellingAnswer(request.buttons), abandoned_);
 }
 
 std::optional<std::string> QtUserInteraction::fileDialog(const FileDialogRequest& request) {
@@ -99,10 +109,12 @@ std::optional<std::string> QtUserInteraction::fileDialog(const FileDialogRequest
         [this, request] { return showFileDialog(request); }, std::nullopt, abandoned_);
 }
 
-MessageAnswer QtUserInteraction::showMessageBox(const MessageBoxRequest& r) {
-    QMessageBox box(owner());
+MessageAnswer QtUserInteraction::showMessageBox(const MessageBoxRequest& r,
+                                                const std::string& details, bool fromWorker) {
+    QMessageBox box(owner(fromWorker));
     box.setWindowTitle(QString::fromUtf8(r.caption.c_str()));
     box.setText(withLineFeeds(r.text));
+    if (!details.empty()) box.setDetailedText(withLineFeeds(details));
     switch (r.icon) {
         case MessageIcon::None:
             box.setIcon(QMessageBox::NoIcon);

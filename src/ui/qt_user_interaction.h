@@ -16,17 +16,25 @@ class QtUserInteraction : public UserInteraction {
     explicit QtUserInteraction(QWidget* fallbackOwner = nullptr) : owner_(fallbackOwner) {}
 
     void setOwner(QWidget* owner) { owner_ = owner; }
+    // Boxes asked from another thread (the transfer worker) are owned by this window while it
+    // is shown (the progress window).
+    void setWorkerOwner(QWidget* owner) { workerOwner_ = owner; }
     MessageAnswer messageBox(const MessageBoxRequest& request) override;
+    // The details go into the box's details pane.
+    MessageAnswer messageBoxWithDetails(const MessageBoxRequest& request,
+                                        const std::string& details) override;
     std::optional<std::string> fileDialog(const FileDialogRequest& request) override;
     // From now on nothing waits for the user any more (the program is closing).
     void abandonQuestions() { abandoned_ = true; }
 
   private:
-    MessageAnswer showMessageBox(const MessageBoxRequest& request);
+    MessageAnswer showMessageBox(const MessageBoxRequest& request, const std::string& details,
+                                 bool fromWorker);
     std::optional<std::string> showFileDialog(const FileDialogRequest& request);
-    QWidget* owner() const;
+    QWidget* owner(bool fromWorker = false) const;
 
     QPointer<QWidget> owner_;
+    QPointer<QWidget> workerOwner_;
     std::atomic<bool> abandoned_{false};
 };
 

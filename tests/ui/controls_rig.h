@@ -7,7 +7,7 @@
 #include <QSlider>
 #include <cstring>
 
-#include "app/interim_transfer_service.h"
+#include "app/config_transfer_service.h"
 #include "drive/controls.h"
 #include "ui/controls_window.h"
 #include "ui_rig.h"
@@ -35,7 +35,7 @@ class ControlsRig : public UiRig {
   public:
     explicit ControlsRig(std::optional<BridgeSettings> bridge = std::nullopt)
         : UiRig(bridge, [](UiRig& r) {
-              installInterimTransferService(*r.app, r.ui);
+              installConfigTransferService(*r.app, r.ui);
               ui::installControlsWindow(r.factory, *r.app, r.ui);
           }) {
         controlsWindow = window->findChild<ui::ControlsWindow*>("id105");

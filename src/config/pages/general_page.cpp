@@ -303,4 +303,12 @@ std::string CConfig::label(int id) const {
     return it != kFixedLabels.end() ? it->second : std::string();
 }
 
+std::vector<std::string> CConfig::labelVariants(int id) {
+    for (const DeviceLabel& l : kLabels)
+        if (l.id == id) return {l.motor, l.isolated, l.gridTie};
+    const auto it = kFixedLabels.find(id);
+    if (it != kFixedLabels.end()) return {it->second};
+    return {};
+}
+
 }  // namespace qv

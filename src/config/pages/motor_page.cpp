@@ -172,7 +172,7 @@ FieldCheck CConfigMotor::leaveField(int id) {
         problem = checkDescription();
     if (!problem) return {};
     ui_.messageBox(validationMessage(*problem, caption_));
-    return {true, id};
+    return {true, id, static_cast<int>(record_)};
 }
 
 FieldCheck CConfigMotor::storePage() {
@@ -180,14 +180,14 @@ FieldCheck CConfigMotor::storePage() {
     FieldCheck result;
     if (const auto problem = numbers_.store()) {
         ui_.messageBox(validationMessage(problem->second, caption_));
-        result = {true, problem->first};
+        result = {true, problem->first, static_cast<int>(record_)};
     }
     MotorConfig& m = motor();
     if (texts_[kDescription] != filledTexts_[kDescription]) {
         if (const auto problem = checkDescription()) {
             if (!result.keepFocus) {
                 ui_.messageBox(validationMessage(*problem, caption_));
-                result = {true, kDescription};
+                result = {true, kDescription, static_cast<int>(record_)};
             }
         } else {
             setDescription(m, texts_[kDescription]);

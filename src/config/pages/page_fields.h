@@ -102,6 +102,7 @@ void setRecordFloat(Record& record, std::size_t offset, double value) {
 struct FieldCheck {
     bool keepFocus = false;  // the field stays focused (its value was refused)
     int focusId = 0;         // for a write back: the first refused field
+    int record = -1;         // the motor page of that field (-1: not on a motor page)
 };
 
 }  // namespace qv

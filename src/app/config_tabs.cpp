@@ -1,0 +1,155 @@
+#include "app/config_tabs.h"
+
+#include "app/main_dialog.h"
+#include "app/qv_drv_ctrls_app.h"
+#include "config/config_transfer.h"
+
+namespace qv {
+
+namespace {
+
+using namespace config_window_id;
+
+class ApplicationHost final : public ConfigTabsHost {
+  public:
+    explicit ApplicationHost(CQVDrvCtrlsApp& app) : app_(app) {}
+
+    bool deviceSelected() const override {
+        const CQVDrvCtrlsDlg* d = app_.dialog();
+        return d && d->monitor().selected().selected;
+    }
+    std::int32_t deviceType() const override {
+        const CQVDrvCtrlsDlg* d = app_.dialog();
+        return d ? d->monitor().selected().type : 0;
+    }
+    bool startJob(const TransferJob& job) override {
+        CQVDrvCtrlsDlg* d = app_.dialog();
+        return d && d->startConfigurationJob(job);
+    }
+    ConfigFileHooks fileHooks() override {
+        ConfigFileHooks hooks;
+        hooks.clearFallbackDriverControlsBase = [this] {
+            if (CQVDrvCtrlsDlg* d = app_.dialog()) d->monitor().setFallbackDriverControlsBase(-3);
+        };
+        hooks.setSelectedDeviceType = [this](std::uint16_t type) {
+            if (CQVDrvCtrlsDlg* d = app_.dialog()) d->monitor().setSelectedDeviceType(type);
+        };
+        return hooks;
+    }
+
+  private:
+    CQVDrvCtrlsApp& app_;
+};
+
+ConfigCommandResult refused(int page, const FieldCheck& check) {
+    ConfigCommandResult r;
+    r.keepFocus = true;
+    r.page = page;
+    r.record = check.record;
+    r.focusId = check.focusId;
+    return r;
+}
+
+FileDialogRequest configFileRequest(bool save) {
+    FileDialogRequest request;
+    request.save = save;
+    request.filter = kConfigFilter;
+    if (save) request.defaultExtension = "cfg";
+    return request;
+}
+
+}  // namespace
+
+std::unique_ptr<ConfigTabsHost> applicationConfigTabsHost(CQVDrvCtrlsApp& app) {
+    return std::make_unique<ApplicationHost>(app);
+}
+
+CConfigTabs::CConfigTabs(CConfigDataBank& store, UserInteraction& ui, ConfigTabsHost& host)
+    : store_(store),
+      ui_(ui),
+      host_(host),
+      general_(store, ui),
+      calibration_(store),
+      motor_(store, ui) {}
+
+bool CConfigTabs::refresh() {
+    if (transferRunning(store_)) return false;
+    const std::int32_t type = host_.deviceType();
+    general_.fillPage(type);
+    calibration_.fillPage(type);
+    motor_.fillPage(type);
+    return true;
+}
+
+ConfigCommandResult CConfigTabs::writeBack() {
+    // While a transfer runs nothing could be edited, and the worker owns the store.
+    if (transferRunning(store_)) return {};
+    if (const FieldCheck c = general_.storePage(); c.keepFocus) return refused(0, c);
+    calibration_.storePage();
+    if (const FieldCheck c = motor_.storePage(); c.keepFocus) return refused(2, c);
+    return {};
+}
+
+bool CConfigTabs::transferBusy() {
+    if (!transferRunning(store_)) return false;
+    MessageBoxRequest r;
+    r.text = kTransferBusyText;
+    r.caption = kCaption;
+    r.icon = MessageIcon::Warning;
+    ui_.messageBox(r);
+    return true;
+}
+
+ConfigCommandResult CConfigTabs::onCommand(int id) {
+    switch (id) {
+        case kLoadFromPc:
+            return loadFromPc();
+        case kSaveToPc:
+            return saveToPc();
+        case kExit:
+        case kClose: {
+            ConfigCommandResult r = writeBack();
+            r.close = !r.keepFocus;
+            return r;
+        }
+        case kLoadFromQv:
+            if (transferItemsEnabled())
+                host_.startJob(
+                    {TransferDirection::Download, kDownloadMaskAll, kActionRefreshConfiguration});
+            return {};
+        case kSaveToQv: {
+            if (!transferItemsEnabled() || transferBusy()) return {};
+            // Nothing is written that the user does not see on the pages.
+            ConfigCommandResult r = writeBack();
+            if (!r.keepFocus)
+                host_.startJob({TransferDirection::Upload, kDownloadMaskAll, kActionNone});
+            return r;
+        }
+        default:
+            return {};
+    }
+}
+
+ConfigCommandResult CConfigTabs::loadFromPc() {
+    if (transferBusy()) return {};
+    const auto path = ui_.fileDialog(configFileRequest(false));
+    if (!path) return {};
+    // With a device selected its own calibration and identification stay.
+    const bool whole = !host_.deviceSelected();
+    loadConfigFile(store_, *path, ui_, whole, whole, host_.fileHooks());
+    ConfigCommandResult r;
+    r.refreshed = refresh();
+    return r;
+}
+
+ConfigCommandResult CConfigTabs::saveToPc() {
+    if (transferBusy()) return {};
+    const auto path = ui_.fileDialog(configFileRequest(true));
+    if (!path) return {};
+    // A file holds only what the pages accepted: a refused field stops the save.
+    ConfigCommandResult r = writeBack();
+    if (!r.keepFocus) saveConfigFile(store_, *path, ui_);
+    return r;
+}
+
+}  // namespace qv

@@ -1,0 +1,164 @@
+#include "ui/config_window.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "ui/config_calibration_page.h"
+#include "ui/config_general_page.h"
+#include "ui/config_motor_page.h"
+
+namespace qv::ui {
+
+namespace {
+
+using namespace config_window_id;
+
+struct MenuItem {
+    const char* menu;
+    const char* text;
+    int id;
+};
+
+constexpr MenuItem kMenu[] = {
+    {"&File", "Load from PC", kLoadFromPc},
+    {"&File", "Save to PC", kSaveToPc},
+    {"&File", "Exit", kExit},
+    {"&Transfer", "Load from QV", kLoadFromQv},
+    {"&Transfer", "Save to QV", kSaveToQv},
+};
+
+// Commands before which the field being edited is checked (the focus moves to the window).
+bool checksFocusedField(int id) {
+    return id == kSaveToPc || id == kSaveToQv || id == kExit || id == kClose;
+}
+
+}  // namespace
+
+ConfigWindow::ConfigWindow(CConfigDataBank& store, UserInteraction& ui,
+                           std::unique_ptr<ConfigTabsHost> host, QWidget* parent)
+    : QDialog(parent),
+      host_(std::move(host)),
+      logic_(std::make_unique<CConfigTabs>(store, ui, *host_)) {
+    setObjectName("id107");
+    setWindowTitle(CConfigTabs::kCaption);
+    auto* layout = new QVBoxLayout(this);
+    // Labels follow the device type: the window grows when a longer one needs the room.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+    auto* bar = new QMenuBar;
+    buildMenu(bar);
+    layout->setMenuBar(bar);
+
+    tabs_ = new QTabWidget;
+    tabs_->setObjectName(QString("id%1").arg(kTabControl));
+    general_ = new ConfigGeneralPage(logic_->general());
+    calibration_ = new ConfigCalibrationPage(logic_->calibration());
+    motor_ = new ConfigMotorTabsPage(logic_->motor());
+    tabs_->addTab(general_, CConfigTabs::kPageNames[0]);
+    tabs_->addTab(calibration_, CConfigTabs::kPageNames[1]);
+    tabs_->addTab(motor_, CConfigTabs::kPageNames[2]);
+    layout->addWidget(tabs_);
+
+    close_ = new QPushButton("Close");
+    close_->setObjectName(QString("id%1").arg(kClose));
+    // Enter does nothing in this window: no button is the default one.
+    close_->setAutoDefault(false);
+    connect(close_, &QPushButton::clicked, this, [this] { runCommand(kClose); });
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(close_);
+    layout->addLayout(buttons);
+}
+
+ConfigWindow::~ConfigWindow() = default;
+
+void ConfigWindow::buildMenu(QMenuBar* bar) {
+    std::map<std::string, QMenu*> menus;
+    for (const MenuItem& item : kMenu) {
+        QMenu*& menu = menus[item.menu];
+        if (!menu) menu = bar->addMenu(item.menu);
+        if (item.id == kExit) menu->addSeparator();
+        QAction* a = menu->addAction(item.text);
+        a->setObjectName(QString("id%1").arg(item.id));
+        actions_[item.id] = a;
+        const int id = item.id;
+        connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
+    }
+}
+
+QAction* ConfigWindow::action(int id) const {
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+ConfigPageWidget* ConfigWindow::page(int index) const {
+    switch (index) {
+        case 0:
+            return general_;
+        case 1:
+            return calibration_;
+        case 2:
+            return motor_;
+        default:
+            return nullptr;
+    }
+}
+
+void ConfigWindow::showPages() {
+    for (int i = 0; i < CConfigTabs::kPageCount; ++i) page(i)->showPage();
+}
+
+void ConfigWindow::refresh() {
+    if (logic_->refresh()) showPages();
+}
+
+void ConfigWindow::selectPage(int index) {
+    if (page(index)) tabs_->setCurrentIndex(index);
+}
+
+void ConfigWindow::runCommand(int id) {
+    if (checksFocusedField(id))
+        for (int i = 0; i < CConfigTabs::kPageCount; ++i)
+            if (!page(i)->checkFocusedField()) return;
+    apply(logic_->onCommand(id));
+}
+
+void ConfigWindow::apply(const ConfigCommandResult& r) {
+    if (r.refreshed) showPages();
+    if (r.keepFocus) {
+        selectPage(r.page);
+        if (r.page == 2)
+            motor_->focusRecordField(r.record, r.focusId);
+        else if (ConfigPageWidget* p = page(r.page))
+            p->focusField(r.focusId);
+        return;
+    }
+    if (r.close) {
+        setEnabled(false);
+        hide();
+    }
+}
+
+void ConfigWindow::reject() {
+    runCommand(kClose);
+}
+
+void ConfigWindow::showEvent(QShowEvent* e) {
+    const bool transfer = logic_->transferItemsEnabled();
+    action(kLoadFromQv)->setEnabled(transfer);
+    action(kSaveToQv)->setEnabled(transfer);
+    QDialog::showEvent(e);
+}
+
+void ConfigWindow::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+}  // namespace qv::ui
