@@ -42,6 +42,14 @@ TransferInfo codeInfo(std::uint16_t code) {
     return TransferInfo{code, 0, 0, 0};
 }
 
+// What a peer's time-out or retry count makes of ours: the responder takes the larger, the
+// initiator the peer's, and either way a peer raises it to `cap` at most (never below our own).
+template <typename T>
+T agreed(T own, T peer, T cap, bool larger) {
+    const T raised = std::min(peer, std::max(own, cap));
+    return larger ? std::max(own, raised) : raised;
+}
+
 }  // namespace
 
 struct StreamEngine::State {
@@ -76,7 +84,9 @@ struct StreamEngine::State {
     bool negotiated = false;
     bool active = false;
     bool awaiting = false;
-    bool outOfRange = false;
+    // The block in progress must be sent again (Block incomplete): a frame with an index beyond
+    // the block arrived, or two different frames for one slot.
+    bool damaged = false;
     bool blockComplete = false;
     bool lengthChange = false;
     bool finished = false;  // a responder that moved all data and waits for the peer's Close
@@ -84,6 +94,7 @@ struct StreamEngine::State {
     double lastActivity = 0;
     std::uint16_t lastCommand = 0;
     std::uint8_t toggle = 0;
+    std::uint32_t chunksTaken = 0;  // receiving end: chunks handed to the listener
 
     // Bumped whenever a transfer starts or ends, so that a handler can tell after raising an
     // event whether the listener started or ended a transfer from inside it.
@@ -200,7 +211,8 @@ struct StreamEngine::State {
 
     void resetFlags() {
         pending = negotiated = active = awaiting = false;
-        outOfRange = blockComplete = lengthChange = finished = false;
+        damaged = blockComplete = lengthChange = finished = false;
+        chunksTaken = 0;
         retryCount = 0;
         lastCommand = 0;
         toggle = 0;
@@ -288,8 +300,8 @@ struct StreamEngine::State {
         const std::uint16_t limit = (sends && variable && peerLength > length) ? length : blockSize;
         // Never more than 127 frames per block, whatever the peer proposes.
         blockSize = std::min({limit, p1, kMaxBlockSize});
-        timeoutMs = std::max(timeoutMs, static_cast<double>(wordAt(f, 2)));
-        retries = std::max<std::uint32_t>(retries, wordAt(f, 3));
+        timeoutMs = agreed(timeoutMs, static_cast<double>(wordAt(f, 2)), kMaxPeerTimeoutMs, true);
+        retries = agreed<std::uint32_t>(retries, wordAt(f, 3), kMaxPeerRetries, true);
         setupBlocks();
         if (!sendAccept()) {
             abort(codeInfo(kAbortTimeout));
@@ -333,9 +345,8 @@ struct StreamEngine::State {
         }
         awaiting = false;
         blockSize = p1;
-        // A responder agrees on at least our own time-out and retries.
-        timeoutMs = std::max(timeoutMs, static_cast<double>(wordAt(f, 2)));
-        retries = std::max<std::uint32_t>(retries, wordAt(f, 3));
+        timeoutMs = agreed(timeoutMs, static_cast<double>(wordAt(f, 2)), kMaxPeerTimeoutMs, false);
+        retries = agreed<std::uint32_t>(retries, wordAt(f, 3), kMaxPeerRetries, false);
         setupBlocks();
         negotiated = true;
         retryCount = 0;
@@ -349,22 +360,34 @@ struct StreamEngine::State {
         }
     }
 
+    // Whether a Close (0) from the peer can end this transfer. A late Close of an earlier
+    // transfer (the peer repeats it until acknowledged) must not end a later one as done.
+    bool closeFits() const {
+        // Our own Close crossed the peer's, or we moved all data and wait for exactly this.
+        if (!active || finished) return true;
+        // Nothing agreed yet: the peer has nothing to close.
+        if (!negotiated) return false;
+        // A receiver with all data of the current length, whose final acknowledgement was lost.
+        if (sends) return allDataMoved();
+        // A variable-length sender ends between chunks, once at least one chunk was taken and
+        // before it announced another length; a fixed-length transfer ends only after all its
+        // data (then this end is finished).
+        return variable && chunksTaken > 0 && blockIndex == 0 && received == 0 && !lengthChange &&
+               !blockComplete;
+    }
+
     void onClose(const CanFrame& f) {
         if (!negotiated && !awaiting) return;
         const std::uint16_t p1 = wordAt(f, 1);
         if (p1 == 0) {
-            // Before the parameters are agreed the peer has nothing to close: a late Close of
-            // an earlier transfer must not end this one.
-            if (active && !negotiated && !finished) return;
-            // A fixed-length transfer closed before its data moved did not succeed.
-            const bool complete = !active || variable || allDataMoved();
-            const TransferInfo info = complete ? TransferInfo{0, 0, 0, length} : infoOf(f);
+            if (!closeFits()) return;
+            const TransferInfo info{0, 0, 0, length};
             endTransfer();
             if (!sendCommand(stream_cmd::kClose, 2, 0, 0)) {
                 raiseEnd(kStreamAborted, codeInfo(kAbortTimeout));
                 return;
             }
-            raiseEnd(complete ? kStreamDone : kStreamAborted, info);
+            raiseEnd(kStreamDone, info);
         } else if (p1 == 1) {
             const TransferInfo info = infoOf(f);
             endTransfer();
@@ -404,10 +427,13 @@ struct StreamEngine::State {
 
     void onBlockAck(const CanFrame& f) {
         if (!negotiated || !awaiting || !sends) return;
+        const std::uint16_t p1 = wordAt(f, 1);
+        // "All data received" before the last block of the current length went out is a late
+        // acknowledgement of an earlier transfer, not this one's end.
+        if (p1 == 1 && !allDataMoved()) return;
         awaiting = false;
         retryCount = 0;
         lastActivity = now();
-        const std::uint16_t p1 = wordAt(f, 1);
         if (p1 == 0) {
             if (lengthChange) {
                 awaiting = true;
@@ -499,10 +525,17 @@ struct StreamEngine::State {
         if ((head >> 7) != (toggle ^ 1)) return;
         const std::uint16_t k = head & 0x7F;
         if (k >= frames || (static_cast<std::size_t>(k) + 1) * kSlotSize > block.size()) {
-            outOfRange = true;
+            damaged = true;
             return;
         }
         auto* slot = block.data() + static_cast<std::size_t>(k) * kSlotSize;
+        if (slot[0] != kEmptySlot && !std::equal(f.data().begin(), f.data().end(), slot)) {
+            // Two different frames for one slot: one is stale (a late copy, or a frame of the
+            // block two back, which has the same toggle). Keep neither; the block comes again.
+            emptyBlock();
+            damaged = true;
+            return;
+        }
         if (slot[0] == kEmptySlot) {
             ++received;
             // A new frame is progress: the repeats start again from zero.
@@ -543,8 +576,8 @@ struct StreamEngine::State {
             lastActivity = now();
             return sent;
         }
-        if (outOfRange) {
-            outOfRange = false;
+        if (damaged) {
+            damaged = false;
             // A block completed since is kept; only a partial one is asked for again.
             if (negotiated && !sends && !blockComplete) {
                 if (retryCount >= retries) return false;
@@ -573,7 +606,10 @@ struct StreamEngine::State {
             const int answer = raise(kStreamChunk, info);
             if (gen != generation || !negotiated) return true;
             if (answer == 0) {
+                // A Set length exchange, if any, belonged to the chunk just taken.
                 blockIndex = 0;
+                ++chunksTaken;
+                lengthChange = false;
                 more = true;
             }
         }
