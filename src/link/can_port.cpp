@@ -27,6 +27,7 @@ int CBcan::open() {
     try {
         client_ = factory_();
         client_->setListener(this);
+        client_->setTcpLostHook([this] { tcpOpen_ = false; });
         client_->open();
     } catch (const IOException&) {
         client_.reset();
@@ -164,6 +165,7 @@ int CBcan::transfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t ind
             result_ = 0;
         }
         thisEndSends_ = thisEndSends;
+        total_ = *length;
         chunked_ = chunked;
         notify_ = true;
         ackTransfer_ = false;
@@ -181,9 +183,20 @@ int CBcan::transfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t ind
         transferRunning_ = false;
         return kTransferFailed;
     }
-    // Events of a controller's acknowledgement transfer signal the event too; wait for ours.
-    for (;;) {
-        completion_.wait();
+    // Events of a controller's acknowledgement transfer signal the event too; wait for ours, at
+    // most until the overall limit, when the transfer is ended as if its retries ran out.
+    const auto limit = limitBase_ + std::chrono::milliseconds(static_cast<std::int64_t>(
+                                        limitMsPerByte_ * static_cast<double>(*length)));
+    const auto deadline = Clock::now() + limit;
+    for (bool aborted = false;;) {
+        const auto now = Clock::now();
+        if (!aborted && now >= deadline) {
+            aborted = true;
+            std::lock_guard lock(clientLock_);
+            if (client_) client_->abortAfterTimeout();
+        }
+        if (aborted && now >= deadline + std::chrono::seconds(1)) finishTransfer(-1);
+        completion_.waitFor(std::chrono::milliseconds(aborted ? 100 : 1000));
         std::lock_guard state(transferStateLock_);
         if (!transferRunning_) break;
     }
@@ -218,6 +231,8 @@ int CBcan::connectTcp(std::uint32_t word1, std::uint32_t word2) {
     try {
         client_->connectTcp(bridgeAddress_.load(), word1, word2);
         tcpOpen_ = true;
+        // Lost right away: the client's hook may have run before the line above.
+        if (!client_->isTcpOpen()) tcpOpen_ = false;
         return 1;
     } catch (const IOException&) {
         return 0;
@@ -254,6 +269,11 @@ void CBcan::setRawLogHook(RawLogHook hook) {
 void CBcan::setProgressHook(ProgressHook hook) {
     std::lock_guard lock(hookLock_);
     progress_ = std::move(hook);
+}
+
+void CBcan::setTransferLimit(std::chrono::milliseconds base, double msPerByte) {
+    limitBase_ = base;
+    limitMsPerByte_ = msPerByte;
 }
 
 void CBcan::onPacketReceived(const CanPacket& packet) {
@@ -319,16 +339,20 @@ int CBcan::onStreamEvent(int type, TransferInfo& info) {
         }
         case kStreamDone: {
             bool report = false;
+            std::uint16_t sent = info.word3;
             {
                 std::lock_guard state(transferStateLock_);
                 if (ackTransfer_) {
                     ackTransfer_ = false;
                 } else if (transferRunning_) {
                     report = thisEndSends_ && notify_;
+                    // The whole length, also when it went in chunks (the engine's is the last
+                    // chunk's).
+                    if (chunked_) sent = static_cast<std::uint16_t>(total_);
                     transferRunning_ = false;
                 }
             }
-            if (report) progress(info.word3);
+            if (report) progress(sent);
             completion_.set();
             return 0;
         }
