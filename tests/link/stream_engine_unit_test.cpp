@@ -580,7 +580,8 @@ TEST_F(StreamEngineTest, TwoDifferentFramesForOneSlotKeepNeither) {
     startReceivingResponder(21, 21);
     data(0x00, {1, 2, 3, 4, 5, 6, 7});
     data(0x01, {8, 9, 10, 11, 12, 13, 14});
-    data(0x00, {9, 9, 9, 9, 9, 9, 9});  // one of the two frames for slot 0 is stale
+    data(0x00, {9, 9, 9, 9, 9, 9, 9});         // one of the two frames for slot 0 is stale
+    data(0x02, {15, 16, 17, 18, 19, 20, 21});  // completes nothing: neither copy was kept
     EXPECT_TRUE(tick(1));
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 3, 0}}));
     // The block comes again; slots 0 and 1 were emptied, so two frames do not complete it.
