@@ -81,7 +81,7 @@ class CBcan final : public PacketReceivedListener {
     std::size_t queuedPackets();
     // The controller's flash-write acknowledgement and every transfer's end signal this event.
     AutoResetEvent& completionEvent() { return completion_; }
-    CanUdpClient* client() { return client_.get(); }
+    CanUdpClient* client() { return current().get(); }
 
     void setDecoderHook(DecoderHook hook);
     void setRawLogHook(RawLogHook hook);
@@ -100,8 +100,12 @@ class CBcan final : public PacketReceivedListener {
     void progress(std::uint16_t value);
 
     ClientFactory factory_;
-    std::unique_ptr<CanUdpClient> client_;
-    std::mutex clientLock_;  // guards client_ against open/close from two threads
+    // The client while open. Calls into it are made on a copy, without a port lock held, so that
+    // closing never waits for a send in progress on another thread.
+    std::shared_ptr<CanUdpClient> current();
+    std::shared_ptr<CanUdpClient> client_;
+    std::mutex clientLock_;     // guards client_ only; held for no call
+    std::mutex lifecycleLock_;  // serialises open and close
     std::atomic<bool> open_{false};
     std::atomic<bool> tcpOpen_{false};
     std::atomic<std::uint32_t> bridgeAddress_{0};
