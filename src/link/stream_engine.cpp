@@ -16,6 +16,9 @@ constexpr std::size_t kSlotSize = 8;
 constexpr std::uint8_t kEmptySlot = 0xFF;
 constexpr std::uint32_t kMaxStandardId = 0x7FF;
 constexpr double kMaxWireValue = 65535.0;
+// How long a full block waits for the rest of a transmission that did not end with its last
+// frame (all frames of a block leave in one flush, so they come within a few milliseconds).
+constexpr double kSettleMs = 20.0;
 // Values of the last-command record that steer the receiving end's repeats.
 constexpr std::uint16_t kLastAck = 0;
 
@@ -88,6 +91,9 @@ struct StreamEngine::State {
     // the block arrived, or two different frames for one slot.
     bool damaged = false;
     bool blockComplete = false;
+    // The block is full but its last frame has not come since (see onData).
+    bool settling = false;
+    double settleSinceMs = 0;
     bool lengthChange = false;
     bool finished = false;  // a responder that moved all data and waits for the peer's Close
     std::uint32_t retryCount = 0;
@@ -211,7 +217,7 @@ struct StreamEngine::State {
 
     void resetFlags() {
         pending = negotiated = active = awaiting = false;
-        damaged = blockComplete = lengthChange = finished = false;
+        damaged = blockComplete = settling = lengthChange = finished = false;
         chunksTaken = 0;
         retryCount = 0;
         lastCommand = 0;
@@ -236,6 +242,7 @@ struct StreamEngine::State {
     void emptyBlock() {
         std::fill(block.begin(), block.end(), kEmptySlot);
         received = 0;
+        settling = false;
     }
 
     void setupBlocks() {
@@ -370,10 +377,10 @@ struct StreamEngine::State {
         // A receiver with all data of the current length, whose final acknowledgement was lost.
         if (sends) return allDataMoved();
         // A variable-length sender ends between chunks, once at least one chunk was taken and
-        // before it announced another length; a fixed-length transfer ends only after all its
-        // data (then this end is finished).
-        return variable && chunksTaken > 0 && blockIndex == 0 && received == 0 && !lengthChange &&
-               !blockComplete;
+        // before it announced another length or sent a block of another chunk (frames of a
+        // block not complete yet are stale ones then); a fixed-length transfer ends only after
+        // all its data (then this end is finished).
+        return variable && chunksTaken > 0 && blockIndex == 0 && !lengthChange && !blockComplete;
     }
 
     void onClose(const CanFrame& f) {
@@ -543,11 +550,24 @@ struct StreamEngine::State {
         }
         std::copy(f.data().begin(), f.data().end(), slot);
         lastActivity = now();
+        // The sender sends a block's frames in index order. When the block fills up before its
+        // last frame came, a later slot was filled earlier, perhaps by a stale frame: the rest of
+        // this transmission, coming right after, may still show the conflict. Wait for it.
         if (received >= frames) {
-            blockComplete = true;
-            awaiting = false;
-            toggle ^= 1;
+            if (k + 1u == frames) {
+                completeBlock();
+            } else if (!settling) {
+                settling = true;
+                settleSinceMs = lastActivity;
+            }
         }
+    }
+
+    void completeBlock() {
+        settling = false;
+        blockComplete = true;
+        awaiting = false;
+        toggle ^= 1;
     }
 
     // The repeat due after a time-out; false when a send failed.
@@ -589,6 +609,7 @@ struct StreamEngine::State {
                 return sent;
             }
         }
+        if (settling && negotiated && t - settleSinceMs >= kSettleMs) completeBlock();
         if (blockComplete && negotiated) return deliverBlock();
         return true;
     }

@@ -329,7 +329,10 @@ TEST_F(StreamEngineTest, OutOfRangeFrameEmptiesTheBlockAndItsCount) {
     EXPECT_TRUE(tick(1));
     EXPECT_TRUE(rec.take().empty());
     data(0x00, {3, 3, 3, 3, 3, 3, 3});
+    // Full, but not by its last frame: it waits a moment for the rest of the transmission.
     EXPECT_TRUE(tick(1));
+    EXPECT_TRUE(rec.take().empty());
+    EXPECT_TRUE(tick(20));
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 1, 0, 0}}));
     EXPECT_EQ(buffer[0], 3);
     EXPECT_EQ(buffer[7], 2);
@@ -578,18 +581,25 @@ TEST_F(StreamEngineTest, CloseOrAcknowledgementThatDoesNotFitTheTransferIsNotIts
 TEST_F(StreamEngineTest, TwoDifferentFramesForOneSlotKeepNeither) {
     configure(21);
     startReceivingResponder(21, 21);
-    data(0x00, {1, 2, 3, 4, 5, 6, 7});
-    data(0x01, {8, 9, 10, 11, 12, 13, 14});
-    data(0x00, {9, 9, 9, 9, 9, 9, 9});         // one of the two frames for slot 0 is stale
-    data(0x02, {15, 16, 17, 18, 19, 20, 21});  // completes nothing: neither copy was kept
+    std::array<std::uint8_t, 7> f0{1, 2, 3, 4, 5, 6, 7}, f1{8, 9, 10, 11, 12, 13, 14},
+        f2{15, 16, 17, 18, 19, 20, 21};
+    data(0x00, f0);
+    data(0x01, f1);
+    data(0x00, {9, 9, 9, 9, 9, 9, 9});  // one of the two frames for slot 0 is stale
+    data(0x02, f2);                     // completes nothing: neither copy was kept
     EXPECT_TRUE(tick(1));
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 3, 0}}));
-    // The block comes again; slots 0 and 1 were emptied, so two frames do not complete it.
-    data(0x02, {15, 16, 17, 18, 19, 20, 21});
-    data(0x01, {8, 9, 10, 11, 12, 13, 14});
+    // A stale frame for the last slot before the block: the block is full before its last
+    // frame comes, so it waits for that frame, which shows the conflict.
+    data(0x02, {9, 9, 9, 9, 9, 9, 9});
+    data(0x00, f0);
+    data(0x01, f1);
     EXPECT_TRUE(tick(1));
     EXPECT_TRUE(rec.take().empty());
-    data(0x00, {1, 2, 3, 4, 5, 6, 7});
+    data(0x02, f2);
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 3, 0}}));
+    for (std::uint8_t k = 0; k < 3; ++k) data(k, k == 0 ? f0 : k == 1 ? f1 : f2);
     EXPECT_TRUE(tick(1));
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 1, 0, 0}}));
     std::vector<std::uint8_t> expected(21);
