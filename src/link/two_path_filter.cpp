@@ -86,11 +86,12 @@ bool TwoPathFilter::take(Path path, const CanFrame& frame, bool status, double n
     own.expire(nowMs);
     other.expire(nowMs);
     const Key key = keyOf(frame);
-    if (other.size() > 0 && other.takeOne(key)) return false;
     const bool range = inRange(frame.identifier());
+    // The first frame of the range on TCP, copy or not, makes TCP the range's path.
+    if (tcp && range) tcpCarries_ = true;
+    if (other.size() > 0 && other.takeOne(key)) return false;
     if (tcp) {
         if (!range) return false;  // multicast brings it
-        tcpCarries_ = true;
         own.add(key, nowMs);
         return true;
     }
