@@ -439,6 +439,13 @@ void CanUdpClient::dispatch(const CanPacket& packet) {
     if (listener_) listener_->onPacketReceived(packet);
 }
 
+void CanUdpClient::deliver(TwoPathFilter::Path path, const CanPacket& packet, double nowMs) {
+    // Choosing a frame and handing it on is one step: a frame the other path's thread takes
+    // after this one is also handed on after it.
+    std::lock_guard lock(deliveryLock_);
+    if (paths_.take(path, packet.frame, packet.status, nowMs)) dispatch(packet);
+}
+
 void CanUdpClient::runStreamPoll() {
     std::lock_guard lock(queueLock_);
     if (!engine_.pollTransfer()) engine_.abortAfterTimeout();
@@ -468,11 +475,10 @@ void CanUdpClient::multicastLoop(std::shared_ptr<net::UdpSocket> socket) {
             const double now = steadyMs();
             for (CanPacket& p : packets) {
                 if (p.busId != settings_.busId || p.senderId == clientId_) continue;
-                if (!paths_.take(TwoPathFilter::Path::kMulticast, p.frame, p.status, now)) continue;
                 p.sourceAddress = source;
                 p.port = settings_.port;
                 p.interfaceAddress = interfaceAddress;
-                dispatch(p);
+                deliver(TwoPathFilter::Path::kMulticast, p, now);
             }
         }
         runStreamPoll();
@@ -502,8 +508,7 @@ void CanUdpClient::tcpLoop(std::shared_ptr<net::TcpSocket> socket) {
         const double now = steadyMs();
         for (const CanPacket& p : packets) {
             if (p.busId != settings_.busId || p.senderId == clientId_) continue;
-            if (!paths_.take(TwoPathFilter::Path::kTcp, p.frame, p.status, now)) continue;
-            dispatch(p);
+            deliver(TwoPathFilter::Path::kTcp, p, now);
         }
     }
 }

@@ -127,6 +127,7 @@ class CanUdpClient {
     void multicastLoop(std::shared_ptr<net::UdpSocket> socket);
     void tcpLoop(std::shared_ptr<net::TcpSocket> socket);
     void dispatch(const CanPacket& packet);
+    void deliver(TwoPathFilter::Path path, const CanPacket& packet, double nowMs);
     void runStreamPoll();
     void sendDatagram(std::span<const std::uint8_t> bytes);
     TcpState tcpState() const;
@@ -147,6 +148,10 @@ class CanUdpClient {
     std::recursive_mutex tcpLifecycle_;
     // Guards tcp_ and tcpState_ only; never held while blocking.
     mutable std::mutex tcpSocketLock_;
+    // Taken by the receive threads only, first, around choosing and handing on each frame. A
+    // listener must therefore not close the client's sockets from inside a callback while the
+    // other receive thread might be waiting for it (the port never does).
+    std::mutex deliveryLock_;
 
     std::shared_ptr<net::UdpSocket> udp_;
     std::thread udpThread_;
