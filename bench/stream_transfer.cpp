@@ -42,6 +42,7 @@ struct Setup {
         qv::sim::Options o;
         o.port = port;
         o.maxObjectBytes = 65535;
+        o.rawObjects = true;
         o.devices.push_back(qv::sim::parseDevice("0x400:123456:KX01"));
         return o;
     }

@@ -1,6 +1,7 @@
 // Fuzzes the configuration file loader from memory. The first input byte chooses the load
 // flags, the answer to the upgrade question and the store's state before the load; the rest
 // is the file. Record checksums are repaired after mutation so the fuzzer gets past them.
+// A failed load must leave the store as it was; a successful one must save and load back.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,28 @@ void repairChecksums(std::vector<std::uint8_t>& file) {
     for (std::size_t i = 0; i < qv::kMotorCount; ++i) repair(file, 34 + p + q + i * m, m);
 }
 
+// Everything a load may change: records, identification block, flags, held version, extras.
+std::vector<std::uint8_t> storeState(const qv::CConfigDataBank& s) {
+    std::vector<std::uint8_t> state;
+    for (auto k :
+         {qv::StructureKind::Public, qv::StructureKind::Private, qv::StructureKind::Motor}) {
+        for (std::size_t i = 0; i < qv::recordCount(k); ++i) {
+            const auto b = s.recordBytes(k, i);
+            state.insert(state.end(), b.begin(), b.end());
+            const auto e = s.extraBlock(k, i);
+            state.insert(state.end(), e.begin(), e.end());
+        }
+        state.push_back(s.isValid(k));
+        state.push_back(s.isModified(k));
+        state.push_back(static_cast<std::uint8_t>(s.extraLength(k)));
+    }
+    const auto* ro = reinterpret_cast<const std::uint8_t*>(&s.readOnly);
+    state.insert(state.end(), ro, ro + sizeof s.readOnly);
+    state.push_back(static_cast<std::uint8_t>(s.heldVersion));
+    state.push_back(static_cast<std::uint8_t>(s.heldVersion >> 8));
+    return state;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -68,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int typeSet = 0;
     qv::ConfigFileHooks hooks;
     hooks.setSelectedDeviceType = [&](std::uint16_t) { ++typeSet; };
+    const std::vector<std::uint8_t> before = storeState(store);
     qv::ConfigFileInfo info;
     const bool loaded = qv::loadConfigData(store, file, ui, control & 1, control & 2, hooks, &info);
     // At most one question; a failed load shows exactly one error unless the user said No.
@@ -77,7 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (typeSet > 1 || (typeSet && !(control & 2))) std::abort();
     for (std::size_t i = 0; i < qv::kMotorCount; ++i)
         if (store.motorDescription(i).size() > 19) std::abort();
-    if (!loaded) return 0;
+    // A load that is not taken over changes nothing at all.
+    if (!loaded) {
+        if (storeState(store) != before) std::abort();
+        return 0;
+    }
 
     // Whatever was taken over saves to a file that loads back silently and saves identically.
     const std::vector<std::uint8_t> saved = qv::buildConfigFile(store);

@@ -300,6 +300,10 @@ void Bridge::dropClient(TcpClient& c, const std::string& why) {
     log("tcp: client " + std::to_string(c.number) + " " + why);
 }
 
+void Bridge::dropTcpClients() {
+    for (auto& c : clients_) dropClient(*c, "dropped on request");
+}
+
 void Bridge::flush(double nowMs) {
     while (!scheduled_.empty() && scheduled_.begin()->first <= nowMs) {
         const CanFrame frame = scheduled_.begin()->second;

@@ -73,6 +73,8 @@ class Bridge : public Node {
     void flush(double nowMs);
     // True when frames wait for their delay to pass.
     bool holding() const;
+    // Closes every TCP connection at the next flush, as a bridge that loses its clients.
+    void dropTcpClients();
 
     std::uint64_t senderId() const { return senderId_; }
     std::uint16_t tcpPort() const;

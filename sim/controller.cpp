@@ -13,6 +13,12 @@ std::string hex(std::uint32_t value) {
     return text;
 }
 
+// Close (2): the answer to the initiator's Close (0).
+bool isCloseAcknowledge(const CanFrame& f) {
+    const auto& d = f.data();
+    return d[0] == 2 && d[1] == 0 && d[2] == 2 && d[3] == 0;
+}
+
 bool isConfigStream(std::uint16_t index) {
     return index >= object::kConfigStream && index < object::kConfigStream + 3;
 }
@@ -44,7 +50,15 @@ Controller::Controller(Bus& bus, ControllerSettings settings)
       settings_(std::move(settings)),
       objects_(makeControllerObjects(settings_.device.base, settings_.device.serial,
                                      settings_.maxObjectBytes)),
+      config_(settings_.device.base, settings_.device.serial, settings_.config),
       engine_(StreamEngine::Io{[this](const CanFrame& f) {
+                                   if (loseNextClose_ &&
+                                       f.identifier() == base() + kControlOffset &&
+                                       isCloseAcknowledge(f)) {
+                                       loseNextClose_ = false;
+                                       log("lost the Close (2) of the write");
+                                       return true;
+                                   }
                                    outbox_.push_back(f);
                                    return true;
                                },
@@ -55,6 +69,9 @@ Controller::Controller(Bus& bus, ControllerSettings settings)
                                },
                                [this] { return now(); }}),
       muted_(settings_.muted) {
+    defineConfigObjects(objects_, config_, settings_.maxObjectBytes);
+    model_.setKind(TelemetryModel::kindOf(settings_.device.product));
+    model_.setActiveMotor(settings_.device.activeMotor);
     configureEngine();
 }
 
@@ -88,8 +105,10 @@ CanFrame Controller::identificationFrame() const {
 
 CanFrame Controller::telemetryFrame(std::uint32_t offset, double nowMs) {
     model_.advance(nowMs);
-    const auto data = model_.message(offset);
-    return CanFrame(base() + offset, false, false, 8, data.value_or(CanFrame::Data{}));
+    auto data = model_.message(offset).value_or(CanFrame::Data{});
+    // Without a usable configuration the status reports the configuration error ("CFG").
+    if (offset == 0x01 && config_.recovery()) data[2] |= 0x20;
+    return CanFrame(base() + offset, false, false, 8, data);
 }
 
 void Controller::setMuted(bool muted) {
@@ -105,11 +124,26 @@ void Controller::setMuted(bool muted) {
     log(muted ? "muted" : "answering again");
 }
 
+void Controller::withdraw() {
+    if (silent_) return;
+    CanFrame::Data d{};
+    d[3] = 0xFF;
+    for (std::size_t i = 0; i < 4; ++i)
+        d[4 + i] = static_cast<std::uint8_t>(settings_.device.serial >> (8 * i));
+    send(CanFrame(base(), false, false, 8, d));
+    silent_ = true;
+    log("withdrew from the bus");
+}
+
 void Controller::onFrame(const CanFrame& frame, double nowMs) {
     nowMs_ = nowMs;
-    if (resetting_ || muted_ || frame.extended()) return;
+    if (silent_ || resetting_ || muted_ || frame.extended()) return;
     const std::uint32_t id = frame.identifier();
-    if (id < base() || id >= base() + 0x20) return;
+    if (id < base() || id >= base() + 0x20) {
+        for (auto& b : behaviours_)
+            if (b->onBusFrame(*this, frame, nowMs)) return;
+        return;
+    }
     const std::uint32_t offset = id - base();
     if (frame.remote() && TelemetryModel::isTelemetryOffset(offset)) {
         send(telemetryFrame(offset, nowMs));
@@ -129,6 +163,10 @@ void Controller::onFrame(const CanFrame& frame, double nowMs) {
 
 void Controller::tick(double nowMs) {
     nowMs_ = nowMs;
+    if (silent_) {
+        nextAnnounceMs_ = nextTelemetryMs_ = -1;  // announce at once when it speaks again
+        return;
+    }
     if (resetRequested_) {
         // Deferred out of the engine's event: the reset forgets the engine's state.
         resetRequested_ = false;
@@ -138,7 +176,9 @@ void Controller::tick(double nowMs) {
         pendingAck_.reset();
         job_ = Job::kNone;
         for (auto& b : behaviours_) b->reset();
-        log("resetting");
+        config_.reset();
+        defineConfigObjects(objects_, config_, settings_.maxObjectBytes);
+        log(config_.recovery() ? "resetting (still without a usable configuration)" : "resetting");
     }
     if (resetting_) {
         if (nowMs < resetEndMs_) return;
@@ -228,6 +268,7 @@ int Controller::acceptRequest(const TransferInfo& info) {
         buffer = whole_;
     }
     if (!engine_.startTransfer(buffer, index, length, false, false, chunked)) return 1;
+    loseNextClose_ = config_.modes().loseClose && isConfigStream(index);
     job_ = Job::kWrite;
     jobIndex_ = index;
     jobChunked_ = chunked;
@@ -243,14 +284,39 @@ void Controller::finishWrite() {
         if (bytes.size() == 1) resetRequested_ = true;
         return;
     }
-    if (!objects_.store(jobIndex_, bytes)) {
-        log("could not store " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
-        return;
+    if (isConfigStream(jobIndex_) && !settings_.rawObjects) {
+        if (!storeConfigStream(bytes)) return;
+    } else {
+        if (!objects_.store(jobIndex_, bytes)) {
+            log("could not store " + std::to_string(bytes.size()) + " bytes into " +
+                hex(jobIndex_));
+            return;
+        }
+        if (isConfigStream(jobIndex_)) refreshStreamLengths(objects_);
+        log("stored " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
     }
-    if (isConfigStream(jobIndex_)) refreshStreamLengths(objects_);
+    const double flashMs = config_.modes().slowFlash ? kSlowFlashWriteMs : kFlashWriteMs;
+    pendingAck_ = PendingAck{nowMs_ + flashMs, nowMs_ + flashMs + kAckGiveUpMs, jobIndex_};
+}
+
+bool Controller::storeConfigStream(std::span<const std::uint8_t> bytes) {
+    const int kind = jobIndex_ - object::kConfigStream;
+    if (bytes.size() > objects_.writeLimit(jobIndex_)) {
+        log("refused " + std::to_string(bytes.size()) + " bytes for " + hex(jobIndex_) +
+            ": longer than " + std::to_string(objects_.writeLimit(jobIndex_)));
+        return false;
+    }
+    if (const std::string why = config_.write(kind, bytes); !why.empty()) {
+        log("refused the write of " + hex(jobIndex_) + ": " + why);
+        return false;
+    }
+    defineConfigObjects(objects_, config_, settings_.maxObjectBytes);
     log("stored " + std::to_string(bytes.size()) + " bytes into " + hex(jobIndex_));
-    pendingAck_ =
-        PendingAck{nowMs_ + kFlashWriteMs, nowMs_ + kFlashWriteMs + kAckGiveUpMs, jobIndex_};
+    if (!config_.acknowledges(kind)) {
+        log("the flash write of " + hex(jobIndex_) + " is never acknowledged");
+        return false;
+    }
+    return true;
 }
 
 int Controller::onStreamEvent(int type, TransferInfo& info) {

@@ -14,6 +14,7 @@
 #include "link/chunk_cursor.h"
 #include "link/stream_engine.h"
 #include "sim/bus.h"
+#include "sim/controller_config.h"
 #include "sim/object_table.h"
 #include "sim/options.h"
 #include "sim/telemetry_model.h"
@@ -22,9 +23,10 @@ namespace qv::sim {
 
 inline constexpr double kAnnouncePeriodMs = 1000.0;
 inline constexpr double kTelemetryPeriodMs = 200.0;
-inline constexpr double kFlashWriteMs = 50.0;   // from a stored write to its acknowledgement
-inline constexpr double kAckGiveUpMs = 2000.0;  // the acknowledgement waits this long for idle
-inline constexpr double kResetMs = 1000.0;      // silent time after a reset
+inline constexpr double kFlashWriteMs = 50.0;        // from a stored write to its acknowledgement
+inline constexpr double kSlowFlashWriteMs = 1700.0;  // the same for a slow flash (slow-flash)
+inline constexpr double kAckGiveUpMs = 2000.0;       // the acknowledgement waits this long for idle
+inline constexpr double kResetMs = 1000.0;           // silent time after a reset
 inline constexpr std::uint32_t kControlOffset = 0x12;
 inline constexpr std::uint32_t kDataOffset = 0x14;
 
@@ -42,14 +44,20 @@ class ControllerBehaviour {
     // (everything but telemetry remote requests and the stream identifiers). True when taken.
     virtual bool onFrame(Controller& controller, std::uint32_t offset, const CanFrame& frame,
                          double nowMs) = 0;
+    // A standard frame outside the controller's base range (a driver-controls node's command,
+    // say). True when taken.
+    virtual bool onBusFrame(Controller& /*controller*/, const CanFrame& /*frame*/,
+                            double /*nowMs*/) {
+        return false;
+    }
     // Every loop pass while the controller runs (not while muted or resetting).
     virtual void tick(Controller& /*controller*/, double /*nowMs*/) {}
     // The controller was reset or muted: forget anything under way.
     virtual void reset() {}
 };
 
-using BehaviourFactory =
-    std::unique_ptr<ControllerBehaviour> (*)(const Options& options, const SimDevice& device);
+using BehaviourFactory = std::unique_ptr<ControllerBehaviour> (*)(const Options& options,
+                                                                  const SimDevice& device);
 
 struct BehaviourRegistrar {
     BehaviourRegistrar(const char* name, BehaviourFactory factory);
@@ -57,14 +65,18 @@ struct BehaviourRegistrar {
 // The registered factories, by name (the order of names, so that it is deterministic).
 std::vector<std::pair<std::string, BehaviourFactory>> registeredBehaviours();
 
-#define QV_SIM_BEHAVIOUR(name, factory) \
-    static const ::qv::sim::BehaviourRegistrar qvSimBehaviour_##name{#name, factory}
+#define QV_SIM_BEHAVIOUR(name, factory)                                \
+    static const ::qv::sim::BehaviourRegistrar qvSimBehaviour_##name { \
+#name, factory                                                 \
+    }
 
 struct ControllerSettings {
     SimDevice device;
     bool muted = false;
     std::size_t maxObjectBytes = kMaxConfigStream;
-    std::function<double()> clock;                // monotonic milliseconds
+    SimConfigModes config;          // how its configuration behaves
+    bool rawObjects = false;        // configuration objects store any bytes, unverified
+    std::function<double()> clock;  // monotonic milliseconds
     std::function<void(const std::string&)> log;  // verbose reports; may be empty
 };
 
@@ -79,10 +91,19 @@ class Controller : public Node, private PacketReceivedListener {
     // nor the stream protocol; muting forgets any transfer under way.
     void setMuted(bool muted);
     bool muted() const { return muted_; }
+    // A silent controller sends nothing at all and answers nothing (it left the bus).
+    void setSilent(bool silent) { silent_ = silent; }
+    bool silent() const { return silent_; }
+    // Announces that it leaves (an unknown identification with byte 3 = 0xFF), then falls
+    // silent.
+    void withdraw();
     bool resetting() const { return resetting_; }
     std::uint32_t base() const { return settings_.device.base; }
     const SimDevice& device() const { return settings_.device; }
     const ObjectTable& objects() const { return objects_; }
+    const ControllerConfig& config() const { return config_; }
+    // Resets as after a write of the reset object (at the next loop pass).
+    void requestReset() { resetRequested_ = true; }
     // Telemetry message at base + offset (0x01..0x0E, 0x17) as it reads now.
     CanFrame telemetryFrame(std::uint32_t offset, double nowMs);
     CanFrame identificationFrame() const;
@@ -99,6 +120,8 @@ class Controller : public Node, private PacketReceivedListener {
     int onStreamEvent(int type, TransferInfo& info) override;
     int acceptRequest(const TransferInfo& info);
     void finishWrite();
+    // A written configuration stream: verified, stored, acknowledged. False when refused.
+    bool storeConfigStream(std::span<const std::uint8_t> bytes);
     void send(const CanFrame& frame);
     void configureEngine();
     void log(const std::string& text) const;
@@ -107,12 +130,14 @@ class Controller : public Node, private PacketReceivedListener {
     Bus& bus_;
     ControllerSettings settings_;
     ObjectTable objects_;
+    ControllerConfig config_;
     TelemetryModel model_;
     StreamEngine engine_;
     std::vector<std::unique_ptr<ControllerBehaviour>> behaviours_;
     std::vector<CanFrame> outbox_;
     double nowMs_ = 0;
     bool muted_ = false;
+    bool silent_ = false;
 
     // The transfer under way and its buffers.
     Job job_ = Job::kNone;
@@ -134,6 +159,7 @@ class Controller : public Node, private PacketReceivedListener {
     };
     std::optional<PendingAck> pendingAck_;
     bool resetRequested_ = false;
+    bool loseNextClose_ = false;  // lose-close: the Close (2) that ends a stored write is lost
     bool resetting_ = false;
     double resetEndMs_ = 0;
     double nextAnnounceMs_ = -1;  // -1: not started; the first pass sends and sets the phase

@@ -44,15 +44,22 @@ class ObjectTable {
 // Largest configuration stream a controller stores from a write, unless told otherwise.
 inline constexpr std::size_t kMaxConfigStream = 4096;
 
+class ControllerConfig;
+
 // The objects of a motor controller: identification block, stream lengths, required version,
 // the three configuration streams (kept consistent with the lengths object on every write),
-// and the one-byte reset object.
+// and the one-byte reset object. The streams hold the program's default configuration with the
+// controller's base address and serial number.
 ObjectTable makeControllerObjects(std::uint32_t base, std::uint32_t serial,
                                   std::size_t maxWriteSize = kMaxConfigStream);
+// (Re)defines the configuration streams, their lengths and the required version from what
+// `config` holds now.
+void defineConfigObjects(ObjectTable& table, const ControllerConfig& config,
+                         std::size_t maxWriteSize);
 // Rewrites the stream-lengths object from the three configuration streams now held.
 void refreshStreamLengths(ObjectTable& table);
 
-// A configuration stream of one structure kind with plausible records and valid checksums.
+// The default configuration stream of one structure kind, with valid checksums.
 std::vector<std::uint8_t> makeConfigStream(int kind, std::uint32_t base, std::uint32_t serial);
 // 16-bit sum of bytes 2 to the end of a record: what its first two bytes must hold.
 std::uint16_t recordChecksum(std::span<const std::uint8_t> record);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "link/net/socket.h"
 
@@ -44,6 +45,14 @@ std::uint32_t parseBase(const std::string& text, const std::string& what) {
     const auto base = static_cast<std::uint32_t>(parseUnsigned(text, 0x7E0, what));
     if (base % 0x20 != 0) fail(what + ": " + text + " is not a multiple of 0x20");
     return base;
+}
+
+// "BASE:VALUE" with a base address and the text after the colon.
+std::pair<std::uint32_t, std::string> baseAndValue(const std::string& text,
+                                                   const std::string& what) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) fail(what + ": \"" + text + "\" is not BASE:VALUE");
+    return {parseBase(text.substr(0, colon), what + " base"), text.substr(colon + 1)};
 }
 
 }  // namespace
@@ -117,6 +126,46 @@ FrameFault parseFrameFault(const std::string& text, bool replay) {
     return f;
 }
 
+SimConfigModes parseConfigModes(const std::string& text) {
+    SimConfigModes m;
+    std::size_t start = 0;
+    while (!text.empty() && start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string mode = text.substr(start, comma - start);
+        start = comma + 1;
+        if (mode == "recovery") {
+            m.recovery = true;
+        } else if (mode == "v199" || mode == "v201") {
+            m.layoutVersion = m.requiredVersion = mode == "v199" ? 199 : 201;
+        } else if (mode == "no-ack") {
+            m.noAck = {true, true, true};
+        } else if (mode == "no-ack-public" || mode == "no-ack-private" || mode == "no-ack-motor") {
+            m.noAck[mode == "no-ack-public" ? 0 : mode == "no-ack-private" ? 1 : 2] = true;
+        } else if (mode == "serial0") {
+            m.serialZero = true;
+        } else if (mode == "corrupt-public" || mode == "corrupt-private" ||
+                   mode == "corrupt-motor") {
+            m.corrupt[mode == "corrupt-public" ? 0 : mode == "corrupt-private" ? 1 : 2] = true;
+        } else if (mode == "lose-close") {
+            m.loseClose = true;
+        } else if (mode == "slow-flash") {
+            m.slowFlash = true;
+        } else {
+            fail("--config: unknown mode \"" + mode +
+                 "\" (recovery, v199, v201, no-ack, no-ack-public, no-ack-private, "
+                 "no-ack-motor, serial0, corrupt-public, corrupt-private, corrupt-motor, "
+                 "lose-close, slow-flash)");
+        }
+    }
+    return m;
+}
+
+SimConfigModes configModesFor(const Options& options, std::uint32_t base) {
+    for (const auto& [b, modes] : options.configModes)
+        if (b == base) return modes;
+    return {};
+}
+
 std::vector<SimDevice> effectiveDevices(const Options& options) {
     if (!options.devices.empty()) return options.devices;
     return {parseDevice("0x400:123456:KX01")};
@@ -125,6 +174,7 @@ std::vector<SimDevice> effectiveDevices(const Options& options) {
 Options parseOptions(const std::vector<std::string>& args) {
     Options o;
     std::vector<std::string> mutedText;
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> activeMotors;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         auto value = [&]() -> const std::string& {
@@ -184,8 +234,36 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.maxObjectBytes =
                 static_cast<std::size_t>(parseUnsigned(value(), 65535, "--max-object"));
             if (o.maxObjectBytes == 0) throw UsageError("--max-object must be at least 1");
+        } else if (name == "--config") {
+            const std::string& v = value();
+            const auto colon = v.find(':');
+            if (colon == std::string::npos) fail("--config: \"" + v + "\" is not BASE:MODE,...");
+            o.configModes.emplace_back(parseBase(v.substr(0, colon), "--config base"),
+                                       parseConfigModes(v.substr(colon + 1)));
+        } else if (name == "--raw-objects") {
+            o.rawObjects = true;
+        } else if (name == "--foreign-dc") {
+            o.foreignDriverControlsBase = parseBase(value(), "--foreign-dc");
+        } else if (name == "--active-motor") {
+            const auto [base, motor] = baseAndValue(value(), "--active-motor");
+            activeMotors.emplace_back(
+                base, static_cast<std::uint16_t>(parseUnsigned(motor, 65535, "--active-motor")));
+        } else if (name == "--withdraw" || name == "--silence") {
+            const auto [base, seconds] = baseAndValue(value(), name);
+            DeviceEvent e;
+            e.action = name == "--withdraw" ? DeviceEvent::Action::kWithdraw
+                                            : DeviceEvent::Action::kSilence;
+            e.base = base;
+            e.atSeconds = parseReal(seconds, 0, 1e7, name + " seconds");
+            o.deviceEvents.push_back(e);
+        } else if (name == "--bms") {
+            o.bms = true;
+        } else if (name == "--load-fps") {
+            o.loadFps = parseReal(value(), 0, 100000, "--load-fps");
         } else if (name == "--seed") {
             o.seed = parseUnsigned(value(), ~std::uint64_t{0}, "--seed");
+        } else if (parseCommissioningOption(o.commissioning, name, value)) {
+            // a motor setting or a commissioning fault
         } else {
             fail("unknown option \"" + name + "\"");
         }
@@ -193,6 +271,16 @@ Options parseOptions(const std::vector<std::string>& args) {
     if (!o.allowLan && !isLoopback(o.interfaceAddress))
         fail("--interface: " + net::formatIPv4(o.interfaceAddress) +
              " is not a loopback address (127.0.0.0/8); add --allow-lan to use it");
+    if (o.devices.empty() && !activeMotors.empty()) o.devices = effectiveDevices(o);
+    for (const auto& [base, motor] : activeMotors) {
+        bool found = false;
+        for (SimDevice& d : o.devices)
+            if (d.base == base) {
+                d.activeMotor = motor;
+                found = true;
+            }
+        if (!found) fail("--active-motor: no device at base " + hexText(base));
+    }
     const auto devices = effectiveDevices(o);
     for (std::size_t i = 0; i < devices.size(); ++i)
         for (std::size_t j = i + 1; j < devices.size(); ++j)
@@ -203,6 +291,18 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const SimDevice& d) { return d.base == o.muted[i]; }))
             fail("--mute: no device at base " + mutedText[i]);
+    for (const auto& entry : o.configModes) {
+        const auto base = entry.first;
+        if (std::none_of(devices.begin(), devices.end(),
+                         [&](const SimDevice& d) { return d.base == base; }))
+            fail("--config: no device at base " + hexText(base));
+    }
+    for (const DeviceEvent& e : o.deviceEvents)
+        if (std::none_of(devices.begin(), devices.end(),
+                         [&](const SimDevice& d) { return d.base == e.base; }))
+            fail(std::string(e.action == DeviceEvent::Action::kWithdraw ? "--withdraw"
+                                                                        : "--silence") +
+                 ": no device at base " + hexText(e.base));
     return o;
 }
 
@@ -216,6 +316,11 @@ std::string usageText() {
            "  --device B:S:P       controller at base B, serial S, product P (KX01, 0x4001...);\n"
            "                       repeatable (default 0x400:123456:KX01)\n"
            "  --mute BASE          that controller starts without answering\n"
+           "  --active-motor B:N   active motor N of the device at B (0: a charger charges)\n"
+           "  --withdraw B:S       the device at B withdraws itself after S seconds\n"
+           "  --silence B:S        the device at B falls silent after S seconds\n"
+           "  --bms                a battery-management node sending 0x263 and 0x266\n"
+           "  --load-fps N         a load generator adding N frames per second\n"
            "  --loss PCT           drop this share of the frames sent to clients\n"
            "  --dup PCT            send this share of the frames twice\n"
            "  --delay MS           hold every frame sent to clients this long\n"
@@ -226,9 +331,26 @@ std::string usageText() {
            "  --late ID[/B0]:N:MS    every Nth frame on ID (first byte B0) is held back MS\n"
            "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
            "  --max-object N       largest configuration object stored from a write (4096)\n"
+           "  --config BASE:MODES  configuration behaviour of that controller, modes joined by\n"
+           "                       ',': recovery, v199, v201, no-ack, no-ack-public,\n"
+           "                       no-ack-private, no-ack-motor, serial0, corrupt-public,\n"
+           "                       corrupt-private, corrupt-motor, lose-close, slow-flash\n"
+           "  --raw-objects        configuration objects store any bytes, unverified\n"
+           "  --foreign-dc BASE    a foreign driver-controls node sends at BASE + 1 and + 2\n"
            "  --seed N             seed of every random choice (default 1)\n"
            "  --verbose            report connections and transfers on stdout\n"
-           "standard input: lines \"mute BASE\", \"unmute BASE\", \"quit\"\n";
+           "commissioning tools (every controller; see README):\n"
+           "  --motor-phase-order abc|acb  --motor-sensor-mode N  --motor-halls-present 0|1\n"
+           "  --motor-hall-wiring 123  --motor-hall-shift DEG  --motor-pole-ratio N\n"
+           "  --motor-position-offset DEG  --motor-speed HZ  --motor-noise PCT\n"
+           "  --motor-resistance OHM  --motor-inductance H  --motor-vi-points N\n"
+           "  --motor-decay-points N  --tool-silent  --tool-omit-data K  --tool-stop-data K\n"
+           "  --tool-omit-status K  --tool-wrong-phase K\n"
+           "  --motor-rr OHM  --motor-lls H  --motor-lm H  --motor-im-mode N\n"
+           "  --motor-im-points N  --motor-im-interval S  --motor-im-current A\n"
+           "standard input: lines \"mute BASE\", \"unmute BASE\", \"withdraw BASE\",\n"
+           "  \"silence BASE\", \"unsilence BASE\", \"reset BASE\", \"droptcp\",\n"
+           "  \"foreign-dc on [BASE]\", \"foreign-dc off\", \"quit\"\n";
 }
 
 }  // namespace qv::sim

@@ -64,6 +64,8 @@ World::World(Options options)
         c.muted =
             std::find(options_.muted.begin(), options_.muted.end(), d.base) != options_.muted.end();
         c.maxObjectBytes = options_.maxObjectBytes;
+        c.config = configModesFor(options_, d.base);
+        c.rawObjects = options_.rawObjects;
         c.clock = [this] { return nowMs(); };
         c.log = log;
         controllers_.push_back(std::make_unique<Controller>(bus_, std::move(c)));
@@ -71,6 +73,30 @@ World::World(Options options)
             controllers_.back()->addBehaviour(factory(options_, d));
         bus_.attach(*controllers_.back());
         nodes_.push_back(controllers_.back().get());
+    }
+    foreignDriverControls_ = std::make_unique<ForeignDriverControls>(bus_);
+    if (options_.foreignDriverControlsBase)
+        foreignDriverControls_->switchOn(*options_.foreignDriverControlsBase);
+    bus_.attach(*foreignDriverControls_);
+    nodes_.push_back(foreignDriverControls_.get());
+    if (options_.bms) {
+        bms_ = std::make_unique<BmsNode>(bus_);
+        bus_.attach(*bms_);
+        nodes_.push_back(bms_.get());
+    }
+    if (options_.loadFps > 0) {
+        load_ = std::make_unique<LoadGenerator>(bus_, options_.loadFps);
+        bus_.attach(*load_);
+        nodes_.push_back(load_.get());
+    }
+    if (!options_.deviceEvents.empty()) {
+        deviceEvents_ = std::make_unique<DeviceEvents>(options_.deviceEvents, [this](auto base) {
+            std::vector<Controller*> found;
+            for (auto& c : controllers_)
+                if (c->base() == base) found.push_back(c.get());
+            return found;
+        });
+        nodes_.push_back(deviceEvents_.get());
     }
 }
 
@@ -107,7 +133,9 @@ std::string World::execute(const std::string& line) {
         stop();
         return {};
     }
-    if ((w[0] == "mute" || w[0] == "unmute") && w.size() == 2) {
+    const bool deviceCommand = w[0] == "mute" || w[0] == "unmute" || w[0] == "withdraw" ||
+                               w[0] == "silence" || w[0] == "unsilence";
+    if (deviceCommand && w.size() == 2) {
         std::uint64_t base;
         try {
             base = parseUnsigned(w[1], 0x7FF, "base");
@@ -117,13 +145,65 @@ std::string World::execute(const std::string& line) {
         bool found = false;
         for (auto& c : controllers_)
             if (c->base() == base) {
-                c->setMuted(w[0] == "mute");
+                if (w[0] == "mute" || w[0] == "unmute")
+                    c->setMuted(w[0] == "mute");
+                else if (w[0] == "withdraw")
+                    DeviceEvents::apply(DeviceEvent::Action::kWithdraw, *c);
+                else
+                    c->setSilent(w[0] == "silence");
                 found = true;
             }
         if (!found) return "no device at base " + w[1];
         return {};
     }
-    return "unknown command \"" + line + "\" (mute BASE, unmute BASE, quit)";
+    if ((w[0] == "reset" || w[0] == "droptcp") && w.size() <= 2) {
+        if (w[0] == "droptcp" && w.size() == 1) {
+            bridge_->dropTcpClients();
+            return {};
+        }
+        if (w.size() != 2) return "reset needs a base";
+        std::uint64_t base;
+        try {
+            base = parseUnsigned(w[1], 0x7FF, "base");
+        } catch (const UsageError& e) {
+            return std::string(e.what());
+        }
+        Controller* c = controller(static_cast<std::uint32_t>(base));
+        if (!c) return "no device at base " + w[1];
+        c->requestReset();
+        return {};
+    }
+    if (w[0] == "foreign-dc") return foreignDriverControlsCommand(w);
+    return "unknown command \"" + line +
+           "\" (mute BASE, unmute BASE, withdraw BASE, silence BASE, unsilence BASE, reset BASE, "
+           "droptcp, foreign-dc on|off, quit)";
+}
+
+// "foreign-dc on [BASE]" (the base of the option, else 0x500) or "foreign-dc off".
+std::string World::foreignDriverControlsCommand(const std::vector<std::string>& w) {
+    const char* usage = "foreign-dc: use \"foreign-dc on [BASE]\" or \"foreign-dc off\"";
+    if (w.size() == 2 && w[1] == "off") {
+        foreignDriverControls_->switchOff();
+        if (log_) log_("foreign driver controls off");
+        return {};
+    }
+    if (w.size() < 2 || w.size() > 3 || w[1] != "on") return usage;
+    std::uint32_t base = options_.foreignDriverControlsBase.value_or(kDefaultDriverControlsBase);
+    if (w.size() == 3) {
+        try {
+            base = static_cast<std::uint32_t>(parseUnsigned(w[2], 0x7E0, "foreign-dc base"));
+        } catch (const UsageError& e) {
+            return e.what();
+        }
+        if (base % 0x20 != 0) return "foreign-dc base: " + w[2] + " is not a multiple of 0x20";
+    }
+    foreignDriverControls_->switchOn(base);
+    if (log_) {
+        char text[64];
+        std::snprintf(text, sizeof text, "foreign driver controls on at 0x%03X", base);
+        log_(text);
+    }
+    return {};
 }
 
 void World::runPostedCommands() {

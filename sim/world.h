@@ -14,9 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "sim/bms_node.h"
 #include "sim/bridge.h"
 #include "sim/bus.h"
 #include "sim/controller.h"
+#include "sim/foreign_driver_controls.h"
+#include "sim/device_events.h"
+#include "sim/load_generator.h"
 #include "sim/options.h"
 
 namespace qv::sim {
@@ -40,7 +44,8 @@ class World {
     void run(double seconds = 0);
     void stop() { stopRequested_.store(true); }
 
-    // Queues a command line ("mute 0x400", "unmute 0x400", "quit"), handled by the loop.
+    // Queues a command line ("mute 0x400", "unmute 0x400", "withdraw 0x400", "silence 0x400",
+    // "unsilence 0x400", "quit"), handled by the loop.
     void post(std::string line);
     // Reads command lines from `fd` (standard input) without blocking the loop; end of input
     // only ends the reading. Call before run().
@@ -67,6 +72,7 @@ class World {
 
   private:
     void readCommands();
+    std::string foreignDriverControlsCommand(const std::vector<std::string>& words);
     void runPostedCommands();
     void report(const std::string& text) const;
     void publishStats();
@@ -76,6 +82,10 @@ class World {
     Bus bus_;
     std::unique_ptr<Bridge> bridge_;
     std::vector<std::unique_ptr<Controller>> controllers_;
+    std::unique_ptr<ForeignDriverControls> foreignDriverControls_;
+    std::unique_ptr<BmsNode> bms_;
+    std::unique_ptr<LoadGenerator> load_;
+    std::unique_ptr<DeviceEvents> deviceEvents_;
     std::vector<Node*> nodes_;
     std::function<void(const std::string&)> log_;
     std::function<void(const std::string&)> errors_;

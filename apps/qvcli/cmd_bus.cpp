@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -21,15 +22,24 @@ extern "C" void onSignal(int) {
     gStop = true;
 }
 
-// Prints every frame as it arrives, from the client's receive thread.
+// Prints every frame as it arrives, from the client's receive thread. The candump log format
+// is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock.
 class PrintingListener : public PacketReceivedListener {
   public:
-    PrintingListener(bool status, std::uint64_t limit) : status_(status), limit_(limit) {}
+    PrintingListener(bool status, std::uint64_t limit, bool candump)
+        : status_(status), limit_(limit), candump_(candump) {}
     void onPacketReceived(const CanPacket& packet) override {
         if (packet.status && !status_) return;
+        timespec now{};
+        if (candump_) ::clock_gettime(CLOCK_REALTIME, &now);
         std::lock_guard lock(mutex_);
         if (limit_ != 0 && printed_ >= limit_) return;
-        std::printf("%s%s\n", packet.status ? "status " : "", formatFrame(packet.frame).c_str());
+        if (candump_)
+            std::printf("(%lld.%06ld) can0 %s\n", static_cast<long long>(now.tv_sec),
+                        now.tv_nsec / 1000, formatFrame(packet.frame).c_str());
+        else
+            std::printf("%s%s\n", packet.status ? "status " : "",
+                        formatFrame(packet.frame).c_str());
         std::fflush(stdout);
         ++printed_;
     }
@@ -43,6 +53,7 @@ class PrintingListener : public PacketReceivedListener {
     std::mutex mutex_;
     bool status_;
     std::uint64_t limit_;
+    bool candump_;
     std::uint64_t printed_ = 0;
 };
 
@@ -50,16 +61,23 @@ class PrintingListener : public PacketReceivedListener {
 
 int runMonitor(const CommandArgs& argv) {
     std::set<std::string> valued = kBusOptions;
-    valued.insert({"--seconds", "--count"});
+    valued.insert({"--seconds", "--count", "--format"});
     const Args args(argv, valued, {"--status"});
     if (!args.positional().empty()) throw UsageError("unexpected argument " + args.positional()[0]);
+    const std::string format = args.value("--format").value_or("text");
+    if (format != "text" && format != "candump")
+        throw UsageError("invalid value for --format: " + format + " (text or candump)");
+    const bool candump = format == "candump";
+    // Bridge status frames are not bus traffic: a candump log has no place for them.
+    if (candump && args.has("--status"))
+        throw UsageError("--status cannot be combined with --format candump");
     const BridgeSettings settings = busSettings(args);
     const double seconds = args.real("--seconds", 0);
     const std::uint64_t count = args.number("--count", 0, UINT64_MAX);
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    PrintingListener listener(args.has("--status"), count);
+    PrintingListener listener(args.has("--status"), count, candump);
     CanUdpClient client(settings);
     client.setListener(&listener);
     try {
@@ -95,7 +113,8 @@ int runSend(const CommandArgs& argv) {
 }
 
 QV_CLI_COMMAND(monitor, 10,
-               "monitor [--interface ADDR] [--port N] [--seconds S] [--count N] [--status]",
+               "monitor [--interface ADDR] [--port N] [--seconds S] [--count N] [--status] "
+               "[--format text|candump]",
                runMonitor);
 QV_CLI_COMMAND(send, 20, "send [--interface ADDR] [--port N] ID#DATA", runSend);
 

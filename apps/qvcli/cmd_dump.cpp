@@ -38,7 +38,7 @@ class StderrInteraction : public UserInteraction {
 int runDump(const CommandArgs& args) {
     const Args a(args, {}, {"--defaults"});
     CConfigDataBank store;
-    // Fields an older file does not carry show their defaults.
+    // Fields an older file does not carry show their defaults, marked "(not in file)".
     store.resetToDefaults();
     ConfigFileInfo header;
     if (a.has("--defaults")) {

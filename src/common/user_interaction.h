@@ -29,6 +29,12 @@ class UserInteraction {
   public:
     virtual ~UserInteraction() = default;
     virtual MessageAnswer messageBox(const MessageBoxRequest& request) = 0;
+    // The same box with more to read before answering (a window's details pane, printed first
+    // on a terminal). By default the details are left out.
+    virtual MessageAnswer messageBoxWithDetails(const MessageBoxRequest& request,
+                                                const std::string& /*details*/) {
+        return messageBox(request);
+    }
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> fileDialog(const FileDialogRequest& request) = 0;
     // Progress of a long operation, 0 to 100; the default ignores it.

@@ -120,10 +120,14 @@ T load(const std::uint8_t* p) {
     return v;
 }
 
-void line(std::string& out, const std::string& name, const char* value) {
+// Marks a value that did not come from the file (the record or trailer there was shorter).
+constexpr const char* kNotInFile = " (not in file)";
+
+void line(std::string& out, const std::string& name, const std::string& value, bool inFile) {
     out += name;
     out += " = ";
     out += value;
+    if (!inFile) out += kNotInFile;
     out += '\n';
 }
 
@@ -144,8 +148,7 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
-void dumpValue(std::string& out, const std::string& name, FieldType type, int hexDigits,
-               const std::uint8_t* p) {
+std::string formatValue(FieldType type, int hexDigits, const std::uint8_t* p) {
     char v[64];
     switch (type) {
         case FieldType::U16:
@@ -165,30 +168,41 @@ void dumpValue(std::string& out, const std::string& name, FieldType type, int he
                           static_cast<unsigned long>(load<std::uint32_t>(p)));
             break;
         case FieldType::Channel:
-            dumpValue(out, name + ".gain", FieldType::F32, 0, p);
-            dumpValue(out, name + ".offset", FieldType::F32, 0, p + 4);
-            return;
         case FieldType::Text:
-            return;  // handled by the caller, which knows the record
+            return {};  // listed by the caller in parts
     }
-    line(out, name, v);
+    return v;
 }
 
+// Lists one record; `inFile` is how many of its leading bytes the file carried. A value whose
+// bytes reach beyond that is marked.
 void dumpRecord(std::string& out, const std::string& prefix, std::span<const FieldInfo> fields,
-                std::span<const std::uint8_t> bytes) {
+                std::span<const std::uint8_t> bytes, std::size_t inFile) {
+    const auto carried = [&](std::size_t offset, std::size_t size) {
+        return offset + size <= inFile;
+    };
     for (const FieldInfo& f : fields) {
         const std::string name = prefix + "." + f.name;
         if (f.type == FieldType::Text) {
             MotorConfig m;
             std::memcpy(&m, bytes.data(), sizeof m);
-            line(out, name, quoted(descriptionText(m)).c_str());
+            line(out, name, quoted(descriptionText(m)), carried(f.offset, fieldSize(f)));
             continue;
         }
         const std::size_t element = fieldSize(f) / f.count;
         for (std::size_t i = 0; i < f.count; ++i) {
             const std::string elementName =
                 f.count > 1 ? name + "[" + std::to_string(i) + "]" : name;
-            dumpValue(out, elementName, f.type, f.hexDigits, bytes.data() + f.offset + i * element);
+            const std::size_t at = f.offset + i * element;
+            if (f.type == FieldType::Channel) {
+                line(out, elementName + ".gain", formatValue(FieldType::F32, 0, bytes.data() + at),
+                     carried(at, 4));
+                line(out, elementName + ".offset",
+                     formatValue(FieldType::F32, 0, bytes.data() + at + 4), carried(at + 4, 4));
+                continue;
+            }
+            line(out, elementName, formatValue(f.type, f.hexDigits, bytes.data() + at),
+                 carried(at, element));
         }
     }
 }
@@ -230,29 +244,24 @@ std::size_t fieldSize(const FieldInfo& field) {
 
 std::string dumpConfig(const CConfigDataBank& store, const ConfigFileInfo& header) {
     std::string out;
-    dumpRecord(out, "public", kPublic, store.recordBytes(StructureKind::Public));
-    dumpRecord(out, "private", kPrivate, store.recordBytes(StructureKind::Private));
+    dumpRecord(out, "public", kPublic, store.recordBytes(StructureKind::Public), header.publicSize);
+    dumpRecord(out, "private", kPrivate, store.recordBytes(StructureKind::Private),
+               header.privateSize);
     for (std::size_t i = 0; i < kMotorCount; ++i)
         dumpRecord(out, "motor[" + std::to_string(i) + "]", kMotor,
-                   store.recordBytes(StructureKind::Motor, i));
+                   store.recordBytes(StructureKind::Motor, i), header.motorSize);
     dumpRecord(out, "readOnly", kReadOnly,
-               {reinterpret_cast<const std::uint8_t*>(&store.readOnly), kReadOnlySize});
+               {reinterpret_cast<const std::uint8_t*>(&store.readOnly), kReadOnlySize},
+               header.trailerLength.value_or(0));
 
-    char v[32];
-    std::snprintf(v, sizeof v, "%u", unsigned{header.version});
-    line(out, "file.version", v);
-    line(out, "file.olderVersion", isOlderVersion(header.version) ? "yes" : "no");
-    std::snprintf(v, sizeof v, "%u", unsigned{header.publicSize});
-    line(out, "file.publicSize", v);
-    std::snprintf(v, sizeof v, "%u", unsigned{header.privateSize});
-    line(out, "file.privateSize", v);
-    std::snprintf(v, sizeof v, "%u", unsigned{header.motorSize});
-    line(out, "file.motorSize", v);
-    if (header.trailerLength)
-        std::snprintf(v, sizeof v, "%u", unsigned{*header.trailerLength});
-    else
-        std::snprintf(v, sizeof v, "none");
-    line(out, "file.trailerLength", v);
+    const auto number = [](unsigned v) { return std::to_string(v); };
+    line(out, "file.version", number(header.version), true);
+    line(out, "file.olderVersion", isOlderVersion(header.version) ? "yes" : "no", true);
+    line(out, "file.publicSize", number(header.publicSize), true);
+    line(out, "file.privateSize", number(header.privateSize), true);
+    line(out, "file.motorSize", number(header.motorSize), true);
+    line(out, "file.trailerLength",
+         header.trailerLength ? number(*header.trailerLength) : std::string("none"), true);
     return out;
 }
 

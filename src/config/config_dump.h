@@ -29,6 +29,9 @@ std::span<const FieldInfo> readOnlyFields();
 std::size_t fieldSize(const FieldInfo& field);
 
 // The listing of the store's records (public, private, motor[0..9], readOnly) and `header`.
+// The header's record sizes and trailer length say which bytes came from the file: a value
+// with bytes beyond them (an older file's shorter records, a missing or short trailer) shows
+// what the store holds there followed by " (not in file)".
 std::string dumpConfig(const CConfigDataBank& store, const ConfigFileInfo& header);
 
 }  // namespace qv

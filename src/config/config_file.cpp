@@ -4,15 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string_view>
-#if __has_include(<unistd.h>)
-#include <unistd.h>
-#define QV_HAVE_FSYNC 1
-#endif
 
 #include "config/file_errors.h"
+#include "config/safe_write.h"
 
 namespace qv {
 
@@ -66,46 +62,6 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 int lastErrno(int fallback = EIO) {
     return errno != 0 ? errno : fallback;
-}
-
-// Writes `bytes` to a fresh temporary file next to `path`, then renames it over `path`.
-// Returns 0 or the errno of the first failure; the temporary file never survives a failure.
-int writeReplacing(const std::string& path, std::span<const std::uint8_t> bytes) {
-    std::string temp;
-    FilePtr file;
-    for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-        temp = path + ".tmp" + std::to_string(attempt);
-        errno = 0;
-        file.reset(std::fopen(temp.c_str(), "wbx"));
-        if (!file && errno != EEXIST) return lastErrno();
-    }
-    if (!file) return EEXIST;
-
-    int error = 0;
-    errno = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::fflush(file.get()) != 0)
-        error = lastErrno();
-#ifdef QV_HAVE_FSYNC
-    if (error == 0 && ::fsync(::fileno(file.get())) != 0) error = lastErrno();
-#endif
-    errno = 0;
-    if (std::fclose(file.release()) != 0 && error == 0) error = lastErrno();
-    if (error == 0) {
-        // The new file keeps the permissions of the one it replaces.
-        std::error_code ec;
-        const auto existing = std::filesystem::status(path, ec);
-        if (!ec && std::filesystem::is_regular_file(existing))
-            std::filesystem::permissions(temp, existing.permissions(), ec);
-        ec.clear();
-        std::filesystem::rename(temp, path, ec);
-        if (ec) error = ec.value() != 0 ? ec.value() : EIO;
-    }
-    if (error != 0) {
-        std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
-    }
-    return error;
 }
 
 }  // namespace
@@ -171,16 +127,9 @@ std::vector<std::uint8_t> buildConfigFile(CConfigDataBank& store) {
 
 bool saveConfigFile(CConfigDataBank& store, const std::string& path, UserInteraction& ui) {
     const std::vector<std::uint8_t> bytes = buildConfigFile(store);
-    // Saving through a symbolic link replaces the file it points to, not the link.
-    std::string target = path;
-    std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec)) {
-        const auto real = std::filesystem::canonical(path, ec);
-        if (!ec) target = real.string();
-    }
-    const int error = writeReplacing(target, bytes);
-    if (error == 0) return true;
-    ui.messageBox(fileErrorMessage(fileErrorCause(error), true));
+    const FileErrorCause cause = writeFileSafely(path, bytes);
+    if (cause == FileErrorCause::None) return true;
+    ui.messageBox(fileErrorMessage(cause, true));
     return false;
 }
 
@@ -229,10 +178,9 @@ bool loadConfigData(CConfigDataBank& store, std::span<const std::uint8_t> data, 
             ui.messageBox(upgradeQuestion(version)) != MessageAnswer::Yes)
             return false;
 
-        store.noteVersion(version);
+        // A newer download raised the held version above this file's: older records over it
+        // would mix layouts unless every structure the file brings in came complete from it.
         if (store.heldVersion > version && isNewerVersion(store.heldVersion)) {
-            // Older records over a newer download would mix layouts unless every structure
-            // the file brings in came complete from that download.
             const bool complete = store.isValid(StructureKind::Public) &&
                                   store.isValid(StructureKind::Motor) &&
                                   (store.isValid(StructureKind::Private) || !loadPrivate);
@@ -255,7 +203,20 @@ bool loadConfigData(CConfigDataBank& store, std::span<const std::uint8_t> data, 
             intact = checksumMatches(motorPart.subspan(i * m, m));
         if (!intact) throw filePassErr::ChecksumMismatch;
 
-        // From here on the store changes; the tail of a shorter record keeps its contents.
+        // The trailer is read before anything is taken over, so that a file ending inside it
+        // leaves the store as it was.
+        ReadOnlyConfigInfo readOnly{};
+        if (loadTrailer && !in.atEnd()) {
+            const std::uint16_t t = in.u16();
+            header.trailerLength = t;
+            // The block holds 8 bytes; a longer trailer's surplus is skipped.
+            const auto trailer = in.take(t);
+            std::memcpy(&readOnly, trailer.data(), std::min<std::size_t>(t, kReadOnlySize));
+        }
+
+        // Everything is read and checked: only now does the store change. The tail of a
+        // shorter record keeps its contents.
+        store.noteVersion(version);
         std::memcpy(store.recordBytes(StructureKind::Public).data(), publicPart.data(), p);
         store.setValid(StructureKind::Public, true);
         store.markModified(StructureKind::Public);
@@ -274,15 +235,7 @@ bool loadConfigData(CConfigDataBank& store, std::span<const std::uint8_t> data, 
         store.markModified(StructureKind::Motor);
 
         if (loadTrailer) {
-            store.readOnly = ReadOnlyConfigInfo{};
-            if (!in.atEnd()) {
-                const std::uint16_t t = in.u16();
-                header.trailerLength = t;
-                // The block holds 8 bytes; a longer trailer's surplus is skipped.
-                const auto trailer = in.take(t);
-                std::memcpy(&store.readOnly, trailer.data(),
-                            std::min<std::size_t>(t, kReadOnlySize));
-            }
+            store.readOnly = readOnly;
             const std::string description = store.motorDescription(0);
             if (hooks.setSelectedDeviceType) {
                 if (description.starts_with("ECHG_GT"))

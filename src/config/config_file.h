@@ -60,14 +60,16 @@ MessageBoxRequest upgradeQuestion(std::uint16_t fileVersion);
 // The bytes saveConfigFile writes; refreshes the record checksums (known sizes only) first.
 std::vector<std::uint8_t> buildConfigFile(CConfigDataBank& store);
 
-// Writes the file through a temporary file in the same folder that replaces `path` only when
-// complete, so a failed save never damages an existing file. Failures are shown with the
-// caption "File write error"; returns true when the file was written.
+// Writes the file (see writeFileSafely): refuses what a plain write would refuse, and a failed
+// save leaves an existing file as it was. Failures are shown with the caption "File write
+// error"; returns true when the file was written. The valid and modified flags do not change.
 bool saveConfigFile(CConfigDataBank& store, const std::string& path, UserInteraction& ui);
 
 // Loads a file into the store. Returns true when the file was taken over, false when the user
-// declined the upgrade or an error was shown. `loadPrivate` false keeps the store's private
-// record; `loadTrailer` reads the identification block and detects a charger file.
+// declined the upgrade or an error was shown. The whole file is read and checked before the
+// store changes: a load that returns false leaves records, flags and heldVersion as they were.
+// `loadPrivate` false keeps the store's private record; `loadTrailer` reads the identification
+// block and detects a charger file.
 bool loadConfigFile(CConfigDataBank& store, const std::string& path, UserInteraction& ui,
                     bool loadPrivate, bool loadTrailer, const ConfigFileHooks& hooks = {},
                     ConfigFileInfo* info = nullptr);

@@ -1,8 +1,8 @@
 #include "config/text_scanner.h"
 
 #include <charconv>
-#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace qv {
@@ -79,16 +79,15 @@ std::optional<int> TextScanner::scanInt() {
         ++pos_;
     }
     if (!isDigit(peek())) return std::nullopt;
-    // Accumulate the magnitude, saturating just past the int range.
-    constexpr long long kCap = static_cast<long long>(INT_MAX) + 1;
-    long long magnitude = 0;
+    // The value modulo 2^32, so that an unsigned 32-bit number (a serial number printed
+    // without sign) comes back with the same bits as the signed print of it.
+    std::uint32_t magnitude = 0;
     while (isDigit(peek())) {
-        magnitude = std::min(kCap, magnitude * 10 + (peek() - '0'));
+        magnitude = magnitude * 10u + static_cast<std::uint32_t>(peek() - '0');
         ++pos_;
     }
-    const long long value = negative ? -magnitude : magnitude;
-    if (value > INT_MAX) return INT_MAX;
-    return static_cast<int>(value);
+    const std::uint32_t bits = negative ? 0u - magnitude : magnitude;
+    return static_cast<int>(static_cast<std::int32_t>(bits));
 }
 
 std::optional<float> TextScanner::scanFloat() {

@@ -18,8 +18,9 @@ class TextScanner {
     bool skipToComma();
     // A literal character in the format: matches exactly the next character, no whitespace.
     bool literal(char c);
-    // "%d": whitespace, optional sign, decimal digits. Values beyond the range of int are
-    // clamped to INT_MIN / INT_MAX (no undefined behaviour).
+    // "%d": whitespace, optional sign, decimal digits. The value is taken modulo 2^32 as a
+    // 32-bit two's complement int: "4294967295" and "-1" read alike, as do "2147483648" and
+    // "-2147483648" (no undefined behaviour for any length of digits).
     std::optional<int> scanInt();
     // "%f": whitespace, then what strtof accepts: decimal and exponent forms, hexadecimal
     // floats, "inf", "infinity", "nan" and "nan(chars)", any case, with an optional sign. The

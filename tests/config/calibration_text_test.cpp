@@ -11,55 +11,63 @@
 #include "config/config_data_bank.h"
 #include "config/text_scanner.h"
 #include "config_test_support.h"
+#include "distinct_fixture.h"
 
 namespace qv {
 namespace {
 
 using test::val;
 
-// The report of the default private record, as the calibration sheet shows it.
-const char* const kDefaultReport =
-    "Serial Nr,                                 0\r\n"
-    "Base Voltage (V),                     1000.0\r\n"
-    "Base Current (A),                      600.0\r\n"
-    "Base Frequency (Hz),                   500.0\r\n"
-    "Bus Capacitance (F),               8.000e-04\r\n"
-    "Bus Over Voltage (V),                  600.0\r\n"
-    "SW Over Current (A),                   500.0\r\n"
-    "Check observer against halls,              1\r\n"
-    "Engage motor speed (Hz),                 2.5\r\n"
-    "Disengage motor speed (Hz),              1.8\r\n"
+// The report of the fixture's private record, as the calibration sheet shows it: every line
+// shows the value of its own field.
+const char* const kFixtureReport =
+    "Serial Nr,                       -1056969150\r\n"
+    "Base Voltage (V),                      201.5\r\n"
+    "Base Current (A),                      202.5\r\n"
+    "Base Frequency (Hz),                   203.5\r\n"
+    "Bus Capacitance (F),               1.234e-03\r\n"
+    "Bus Over Voltage (V),                  205.5\r\n"
+    "SW Over Current (A),                   206.5\r\n"
+    "Check observer against halls,              3\r\n"
+    "Engage motor speed (Hz),               207.5\r\n"
+    "Disengage motor speed (Hz),            208.5\r\n"
     "\r\nAll reference & rail voltage are relative to a base voltage of 15V\r\n"
-    "15V rail,                            2.20000,   0.00000e+00\r\n"
-    "1.9V rail,                           0.20000,   0.00000e+00\r\n"
-    "3.3V rail,                           0.40000,   0.00000e+00\r\n"
+    "15V rail,                            2.25000,  -2.50000e-01\r\n"
+    "1.9V rail,                           3.25000,  -3.75000e-01\r\n"
+    "3.3V rail,                           4.25000,  -5.00000e-01\r\n"
     "\r\nAll bus dependant voltages are relative to base voltage\r\n"
-    "Bus Voltage,                         1.02573,   0.00000e+00\r\n"
-    "PhaseC Voltage,                      1.02573,   0.00000e+00\r\n"
-    "PhaseB Voltage,                      1.02573,   0.00000e+00\r\n"
-    "PhaseA Voltage,                      1.02573,   0.00000e+00\r\n"
-    "Hall Voltage,                        1.02573,   0.00000e+00\r\n"
-    "ARCP rail,                           3.00000,   0.00000e+00\r\n"
+    "Bus Voltage,                         5.25000,  -6.25000e-01\r\n"
+    "PhaseC Voltage,                      6.25000,  -7.50000e-01\r\n"
+    "PhaseB Voltage,                      7.25000,  -8.75000e-01\r\n"
+    "PhaseA Voltage,                      8.25000,  -1.00000e+00\r\n"
+    "Hall Voltage,                        1.25000,  -1.25000e-01\r\n"
+    "ARCP rail,                           9.25000,  -1.12500e+00\r\n"
     "\r\nAll motor dependant currents are relative to base current\r\n"
-    "Bus Current,                         1.76250,   0.00000e+00\r\n"
-    "PhaseC Current,                      1.76250,   0.00000e+00\r\n"
-    "PhaseB Current,                      1.76250,   0.00000e+00\r\n"
-    "PhaseA Current,                      1.76250,   0.00000e+00\r\n"
-    "Over Current Set Point,              1.00000,   0.00000e+00\r\n"
+    "Bus Current,                        10.25000,  -1.25000e+00\r\n"
+    "PhaseC Current,                     11.25000,  -1.37500e+00\r\n"
+    "PhaseB Current,                     12.25000,  -1.50000e+00\r\n"
+    "PhaseA Current,                     13.25000,  -1.62500e+00\r\n"
+    "Over Current Set Point,             14.25000,  -1.75000e+00\r\n"
     "\r\nAll temperatures are relative to a base temperature of 100C\r\n"
-    "DSP temp,                            0.90909,   0.00000e+00\r\n"
-    "   7.62300e-02,   4.20000e+03,   0.00000e+00,   0.00000e+00\r\n"
-    "Phase C temp,                        0.90909,   0.00000e+00\r\n"
-    "   5.40269e-03,   4.09600e+03,   0.00000e+00,   0.00000e+00\r\n"
-    "Capacitor temp,                      0.90909,   0.00000e+00\r\n"
-    "   7.62300e-02,   4.20000e+03,   0.00000e+00,   0.00000e+00\r\n"
-    "Phase B temp,                        0.90909,   0.00000e+00\r\n"
-    "   5.40269e-03,   4.09600e+03,   0.00000e+00,   0.00000e+00\r\n"
-    "Phase A temp,                        0.90909,   0.00000e+00\r\n"
-    "   5.40269e-03,   4.09600e+03,   0.00000e+00,   0.00000e+00\r\n"
+    "DSP temp,                           15.25000,  -1.87500e+00\r\n"
+    "   1.10050e+03,   1.20050e+03,   1.30050e+03,   1.40050e+03\r\n"
+    "Phase C temp,                       16.25000,  -2.00000e+00\r\n"
+    "   2.10050e+03,   2.20050e+03,   2.30050e+03,   2.40050e+03\r\n"
+    "Capacitor temp,                     17.25000,  -2.12500e+00\r\n"
+    "   3.10050e+03,   3.20050e+03,   3.30050e+03,   3.40050e+03\r\n"
+    "Phase B temp,                       18.25000,  -2.25000e+00\r\n"
+    "   4.10050e+03,   4.20050e+03,   4.30050e+03,   4.40050e+03\r\n"
+    "Phase A temp,                       19.25000,  -2.37500e+00\r\n"
+    "   5.10050e+03,   5.20050e+03,   5.30050e+03,   5.40050e+03\r\n"
     "\r\nController gain factors\r\n"
-    "Controller Kp Factor,              2.000e+00\r\n"
-    "Controller Ki Factor,              5.000e-01\r\n";
+    "Controller Kp Factor,              2.375e+00\r\n"
+    "Controller Ki Factor,              6.250e-01\r\n";
+
+PrivateConfig fixturePrivate() {
+    CConfigDataBank s;
+    test::fillDistinct(s);
+    return s.privateConfig;
+}
 
 // What a value becomes after being printed with `format` and read back.
 float printedAndRead(const char* format, float v) {
@@ -72,13 +80,20 @@ bool sameBytes(const PrivateConfig& a, const PrivateConfig& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-TEST(CalibrationReport, DefaultReportMatchesTheSheetLayout) {
-    EXPECT_EQ(buildCalibrationReport(defaultPrivateConfig(), false), kDefaultReport);
+TEST(CalibrationReport, EveryLineCarriesItsOwnFieldBothWays) {
+    const PrivateConfig fixture = fixturePrivate();
+    EXPECT_EQ(buildCalibrationReport(fixture, false), kFixtureReport);
+
+    // Read over the defaults, the sheet gives back every field but the checksum.
+    PrivateConfig read = defaultPrivateConfig();
+    EXPECT_EQ(readCalibrationReport(kFixtureReport, read), 70u);
+    read.checksum = fixture.checksum;
+    EXPECT_TRUE(sameBytes(read, fixture));
 }
 
 TEST(CalibrationReport, IsolatedChargerRenamesThreeLinesOnly) {
-    PrivateConfig c = defaultPrivateConfig();
-    std::string expected = kDefaultReport;
+    PrivateConfig c = fixturePrivate();
+    std::string expected = kFixtureReport;
     for (auto [from, to] : {std::pair{"PhaseC Voltage, ", "Output Voltage, "},
                             std::pair{"PhaseB Voltage,  ", "Snubber Voltage, "},
                             std::pair{"Bus Current,    ", "Output Current, "}})
@@ -91,9 +106,10 @@ TEST(CalibrationReport, IsolatedChargerRenamesThreeLinesOnly) {
     // The renamed line still feeds the phase C voltage channel.
     std::string edited = report;
     const std::size_t at = edited.find("Output Voltage,");
-    edited.replace(edited.find("1.02573", at), 7, "3.50000");
+    edited.replace(edited.find("6.25000", at), 7, "3.50000");
     EXPECT_EQ(readCalibrationReport(edited, c), 70u);
     EXPECT_EQ(val(c.phaseCVoltage.gain), 3.5f);
+    EXPECT_EQ(val(c.phaseBVoltage.gain), 7.25f);
 }
 
 TEST(CalibrationReport, RoundTripChangesOnlyByThePrintedRounding) {
@@ -151,6 +167,11 @@ TEST(CalibrationReport, ScanStopsAtTheFirstMismatchAndKeepsLaterFields) {
     PrivateConfig expected = defaultPrivateConfig();
     expected.serialNumber = 123456;
     EXPECT_TRUE(sameBytes(d, expected));
+    // A serial number written without sign keeps its 32 bits, as its signed print does.
+    EXPECT_EQ(readCalibrationReport("Serial Nr, 3000000000", d), 1u);
+    EXPECT_EQ(val(d.serialNumber), 3000000000u);
+    EXPECT_EQ(readCalibrationReport("Serial Nr, -1294967296", d), 1u);
+    EXPECT_EQ(val(d.serialNumber), 3000000000u);
 
     // A gain followed by a space before its comma: the gain is stored, the scan stops there.
     std::string spaced = report;
@@ -230,12 +251,17 @@ TEST(TextScanner, FloatsFollowScanfRules) {
     }
 }
 
-TEST(TextScanner, IntegersClampAndTheTextIsBounded) {
+TEST(TextScanner, IntegersWrapToThirtyTwoBitsAndTheTextIsBounded) {
     EXPECT_EQ(TextScanner(" -42,").scanInt(), -42);
     EXPECT_EQ(TextScanner("+7").scanInt(), 7);
-    EXPECT_EQ(TextScanner("99999999999999999999").scanInt(), INT_MAX);
+    EXPECT_EQ(TextScanner("2147483647").scanInt(), INT_MAX);
+    EXPECT_EQ(TextScanner("2147483648").scanInt(), INT_MIN);
     EXPECT_EQ(TextScanner("-2147483648").scanInt(), INT_MIN);
-    EXPECT_EQ(TextScanner("-99999999999").scanInt(), INT_MIN);
+    EXPECT_EQ(TextScanner("4294967295").scanInt(), -1);
+    EXPECT_EQ(TextScanner("4294967296").scanInt(), 0);
+    // Any number of digits, modulo 2^32.
+    EXPECT_EQ(TextScanner("99999999999999999999").scanInt(), 1661992959);
+    EXPECT_EQ(TextScanner("-99999999999").scanInt(), -1215752191);
     EXPECT_FALSE(TextScanner("- 1").scanInt().has_value());
     EXPECT_FALSE(TextScanner("x").scanInt().has_value());
 

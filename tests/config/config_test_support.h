@@ -1,12 +1,18 @@
 #pragma once
 // Shared by the configuration tests: a scripted user, a private temporary folder, file bytes.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -91,6 +97,60 @@ inline void putU16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16
 
 inline std::uint16_t getU16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes.at(at) | (bytes.at(at + 1) << 8));
+}
+
+// Runs `body` in a child process that file permissions bind: as "nobody" when the tests run
+// as root (root passes every permission check), else as the current user. `dir` is handed to
+// that user first; the body should leave it removable. Returns what the body returned, or
+// what went wrong with the child.
+inline std::string runUnprivileged(const std::filesystem::path& dir,
+                                   const std::function<std::string()>& body) {
+    const bool root = ::geteuid() == 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (root) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!nobody) return "no user nobody";
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+        if (::chown(dir.c_str(), uid, gid) != 0) return "could not hand over the folder";
+    }
+    int channel[2];
+    if (::pipe(channel) != 0) return "no pipe";
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) return "no child";
+    if (child == 0) {
+        ::close(channel[0]);
+        std::string result;
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            result = "could not drop privileges";
+        else if (::geteuid() == 0)
+            result = "still privileged";
+        else
+            try {
+                result = body();
+            } catch (const std::exception& e) {
+                result = std::string("exception: ") + e.what();
+            }
+        for (std::size_t done = 0; done < result.size();) {
+            const ssize_t n = ::write(channel[1], result.data() + done, result.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string result;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed: " + result;
+    return result;
 }
 
 }  // namespace qv::test

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -60,9 +61,137 @@ TEST(ConfigRecords, FieldsLandAtTheirWireOffsetsLittleEndian) {
     EXPECT_EQ(f32At(cb, 276), 0.125f);
 }
 
-TEST(ConfigDataBank, StartsAllZeroAndResetWritesTheDefaults) {
+// One row per field after the checksum: its offset, its type (u16, u32 or f32) and its
+// default, one value per element (a channel is gain then offset).
+struct DefaultRow {
+    const char* name;
+    std::size_t offset;
+    char type;  // 'H' u16, 'W' u32, 'F' f32, 'T' the motor description
+    std::vector<double> values;
+};
+
+const std::vector<DefaultRow> kPublicDefaults = {
+    {"activeMotor", 2, 'H', {0}},
+    {"sineCurrentLimit", 4, 'F', {100.0}},
+    {"speedLimit", 8, 'F', {5000.0}},
+    {"busCurrentLimit", 12, 'F', {100.0}},
+    {"phaseCTempLimit", 16, 'F', {90.0}},
+    {"maxBusVoltage", 20, 'F', {160.0}},
+    {"minBusVoltage", 24, 'F', {10.0}},
+    {"tyreDiameter", 28, 'F', {0.5}},
+    {"canBaudIndex", 32, 'W', {4}},
+    {"canBaseAddress", 36, 'W', {0x400}},
+    {"driverControlsBaseAddress", 40, 'W', {0x500}},
+    {"vehicleMass", 44, 'F', {300.0}},
+    {"sensorlessAccelRate", 48, 'F', {0.0}},
+    {"telemetryMask", 52, 'W', {0xFFFFFFFF}},
+    {"sixStepCurrentLimit", 56, 'F', {100.0}},
+    {"bmsMasterCanId", 60, 'W', {0x260}},
+    {"listenForBms", 64, 'H', {0}},
+};
+
+const std::vector<DefaultRow> kPrivateDefaults = {
+    {"serialNumber", 2, 'W', {0}},
+    {"baseVoltage", 6, 'F', {1000.0}},
+    {"baseCurrent", 10, 'F', {600.0}},
+    {"baseFrequency", 14, 'F', {500.0}},
+    {"busCapacitance", 18, 'F', {0.0008}},
+    {"busOverVoltage", 22, 'F', {600.0}},
+    {"hallVoltage", 26, 'F', {1.0257272, 0}},
+    {"rail15V", 34, 'F', {2.2, 0}},
+    {"rail1V9", 42, 'F', {0.2, 0}},
+    {"rail3V3", 50, 'F', {0.4, 0}},
+    {"busVoltage", 58, 'F', {1.0257272, 0}},
+    {"phaseCVoltage", 66, 'F', {1.0257272, 0}},
+    {"phaseBVoltage", 74, 'F', {1.0257272, 0}},
+    {"phaseAVoltage", 82, 'F', {1.0257272, 0}},
+    {"arcpRail", 90, 'F', {3.0, 0}},
+    {"busCurrent", 98, 'F', {1.7625, 0}},
+    {"phaseCCurrent", 106, 'F', {1.7625, 0}},
+    {"phaseBCurrent", 114, 'F', {1.7625, 0}},
+    {"phaseACurrent", 122, 'F', {1.7625, 0}},
+    {"overCurrentSetPoint", 130, 'F', {1.0, 0}},
+    {"dspTemp", 138, 'F', {0.90909094, 0}},
+    {"phaseCTemp", 146, 'F', {0.90909094, 0}},
+    {"capacitorTemp", 154, 'F', {0.90909094, 0}},
+    {"phaseBTemp", 162, 'F', {0.90909094, 0}},
+    {"phaseATemp", 170, 'F', {0.90909094, 0}},
+    {"dspTempCoeff", 178, 'F', {0.07623, 4200, 0, 0}},
+    {"phaseCTempCoeff", 194, 'F', {0.0054026898, 4096, 0, 0}},
+    {"capacitorTempCoeff", 210, 'F', {0.07623, 4200, 0, 0}},
+    {"phaseBTempCoeff", 226, 'F', {0.0054026898, 4096, 0, 0}},
+    {"phaseATempCoeff", 242, 'F', {0.0054026898, 4096, 0, 0}},
+    {"swOverCurrent", 258, 'F', {500.0}},
+    {"checkObserverAgainstHalls", 262, 'H', {1}},
+    {"engageMotorSpeed", 264, 'F', {2.5}},
+    {"disengageMotorSpeed", 268, 'F', {1.75}},
+    {"controllerKpFactor", 272, 'F', {2.0}},
+    {"controllerKiFactor", 276, 'F', {0.5}},
+};
+
+const std::vector<DefaultRow> kMotorDefaults = {
+    {"polePairs", 2, 'H', {20}},
+    {"lineResistance", 4, 'F', {0.0692}},
+    {"lineInductance", 8, 'F', {6.48e-5}},
+    {"speedConstant", 12, 'F', {0.39}},
+    {"phaseSequenceReversed", 16, 'H', {0}},
+    {"cutoutTemp", 18, 'F', {90.0}},
+    {"rampTemp", 22, 'F', {70.0}},
+    {"tempScale", 26, 'F', {1.0}},
+    {"tempOffset", 30, 'F', {0.0}},
+    {"thermistorRinf", 34, 'F', {0.07623}},
+    {"thermistorBeta", 38, 'F', {4200.0}},
+    {"tempCoeffC", 42, 'F', {0.0}},
+    {"tempCoeffD", 46, 'F', {0.0}},
+    {"description", 50, 'T', {}},
+    {"hallAngle", 70, 'F', {1.0, 1.0 / 6, 0.5, 1.0 / 3, 5.0 / 6, 0.0, 2.0 / 3, 1.0}},
+    {"hallPrevious", 102, 'H', {0, 5, 3, 1, 6, 4, 2, 7}},
+    {"ignoreHallsSensorless", 118, 'H', {0}},
+    {"engageFreq", 120, 'F', {2.5}},
+    {"disengageFreq", 124, 'F', {1.75}},
+    {"motorType", 128, 'H', {0}},
+    {"rotorResistance", 130, 'F', {0.0}},
+    {"rotorInductance", 134, 'F', {0.0}},
+    {"minId", 138, 'F', {3.0}},
+    {"maxId", 142, 'F', {20.0}},
+    {"encoderCount", 146, 'H', {2000}},
+    {"encoderReversed", 148, 'H', {0}},
+};
+
+// Checks every row against the record's bytes, and that the rows cover the record from the
+// checksum to its end without a gap.
+void expectDefaults(std::span<const std::uint8_t> record, const std::vector<DefaultRow>& rows) {
+    const Bytes b(record.begin(), record.end());
+    std::size_t next = 2;
+    for (const DefaultRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.offset, next);
+        if (row.type == 'T') {
+            // "DOZAZ surface" and its terminator; the other 6 bytes keep what they held.
+            EXPECT_EQ(std::memcmp(b.data() + row.offset, "DOZAZ surface", 14), 0);
+            next = row.offset + kDescriptionSize;
+            continue;
+        }
+        const std::size_t width = row.type == 'H' ? 2 : 4;
+        for (std::size_t i = 0; i < row.values.size(); ++i) {
+            const std::size_t at = row.offset + i * width;
+            if (row.type == 'F')
+                EXPECT_EQ(f32At(b, at), static_cast<float>(row.values[i])) << i;
+            else if (row.type == 'W')
+                EXPECT_EQ(u32At(b, at), static_cast<std::uint32_t>(row.values[i])) << i;
+            else
+                EXPECT_EQ(b[at] | (b[at + 1] << 8), static_cast<int>(row.values[i])) << i;
+        }
+        next = row.offset + width * row.values.size();
+    }
+    EXPECT_EQ(next, record.size());
+    EXPECT_TRUE(checksumMatches(record));
+}
+
+TEST(ConfigDataBank, StartsAllZeroAndResetWritesEveryDefault) {
     CConfigDataBank bank;
     EXPECT_EQ(bytesOf(bank.publicConfig), Bytes(66, 0));
+    EXPECT_EQ(bytesOf(bank.privateConfig), Bytes(280, 0));
     EXPECT_EQ(bytesOf(bank.motor[9]), Bytes(150, 0));
 
     // Given flags, a held version and garbage in the description's tail
@@ -78,49 +207,19 @@ TEST(ConfigDataBank, StartsAllZeroAndResetWritesTheDefaults) {
     EXPECT_TRUE(bank.isModified(StructureKind::Private));
     EXPECT_EQ(bank.heldVersion, 201);
 
-    const PublicConfig& p = bank.publicConfig;
-    EXPECT_EQ(val(p.activeMotor), 0);
-    EXPECT_EQ(val(p.sineCurrentLimit), 100.0f);
-    EXPECT_EQ(val(p.speedLimit), 5000.0f);
-    EXPECT_EQ(val(p.tyreDiameter), 0.5f);
-    EXPECT_EQ(val(p.canBaudIndex), 4u);
-    EXPECT_EQ(val(p.canBaseAddress), 0x400u);
-    EXPECT_EQ(val(p.driverControlsBaseAddress), 0x500u);
-    EXPECT_EQ(val(p.telemetryMask), 0xFFFFFFFFu);
-    EXPECT_EQ(val(p.bmsMasterCanId), 0x260u);
-    EXPECT_EQ(val(p.vehicleMass), 300.0f);
-
-    const PrivateConfig& c = bank.privateConfig;
-    EXPECT_EQ(val(c.serialNumber), 0u);
-    EXPECT_EQ(val(c.busCapacitance), 0.0008f);
-    EXPECT_EQ(val(c.hallVoltage.gain), 1.0257272f);
-    EXPECT_EQ(val(c.rail15V.gain), 2.2f);
-    EXPECT_EQ(val(c.busCurrent.gain), 1.7625f);
-    EXPECT_EQ(val(c.phaseATemp.gain), 0.90909094f);
-    EXPECT_EQ(val(c.capacitorTempCoeff[0]), 0.07623f);
-    EXPECT_EQ(val(c.capacitorTempCoeff[1]), 4200.0f);
-    EXPECT_EQ(val(c.phaseBTempCoeff[0]), 0.0054026898f);
-    EXPECT_EQ(val(c.phaseBTempCoeff[1]), 4096.0f);
-    EXPECT_EQ(val(c.checkObserverAgainstHalls), 1);
-    EXPECT_EQ(val(c.controllerKiFactor), 0.5f);
-
-    const MotorConfig& m = bank.motor[4];
-    EXPECT_EQ(val(m.polePairs), 20);
-    EXPECT_EQ(val(m.lineInductance), 6.48e-5f);
-    EXPECT_EQ(val(m.thermistorRinf), 0.07623f);
-    EXPECT_EQ(val(m.encoderCount), 2000);
-    EXPECT_EQ(val(m.minId), 3.0f);
-    const float angles[8] = {1.0f, 1.0f / 6, 0.5f, 1.0f / 3, 5.0f / 6, 0.0f, 2.0f / 3, 1.0f};
-    const std::uint16_t previous[8] = {0, 5, 3, 1, 6, 4, 2, 7};
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(val(m.hallAngle[i]), angles[i]) << i;
-        EXPECT_EQ(val(m.hallPrevious[i]), previous[i]) << i;
+    {
+        SCOPED_TRACE("public");
+        expectDefaults(bank.recordBytes(StructureKind::Public), kPublicDefaults);
     }
-    // The description takes 14 bytes; the other 6 keep what they held.
-    EXPECT_EQ(std::memcmp(m.description, "DOZAZ surface\0xxxxxx", kDescriptionSize), 0);
-    // Every default record is intact.
-    EXPECT_TRUE(checksumMatches(bank.recordBytes(StructureKind::Public)));
-    EXPECT_TRUE(checksumMatches(bank.recordBytes(StructureKind::Motor, 4)));
+    {
+        SCOPED_TRACE("private");
+        expectDefaults(bank.recordBytes(StructureKind::Private), kPrivateDefaults);
+    }
+    for (std::size_t i = 0; i < kMotorCount; ++i) {
+        SCOPED_TRACE(testing::Message() << "motor " << i);
+        expectDefaults(bank.recordBytes(StructureKind::Motor, i), kMotorDefaults);
+    }
+    EXPECT_EQ(std::memcmp(bank.motor[4].description + 14, "xxxxxx", 6), 0);
 }
 
 TEST(ConfigChecksum, PlainWrappingSumOfBytesAfterTheChecksum) {

@@ -10,6 +10,7 @@
 #include "config/config_dump.h"
 #include "config/config_file.h"
 #include "config_test_support.h"
+#include "distinct_fixture.h"
 
 namespace qv {
 namespace {
@@ -47,36 +48,86 @@ TEST(ConfigDump, FieldTablesCoverEveryRecordByteOnce) {
 
 TEST(ConfigDump, ListsEveryFieldOnceWithExactValues) {
     CConfigDataBank s;
-    s.resetToDefaults();
+    test::fillDistinct(s);
     s.motor[3].hallAngle[2] = 0.1f;
     s.privateConfig.rail15V.offset = -3.4028235e38f;
     setDescription(s.motor[1], "Tab\there \"q\" \xB0");
-    ConfigFileInfo header{200, 66, 280, 150, 8};
+    const ConfigFileInfo header{200, 66, 280, 150, 8};
     const std::string listing = dumpConfig(s, header);
     const auto fields = parseListing(listing);
 
     // 18 public, 2 + 5 + 19 * 2 + 5 * 4 + 6 private, 10 * (27 + 14) motor, 3 read-only, 6 file.
     EXPECT_EQ(fields.size(), 18u + 71u + 410u + 3u + 6u);
-    EXPECT_EQ(fields.at("public.activeMotor"), "0");
-    EXPECT_EQ(fields.at("public.canBaseAddress"), "0x400");
-    EXPECT_EQ(fields.at("public.telemetryMask"), "0xFFFFFFFF");
-    EXPECT_EQ(fields.at("private.rail15V.gain"), "2.20000005");
-    EXPECT_EQ(fields.at("private.dspTempCoeff[1]"), "4200");
-    EXPECT_EQ(fields.at("motor[3].polePairs"), "20");
-    EXPECT_EQ(fields.at("motor[0].hallAngle[2]"), "0.5");
-    EXPECT_EQ(fields.at("motor[9].hallPrevious[1]"), "5");
-    EXPECT_EQ(fields.at("motor[0].description"), "\"DOZAZ surface\"");
+    EXPECT_EQ(listing.find("not in file"), std::string::npos);
+    EXPECT_EQ(fields.at("public.activeMotor"), "7");
+    EXPECT_EQ(fields.at("public.canBaudIndex"), "2");
+    EXPECT_EQ(fields.at("public.canBaseAddress"), "0x2E0");
+    EXPECT_EQ(fields.at("public.driverControlsBaseAddress"), "0x6A0");
+    EXPECT_EQ(fields.at("public.telemetryMask"), "0x8BADF00D");
+    EXPECT_EQ(fields.at("public.bmsMasterCanId"), "0x1A0");
+    EXPECT_EQ(fields.at("public.sixStepCurrentLimit"), "110.5");
+    EXPECT_EQ(fields.at("private.serialNumber"), "3237998146");
+    EXPECT_EQ(fields.at("private.arcpRail.gain"), "9.25");
+    EXPECT_EQ(fields.at("private.arcpRail.offset"), "-1.125");
+    EXPECT_EQ(fields.at("private.capacitorTempCoeff[1]"), "3200.5");
+    EXPECT_EQ(fields.at("private.checkObserverAgainstHalls"), "3");
+    EXPECT_EQ(fields.at("private.controllerKiFactor"), "0.625");
+    EXPECT_EQ(fields.at("motor[6].polePairs"), "600");
+    EXPECT_EQ(fields.at("motor[7].hallAngle[5]"), "725.5");
+    EXPECT_EQ(fields.at("motor[7].hallPrevious[3]"), "733");
+    EXPECT_EQ(fields.at("motor[8].encoderReversed"), "849");
+    EXPECT_EQ(fields.at("motor[9].description"), "\"Fixture motor 9\"");
     EXPECT_EQ(fields.at("motor[1].description"), "\"Tab\\x09here \\\"q\\\" \\xB0\"");
-    EXPECT_EQ(fields.at("readOnly.firmwareBuild"), "0");
+    EXPECT_EQ(fields.at("readOnly.firmwareVersion"), "251");
+    EXPECT_EQ(fields.at("readOnly.dspHardwareVersion"), "7");
+    EXPECT_EQ(fields.at("readOnly.firmwareBuild"), "987654");
     EXPECT_EQ(fields.at("file.version"), "200");
     EXPECT_EQ(fields.at("file.olderVersion"), "no");
     EXPECT_EQ(fields.at("file.trailerLength"), "8");
     // Floats read back to the same value.
     EXPECT_EQ(std::strtof(fields.at("motor[3].hallAngle[2]").c_str(), nullptr), 0.1f);
     EXPECT_EQ(std::strtof(fields.at("private.rail15V.offset").c_str(), nullptr), -3.4028235e38f);
-    EXPECT_EQ(std::strtof(fields.at("private.hallVoltage.gain").c_str(), nullptr), 1.0257272f);
     // The same store lists the same way every time.
     EXPECT_EQ(dumpConfig(s, header), listing);
+}
+
+TEST(ConfigDump, FieldsAnOlderFileDoesNotCarryAreMarked) {
+    // Given an older file with shorter records and trailer, loaded over the defaults
+    CConfigDataBank s;
+    s.resetToDefaults();
+    test::ScriptedInteraction ui({MessageAnswer::Yes});
+    ConfigFileInfo header;
+    ASSERT_TRUE(loadConfigData(s,
+                               test::handBuiltFile({.version = 150,
+                                                    .publicSize = 60,
+                                                    .privateSize = 268,
+                                                    .motorSize = 147,
+                                                    .trailerLength = 4}),
+                               ui, true, true, {}, &header));
+    const auto fields = parseListing(dumpConfig(s, header));
+
+    // Fields wholly in the file show the file's values, the others what the store holds
+    // (here the defaults), marked. A field the file cuts through holds bytes of both.
+    const std::map<std::string, std::string> expected = {
+        {"public.sixStepCurrentLimit", "110.5"},
+        {"public.bmsMasterCanId", "0x260 (not in file)"},
+        {"public.listenForBms", "0 (not in file)"},
+        {"private.engageMotorSpeed", "207.5"},
+        {"private.disengageMotorSpeed", "1.75 (not in file)"},
+        {"private.controllerKpFactor", "2 (not in file)"},
+        {"private.controllerKiFactor", "0.5 (not in file)"},
+        {"motor[0].maxId", "47.5"},
+        {"motor[0].encoderCount", "1840 (not in file)"},  // 0x07 of 2000, 0x30 of 48
+        {"motor[9].encoderReversed", "0 (not in file)"},
+        {"readOnly.dspHardwareVersion", "7"},
+        {"readOnly.firmwareBuild", "0 (not in file)"},
+        {"file.motorSize", "147"},
+        {"file.trailerLength", "4"},
+    };
+    for (const auto& [name, value] : expected) EXPECT_EQ(fields.at(name), value) << name;
+    std::size_t marked = 0;
+    for (const auto& [name, value] : fields) marked += value.ends_with(" (not in file)");
+    EXPECT_EQ(marked, 2u + 3u + 2u * kMotorCount + 1u);
 }
 
 #ifdef QV_CLI_PATH
@@ -127,6 +178,14 @@ TEST(QvcliDump, ListsFilesDefaultsAndReportsBadInput) {
     EXPECT_EQ(older.status, 0);
     EXPECT_NE(older.out.find("file.version = 150\nfile.olderVersion = yes\n"), std::string::npos);
     EXPECT_NE(text(test::readFile(err)).find("From: 1.50."), std::string::npos);
+
+    // Shorter records: the fields the file lacks are marked.
+    test::writeFile(dir.file("short.cfg"), test::handBuiltFile({.version = 150, .motorSize = 146}));
+    const CliRun shorter = runCli(dir.file("short.cfg"), err);
+    EXPECT_EQ(shorter.status, 0);
+    EXPECT_NE(shorter.out.find("\nmotor[4].maxId = 447.5\nmotor[4].encoderCount = 2000 (not in "
+                               "file)\nmotor[4].encoderReversed = 0 (not in file)\n"),
+              std::string::npos);
 
     // A damaged file: exit 1 with the loader's message on stderr and nothing listed.
     old[200] ^= 0xFF;

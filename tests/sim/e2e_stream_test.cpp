@@ -57,6 +57,7 @@ struct Bench {
         o.seed = f.seed;
         o.lossPercent = f.loss;
         o.maxObjectBytes = 65535;  // room for transfers of every 16-bit length
+        o.rawObjects = true;       // of any bytes, not only configuration streams
         o.dupPercent = f.dup;
         o.tcpForward = f.forward;
         o.multicastDelayMs = f.multicastDelay;
@@ -176,6 +177,84 @@ TEST(StreamEndToEnd, LateAndReplayedStreamFramesNeverGiveWrongBytes) {
 // length with one wrong slot. Not yet understood; run it with --gtest_also_run_disabled_tests.
 TEST(StreamEndToEnd, DISABLED_FrequentReplayedDataFramesNeverGiveWrongBytes) {
     EXPECT_GT(readsUnderFrameFaults({{"--replay 0x414:13:4"}, {"--replay 0x414:11:9"}}), 8);
+}
+
+TEST(StreamEndToEnd, SilentControllerFailsWithinRetriesTimesTimeout) {
+    Bench b;
+    ASSERT_TRUE(b.configure());
+    b.world.world().post("mute 0x400");
+    std::vector<std::uint8_t> info(8);
+    const auto start = Clock::now();
+    EXPECT_EQ(b.read(info, 0x0200, false), kTransferFailed);
+    // Five repeats of 250 ms, then the abort: about 1.5 s, bounded generously for loaded machines.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    b.world.world().post("unmute 0x400");
+    EXPECT_EQ(b.read(info, 0x0200, false), kTransferOk);
+}
+
+TEST(StreamEndToEnd, AbortFromAnotherThreadEndsTheTransferWithTwo) {
+    Faults slow;
+    slow.delay = 5;
+    Bench b(slow);
+    ASSERT_TRUE(b.configure(7));  // one frame per block, each delayed: a long transfer
+    std::mt19937 random(9);
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        b.can.abortTransfer();
+    });
+    EXPECT_EQ(b.write(randomBytes(random, 20000), 0x0100, true), kTransferAborted);
+    aborter.join();
+}
+
+TEST(StreamEndToEnd, ClosingThePortEndsARunningTransferAsFailed) {
+    Faults slow;
+    slow.delay = 5;
+    Bench b(slow);
+    ASSERT_TRUE(b.configure(7));
+    std::mt19937 random(10);
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        b.can.close();
+    });
+    EXPECT_EQ(b.write(randomBytes(random, 20000), 0x0100, true), kTransferFailed);
+    closer.join();
+}
+
+TEST(StreamEndToEnd, QvcliReadsAndWritesObjectsWhateverTheBridgeForwards) {
+    for (const char* forward : {"both", "tcp", "none"}) {
+        SCOPED_TRACE(forward);
+        const std::uint16_t port = test::freePort();
+        test::BackgroundProcess sim(
+            QV_SIM_PATH,
+            {"--port", std::to_string(port), "--tcp-forward", forward, "--raw-objects"},
+            "qvsim ready");
+        ASSERT_TRUE(sim.ready());
+        const std::vector<std::string> common{"--interface",        "127.0.0.1", "--port",
+                                              std::to_string(port), "--device",  "0x400"};
+        auto args = [&](std::vector<std::string> extra) {
+            std::vector<std::string> all{extra.front()};
+            all.insert(all.end(), common.begin(), common.end());
+            all.insert(all.end(), extra.begin() + 1, extra.end());
+            return all;
+        };
+        const auto info = test::runProcess(QV_CLI_PATH, args({"read", "--object", "0x200"}));
+        ASSERT_EQ(info.exitCode, 0) << info.err;
+        EXPECT_EQ(info.out.size(), std::string("0000: 00 00 00 00 00 00 00 00\n").size());
+        const auto write = test::runProcess(
+            QV_CLI_PATH, args({"write", "--object", "0x102", "--hex", "DE AD BE EF 01"}));
+        ASSERT_EQ(write.exitCode, 0) << write.err;
+        const auto back =
+            test::runProcess(QV_CLI_PATH, args({"read", "--object", "0x102", "--chunked"}));
+        ASSERT_EQ(back.exitCode, 0) << back.err;
+        EXPECT_EQ(back.out, "0000: DE AD BE EF 01\n");
+        if (std::string(forward) != "both") continue;
+        const auto absent = test::runProcess(
+            QV_CLI_PATH, {"read", "--interface", "127.0.0.1", "--port", std::to_string(port),
+                          "--device", "0x7C0", "--object", "0x200"});
+        EXPECT_EQ(absent.exitCode, 1);
+        EXPECT_NE(absent.err.find("no device announces itself at 0x7C0"), std::string::npos);
+    }
+}
 }
 
 // Every transfer delivers exactly the bytes sent or reports failure in bounded time; never wrong

@@ -170,6 +170,7 @@ struct SimStream : ::testing::Test {
     static Options options(std::uint16_t port) {
         Options o;
         o.port = port;
+        o.rawObjects = true;  // the configuration objects serve as plain test objects here
         return o;
     }
     std::uint16_t port;

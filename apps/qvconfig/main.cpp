@@ -1,0 +1,98 @@
+// qvconfig: the configuration and commissioning tool's window.
+#include <QApplication>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/app_options.h"
+#include "app/qv_drv_ctrls_app.h"
+#include "diagnostics.h"
+#include "link/platform/settings_store.h"
+#include "ui/commissioning_windows.h"
+#include "ui/main_window.h"
+#include "ui/qt_user_interaction.h"
+#include "ui/qt_windows.h"
+#include "ui/telem_window.h"
+
+namespace {
+
+using namespace qv;
+
+void saveScreenshot(QWidget& window, const std::string& path) {
+    const QPixmap shot = window.grab();
+    if (shot.save(QString::fromStdString(path), "PNG"))
+        std::printf("qvconfig: screenshot of the main window saved to %s\n", path.c_str());
+    else
+        std::fprintf(stderr, "qvconfig: could not save the screenshot to %s\n", path.c_str());
+    std::fflush(stdout);
+}
+
+// Closes a message box that waits for a user who is not there, then shuts down normally.
+void shutDownSoon(ui::MainWindow& window, ui::QtUserInteraction& interaction) {
+    interaction.abandonQuestions();
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        if (QApplication::activeModalWidget() == modal) break;
+    }
+    QTimer::singleShot(0, &window, [&window] { window.requestShutdown(); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("qvConfig");
+    std::vector<std::string> args;
+    const QStringList qtArgs = QApplication::arguments();
+    for (qsizetype i = 1; i < qtArgs.size(); ++i) args.push_back(qtArgs[i].toStdString());
+
+    AppOptions options;
+    if (const auto error = parseAppOptions(args, options)) {
+        std::fprintf(stderr, "qvconfig: %s\n%s", error->c_str(), kAppUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::printf("%s", kAppUsage);
+        return 0;
+    }
+
+    const std::string settingsPath = SettingsStore::defaultPath();
+    AppSettings settings;
+    settings.bridge = bridgeSettingsFor(options, SettingsStore(settingsPath));
+    settings.settingsPath = settingsPath;
+    ui::QtUserInteraction interaction;
+    ui::QtWindowFactory factory;
+    CQVDrvCtrlsApp app(settings, interaction, factory);
+    ui::installCommissioningTools(factory, app, interaction);
+    // Diagnostics of the load benchmark start before the windows so that they see it all.
+    std::unique_ptr<LoadStats> stats;
+    if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);
+
+    QTimer quitTimer, screenshotTimer;
+    ui::MainWindow* window = nullptr;
+    app.start();
+    window = static_cast<ui::QtMainSide*>(app.mainWindow())->window();
+    interaction.setOwner(window);
+    window->setBeforeShutdown([&] {
+        interaction.abandonQuestions();
+        if (stats) stats->capture(app);
+    });
+    if (options.screenshotPath) {
+        screenshotTimer.setSingleShot(true);
+        QObject::connect(&screenshotTimer, &QTimer::timeout, window,
+                         [&] { saveScreenshot(*window, *options.screenshotPath); });
+        screenshotTimer.start(static_cast<int>(options.screenshotAfterSeconds * 1000));
+    }
+    if (options.quitAfterSeconds) {
+        quitTimer.setSingleShot(true);
+        QObject::connect(&quitTimer, &QTimer::timeout, window,
+                         [&] { shutDownSoon(*window, interaction); });
+        quitTimer.start(static_cast<int>(*options.quitAfterSeconds * 1000));
+    }
+    if (stats) stats->begin(app);
+    const int code = app.run();
+    if (stats && !stats->write()) return 1;
+    return code;
+}

@@ -1,0 +1,244 @@
+// The main window's menu commands.
+#include "app/main_dialog.h"
+
+#include "common/user_interaction.h"
+#include "config/config_data_bank.h"
+#include "config/config_file.h"
+#include "link/can_port.h"
+
+namespace qv {
+
+namespace {
+
+// Items that are never greyed by the logic (the others are ignored while greyed).
+bool alwaysEnabled(int id) {
+    return id == kCmdConfiguration || id == kCmdExit || id == kCmdReconnect || id == kCmdAbout;
+}
+
+}  // namespace
+
+void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
+    if (shutDown_) return;
+    if (!alwaysEnabled(id)) {
+        try {
+            if (!menus_.item(id).enabled) return;
+        } catch (const std::out_of_range&) {
+            return;
+        }
+    }
+    switch (id) {
+        case kCmdReconnect:
+            reconnect();
+            break;
+        case kCmdLoadFactoryFile:
+            loadFactoryFile(shift);
+            break;
+        case kCmdExit:
+            onCancel();
+            return;
+        case kCmdControls:
+            openToolNeedingConfig(Tool::Controls, kDownloadPublic, kActionOpenControls);
+            break;
+        case kCmdConfiguration:
+            openConfiguration(shift);
+            break;
+        case kCmdDuvodaRezir:
+            openToolNeedingConfig(Tool::DuvodaRezir, kDownloadAll, kActionOpenDuvodaRezir);
+            break;
+        case kCmdParamExtract:
+            openToolNeedingConfig(Tool::PmExtraction, kDownloadAll, kActionOpenPmExtraction);
+            break;
+        case kCmdImExtract:
+            openToolNeedingConfig(Tool::ImExtraction, kDownloadAll, kActionOpenImExtraction);
+            break;
+        case kCmdTelemetry:
+            openTelemetry();
+            break;
+        case kCmdResetController:
+            resetController();
+            break;
+        case kCmdLogStartStop:
+            toggleLog(shift);
+            break;
+        case kCmdUpdate02s:
+        case kCmdUpdate1s:
+        case kCmdUpdate10s:
+            setLogPeriod(id);
+            break;
+        default:  // About is the window's own; the ELog items stay greyed
+            break;
+    }
+    monitor_.setControlsVisible(controlsVisible());
+    syncView();
+}
+
+bool CQVDrvCtrlsDlg::toolReady(Tool tool) {
+    if (parts_.tools[tool].available()) return true;
+    message(toolUnavailableText(tool), toolCaption(tool));
+    return false;
+}
+
+bool CQVDrvCtrlsDlg::transferReady() {
+    if (parts_.transfer.available()) return true;
+    message(kTransferUnavailableText);
+    return false;
+}
+
+// ---- File ----
+
+ConfigFileHooks CQVDrvCtrlsDlg::fileLoadHooks() {
+    ConfigFileHooks hooks;
+    hooks.clearFallbackDriverControlsBase = [this] { monitor_.setFallbackDriverControlsBase(-3); };
+    hooks.setSelectedDeviceType = [this](std::uint16_t type) {
+        monitor_.setSelectedDeviceType(type);
+    };
+    return hooks;
+}
+
+void CQVDrvCtrlsDlg::reconnect() {
+    // The tool windows belong to the device of the old connection; the drive stops before the
+    // port closes.
+    parts_.drive.stop();
+    hideAllTools();
+    if (parts_.port.isOpen()) parts_.port.close();
+    parts_.timer.stop();
+    parts_.store.deviceChanged();
+    enableToolMenus(false);
+    applyDeviceResult(monitor_.reconnect());
+    if (openPort())
+        parts_.timer.start(kTickMs);
+    else
+        message(kNoCanPortText);
+}
+
+void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
+    if (shift ? !toolReady(Tool::Configuration) : !transferReady()) return;
+    if (shift) {
+        hideAllTools();
+        parts_.tools[Tool::Configuration].selectPage(1);
+        parts_.tools[Tool::Configuration].refresh();
+    }
+    FileDialogRequest request;
+    request.filter = kConfigFilter;
+    const auto path = parts_.ui.fileDialog(request);
+    if (!path) return;
+    const ConfigFileHooks hooks = fileLoadHooks();
+    if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
+    if (!shift) {
+        startTransfer({TransferDirection::Upload, kDownloadAll, kActionNone});
+        return;
+    }
+    openWindow(Tool::Configuration, false);
+    parts_.tools[Tool::Configuration].refresh();
+}
+
+// ---- Tools ----
+
+void CQVDrvCtrlsDlg::openToolNeedingConfig(Tool tool, std::int32_t mask, std::int32_t action) {
+    if (!toolReady(tool)) return;
+    job_ = {TransferDirection::Download, mask, action};
+    const bool held =
+        tool == Tool::Controls ? parts_.store.isValid(StructureKind::Public) : allStructuresValid();
+    if (held) {
+        onTransferDone(action, false);
+        return;
+    }
+    if (transferReady()) startTransfer(job_);
+}
+
+void CQVDrvCtrlsDlg::openConfiguration(bool shift) {
+    if (!toolReady(Tool::Configuration)) return;
+    job_ = {TransferDirection::Download, kDownloadAll, kActionOpenConfiguration};
+    if (shift) applyDeviceResult(monitor_.turnOffAutoSelect(true));
+    if (monitor_.selected().selected) {
+        if (allStructuresValid())
+            onTransferDone(kActionOpenConfiguration, false);
+        else if (transferReady())
+            startTransfer(job_);
+        return;
+    }
+    applyDeviceResult(monitor_.turnOffAutoSelect(false));
+    FileDialogRequest request;
+    request.filter = kConfigFilter;
+    const auto path = parts_.ui.fileDialog(request);
+    if (!path) return;
+    const ConfigFileHooks hooks = fileLoadHooks();
+    if (!loadConfigFile(parts_.store, *path, parts_.ui, true, true, hooks)) return;
+    // The pages show the file just loaded even when the window was open already.
+    openWindow(Tool::Configuration, false);
+    parts_.tools[Tool::Configuration].refresh();
+}
+
+void CQVDrvCtrlsDlg::openTelemetry() {
+    ToolWindow& w = parts_.tools[Tool::Telemetry];
+    if (w.isEnabled()) return;
+    w.show();
+    w.setEnabled(true);
+    showTelemetryWindowState(true);
+}
+
+void CQVDrvCtrlsDlg::onTelemetryCancel() {
+    ToolWindow& w = parts_.tools[Tool::Telemetry];
+    w.setEnabled(false);
+    w.hide();
+    showTelemetryWindowState(false);
+}
+
+bool CQVDrvCtrlsDlg::startToolUpload(std::int32_t action) {
+    if (shutDown_ || !transferReady()) return false;
+    return startTransfer({TransferDirection::Upload, kDownloadAll, action});
+}
+
+void CQVDrvCtrlsDlg::resetController() {
+    if (!transferReady()) return;
+    startTransfer({TransferDirection::Reset, 0, kActionNone});
+}
+
+// ---- Log ----
+
+void CQVDrvCtrlsDlg::toggleLog(bool shift) {
+    if (log_.logging())
+        stopLog();
+    else
+        startLog(shift);
+}
+
+void CQVDrvCtrlsDlg::startLog(bool shift) {
+    std::string path = parts_.logDirectory.empty() ? std::string() : parts_.logDirectory + "/";
+    path += telemetryLogFileName(parts_.clock.localTime());
+    if (shift) {
+        FileDialogRequest request;
+        request.save = true;
+        request.filter = kCsvFilter;
+        request.defaultExtension = "csv";
+        request.initialPath = path;
+        const auto chosen = parts_.ui.fileDialog(request);
+        if (!chosen) return;
+        path = withCsvExtension(*chosen);
+    }
+    const SelectedDevice& device = monitor_.selected();
+    if (auto failure =
+            log_.start(path, device.type, monitor_.values().activeMotor, parts_.clock.nowMs())) {
+        message(*failure);
+        return;
+    }
+    menus_.setLogging(true, device.selected);
+    // Drive setpoints on the bus are captured only with a known driver-controls base.
+    job_ = {TransferDirection::Download, kDownloadPublic, kActionLogStart};
+    if (parts_.store.isValid(StructureKind::Public)) return;
+    if (!parts_.transfer.available() || worker_.busy() || !startTransfer(job_))
+        onTransferDone(kActionLogStart, true);
+}
+
+void CQVDrvCtrlsDlg::stopLog() {
+    const auto failure = log_.stop();
+    menus_.setLogging(false, monitor_.selected().selected);
+    if (failure) message(*failure);
+}
+
+void CQVDrvCtrlsDlg::setLogPeriod(int id) {
+    logPeriodTicks_ = logPeriodTicksOf(id);
+    menus_.checkLogPeriod(id);
+}
+
+}  // namespace qv

@@ -1,0 +1,100 @@
+#pragma once
+// Everything the main window learns from the bus, in one object: the device list and the
+// selected device, the decoded telemetry with its panel, the drive commands of another
+// driver-controls node, the bus load and the Telemetry window's model. The window and qvcli
+// both run on this class, so they cannot disagree.
+//
+// How a window uses it (all on the GUI thread):
+//  - CBcan decoder hook -> handleFrame(id, source, data) for every frame the queue drain takes.
+//    Cheap: no allocation, no text formatting.
+//  - CBcan raw log hook -> telemetryWindow().rawLog().write(id, data).
+//  - After each drain, and after selectRow/purgeDeviceList/reconnect/turnOffAutoSelect, apply
+//    the DeviceListResult (takeDeviceResult() for the frames of the drain): see device_list.h.
+//  - Tick: purgeDeviceList() every 12 ticks; updateBusLoad(...) as the last step; then
+//    refreshPanel() and telemetryWindow().refresh(), repainting only the ids they return.
+//  - A click on value cell id: if (auto id = remoteRequestFor(cell)) canSendRemoteRequest(*id).
+//  - Controls window shown/hidden: setControlsVisible(); tick step 3 sends the drive command
+//    only while !otherDriverControlsSeen().
+#include <cstdint>
+#include <optional>
+
+#include "link/can_frame.h"
+#include "monitor/bus_load.h"
+#include "monitor/device_list.h"
+#include "monitor/monitor_types.h"
+#include "monitor/telem_window.h"
+#include "monitor/telemetry_panel.h"
+#include "monitor/telemetry_values.h"
+
+namespace qv {
+
+class CConfigDataBank;
+
+class Monitor {
+  public:
+    // `store` is read for the driver-controls base, the motor names and the serial number of
+    // the configuration held; the window clears it when a DeviceListResult says so.
+    explicit Monitor(const CConfigDataBank& store, std::string rawLogDirectory = {});
+
+    // Discovery, the Telemetry window (while shown), decoding, drive commands on the bus.
+    void handleFrame(std::uint32_t identifier, std::uint32_t bridgeAddress,
+                     const CanFrame::Data& data);
+    // What the frames since the last call asked the window to do (and the calls below return
+    // their own result directly).
+    DeviceListResult takeDeviceResult();
+
+    DeviceListResult selectRow(std::optional<std::size_t> row);
+    DeviceListResult purgeDeviceList();
+    // Re-connect: list emptied, telemetry cells at zero, nothing selected, bus load restarted.
+    DeviceListResult reconnect();
+    // Configuration... with Shift (clearSelection) or without a device.
+    DeviceListResult turnOffAutoSelect(bool clearSelection);
+    void preselectBase(std::uint32_t base) { devices_.preselectBase(base); }
+    // A configuration file load sets the device type the panel and the log follow.
+    void setSelectedDeviceType(std::int32_t type);
+
+    // The tick's last step: frames counted since the previous tick, canBridgeHeard(), bit rate.
+    void updateBusLoad(std::uint64_t frames, bool bridgeHeard, std::uint32_t bitRate);
+    // Formats the panel once per tick; the ids of what changed.
+    const PanelChanges& refreshPanel();
+
+    // Identifier of the remote request a click on `cellId` sends (nothing: no device or not a
+    // value cell).
+    std::optional<std::uint32_t> remoteRequestFor(int cellId) const;
+
+    // Drive commands of another node.
+    void setControlsVisible(bool visible) { controlsVisible_ = visible; }
+    bool otherDriverControlsSeen() const { return otherDriverControlsSeen_; }
+    void clearOtherDriverControlsSeen() { otherDriverControlsSeen_ = false; }
+    // Below zero: none. Set by a failed download at log start (selected base + 0x100).
+    void setFallbackDriverControlsBase(std::int32_t base) { fallbackDriverControlsBase_ = base; }
+    std::int32_t fallbackDriverControlsBase() const { return fallbackDriverControlsBase_; }
+
+    const SelectedDevice& selected() const { return devices_.selected(); }
+    const DeviceList& devices() const { return devices_; }
+    const TelemetryValues& values() const { return values_; }
+    TelemetryValues& values() { return values_; }  // the Controls window writes the setpoints
+    bool chargerMode() const { return isChargerMode(selected().type, values_.activeMotor); }
+    // Frames of the selected device decoded so far (by offset 0x01: status messages).
+    std::uint64_t statusMessages() const { return statusMessages_; }
+    const TelemetryPanel& panel() const { return panel_; }
+    TelemWindowModel& telemetryWindow() { return telem_; }
+
+  private:
+    void follow(const DeviceListResult& result);
+    void driveCommands(std::uint32_t identifier, const CanFrame::Data& data);
+
+    const CConfigDataBank& store_;
+    DeviceList devices_;
+    TelemetryValues values_;
+    TelemetryPanel panel_;
+    BusLoad busLoad_;
+    TelemWindowModel telem_;
+    DeviceListResult pending_;
+    bool controlsVisible_ = false;
+    bool otherDriverControlsSeen_ = false;
+    std::int32_t fallbackDriverControlsBase_ = -3;
+    std::uint64_t statusMessages_ = 0;
+};
+
+}  // namespace qv

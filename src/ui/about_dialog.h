@@ -1,0 +1,17 @@
+#pragma once
+// CAboutDlg: the About box of Help > About.
+#include <QDialog>
+
+namespace qv::ui {
+
+inline constexpr const char* kAboutCaption = "About Quelvane Configuration Tool";
+inline constexpr const char* kAboutText = "qvConfig Version 1.14";
+
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+}  // namespace qv::ui

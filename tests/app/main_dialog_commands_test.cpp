@@ -1,0 +1,310 @@
+// Menu commands, the tool windows and WM_TRANSFER_DONE.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app_rig.h"
+#include "config/config_file.h"
+
+namespace qv {
+namespace {
+
+using test::DialogRig;
+
+// A rig with one device selected (0x400, serial 111).
+struct Selected : DialogRig {
+    explicit Selected(bool toolsAvailable = true) : DialogRig(toolsAvailable) {
+        make();
+        announce(0x400, "KX01", 111);
+        dialog->onTimer();
+    }
+    void holdAll() {
+        store.setValid(StructureKind::Public, true);
+        store.setValid(StructureKind::Private, true);
+        store.setValid(StructureKind::Motor, true);
+    }
+    bool shown(Tool t) { return tool(t).visible && tool(t).enabled; }
+    std::string configFile() {
+        CConfigDataBank source;
+        const auto bytes = buildConfigFile(source);
+        const std::string path = dir.file("saved.cfg");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+};
+
+TEST(ToolsCommands, TelemetryLeavesOtherWindowsAloneAndOthersCloseIt) {
+    Selected rig;
+    rig.holdAll();
+    rig.dialog->onCommand(kCmdControls);
+    ASSERT_TRUE(rig.shown(Tool::Controls));
+    rig.dialog->onCommand(kCmdTelemetry);
+    EXPECT_TRUE(rig.shown(Tool::Controls));
+    EXPECT_TRUE(rig.shown(Tool::Telemetry));
+    EXPECT_TRUE(rig.dialog->monitor().telemetryWindow().rawLog().isOpen());
+    EXPECT_TRUE(std::filesystem::exists(rig.dir.file("canlog_2015-03-02_14-03-07.csv")));
+
+    rig.dialog->onCommand(kCmdDuvodaRezir);  // all held: opens at once, closes the others
+    EXPECT_TRUE(rig.shown(Tool::DuvodaRezir));
+    EXPECT_EQ(rig.tool(Tool::DuvodaRezir).raised, 1);
+    EXPECT_FALSE(rig.tool(Tool::Controls).visible);
+    EXPECT_FALSE(rig.tool(Tool::Telemetry).visible);
+    EXPECT_FALSE(rig.tool(Tool::Telemetry).enabled);
+    EXPECT_FALSE(rig.dialog->monitor().telemetryWindow().rawLog().isOpen());
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+}
+
+TEST(ToolsCommands, TelemetryCancelClosesItsRawLog) {
+    Selected rig;
+    rig.dialog->onCommand(kCmdTelemetry);
+    rig.frame(0x123, {1, 2, 3, 4, 5, 6, 7, 8});
+    rig.dialog->onTimer();
+    rig.dialog->onTelemetryCancel();
+    EXPECT_FALSE(rig.tool(Tool::Telemetry).visible);
+    EXPECT_FALSE(rig.dialog->monitor().telemetryWindow().rawLog().isOpen());
+    std::ifstream in(rig.dir.file("canlog_2015-03-02_14-03-07.csv"));
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line.substr(line.find(',')), ", 291, 1, 2, 3, 4, 5, 6, 7, 8 ");
+}
+
+// Controls needs the public structure only; the commissioning tools need all three.
+TEST(ToolsCommands, ToolsDownloadWhatTheyMissAndOpenOnlyOnSuccess) {
+    Selected rig;
+    rig.store.setValid(StructureKind::Public, true);
+    rig.dialog->onCommand(kCmdControls);
+    EXPECT_TRUE(rig.shown(Tool::Controls));
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+
+    rig.transfer.succeed = false;
+    rig.dialog->onCommand(kCmdDuvodaRezir);
+    EXPECT_EQ(rig.dialog->transferJob().action, kActionOpenDuvodaRezir);
+    EXPECT_EQ(rig.dialog->transferJob().mask, kDownloadAll);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"download -1"});
+    EXPECT_FALSE(rig.tool(Tool::DuvodaRezir).visible);
+    EXPECT_TRUE(rig.shown(Tool::Controls));  // a failed download closes nothing
+
+    rig.transfer.succeed = true;
+    rig.dialog->onCommand(kCmdImExtract);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_TRUE(rig.shown(Tool::ImExtraction));
+    EXPECT_FALSE(rig.tool(Tool::Controls).visible);
+}
+
+// Downloads wait at a gate the test opens.
+class GatedTransfer : public test::FakeTransfer {
+  public:
+    using FakeTransfer::FakeTransfer;
+    bool download(std::int32_t mask) override {
+        std::unique_lock l(mutex);
+        cv.wait(l, [&] { return open; });
+        return FakeTransfer::download(mask);
+    }
+    void release() {
+        {
+            std::lock_guard l(mutex);
+            open = true;
+        }
+        cv.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+};
+
+TEST(ToolsCommands, ASecondTransferWaitsForTheFirst) {
+    DialogRig rig;
+    GatedTransfer gated(rig.store);
+    rig.transferOverride = &gated;
+    rig.make();
+    rig.announce(0x400, "KX01", 111);
+    rig.dialog->onTimer();
+    rig.dialog->onCommand(kCmdParamExtract);
+    EXPECT_TRUE(rig.dialog->transferRunning());
+    rig.dialog->onCommand(kCmdDuvodaRezir);
+    EXPECT_EQ(rig.ui.takeMessages(), std::vector<std::string>{kTransferBusyText});
+    gated.release();
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_TRUE(rig.tool(Tool::PmExtraction).visible);
+    EXPECT_FALSE(rig.tool(Tool::DuvodaRezir).visible);
+    EXPECT_EQ(gated.takeCalls(), std::vector<std::string>{"download -1"});
+}
+
+TEST(ToolsCommands, UnbuiltToolsAndTransfersSayTheyAreNotAvailable) {
+    Selected rig(false);
+    rig.dialog->onCommand(kCmdControls);
+    rig.dialog->onCommand(kCmdConfiguration);
+    EXPECT_EQ(rig.ui.takeMessages(),
+              (std::vector<std::string>{"Controls is not available in this version yet.",
+                                        "Configuration is not available in this version yet."}));
+    EXPECT_FALSE(rig.tool(Tool::Controls).visible);
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+    rig.dialog->onCommand(kCmdTelemetry);  // built here
+    EXPECT_TRUE(rig.shown(Tool::Telemetry));
+
+    Selected built;
+    built.transfer.isAvailable = false;
+    built.dialog->onCommand(kCmdDuvodaRezir);
+    built.dialog->onCommand(kCmdResetController);
+    EXPECT_EQ(built.ui.takeMessages(),
+              (std::vector<std::string>{kTransferUnavailableText, kTransferUnavailableText}));
+    EXPECT_FALSE(built.dialog->transferRunning());
+}
+
+TEST(ToolsCommands, ConfigurationWithoutADeviceLoadsAFileAndNeverDownloads) {
+    DialogRig rig;
+    rig.make();
+    rig.ui.fileAnswers.push_back(std::nullopt);  // cancelled
+    rig.dialog->onCommand(kCmdConfiguration);
+    ASSERT_EQ(rig.ui.dialogs.size(), 1u);
+    EXPECT_FALSE(rig.ui.dialogs[0].save);
+    EXPECT_EQ(rig.ui.dialogs[0].filter, "Config (*.cfg)|*.cfg|All files (*.*)|*.*||");
+    EXPECT_EQ(rig.dialog->monitor().selected().base, -2);  // automatic selection off
+    EXPECT_FALSE(rig.tool(Tool::Configuration).visible);
+
+    // A device heard now is listed but not selected.
+    rig.announce(0x400, "KX01", 111);
+    rig.dialog->onTimer();
+    EXPECT_FALSE(rig.dialog->monitor().selected().selected);
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+}
+
+TEST(ToolsCommands, ConfigurationWithShiftDeselectsThenOpensTheLoadedFile) {
+    Selected rig;
+    rig.tool(Tool::Configuration).visible = rig.tool(Tool::Configuration).enabled = true;
+    rig.ui.fileAnswers.push_back(rig.configFile());
+    rig.dialog->onCommand(kCmdConfiguration, true);
+    EXPECT_EQ(rig.dialog->monitor().selected().base, -2);
+    EXPECT_FALSE(rig.dialog->monitor().selected().selected);
+    EXPECT_EQ(rig.ui.dialogs.size(), 1u);
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+    EXPECT_TRUE(rig.store.isValid(StructureKind::Public));
+    // Already open: it stays and shows the file just loaded.
+    EXPECT_TRUE(rig.shown(Tool::Configuration));
+    EXPECT_EQ(rig.tool(Tool::Configuration).refreshed, 1);
+}
+
+TEST(ToolsCommands, ConfigurationWithADeviceDownloadsAllThenOpens) {
+    Selected rig;
+    rig.dialog->onCommand(kCmdConfiguration);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"download -1"});
+    EXPECT_TRUE(rig.shown(Tool::Configuration));
+    EXPECT_EQ(rig.tool(Tool::Configuration).refreshed, 1);
+    EXPECT_TRUE(rig.ui.dialogs.empty());
+}
+
+TEST(FileCommands, FactoryFileIsUploadedWithoutShiftAndOnlyShownWithIt) {
+    Selected rig;
+    rig.ui.fileAnswers.push_back(rig.configFile());
+    rig.dialog->onCommand(kCmdLoadFactoryFile);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"upload"});
+    EXPECT_FALSE(rig.tool(Tool::Configuration).visible);
+
+    rig.ui.fileAnswers.push_back(rig.configFile());
+    rig.dialog->onCommand(kCmdLoadFactoryFile, true);
+    EXPECT_EQ(rig.tool(Tool::Configuration).selectedPage, 1);
+    EXPECT_TRUE(rig.shown(Tool::Configuration));
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+}
+
+TEST(FileCommands, ReconnectEmptiesTheListAndClosesTheTools) {
+    Selected rig;
+    rig.holdAll();
+    rig.dialog->onCommand(kCmdControls);
+    ASSERT_TRUE(rig.shown(Tool::Controls));
+    rig.dialog->onCommand(kCmdReconnect);
+    EXPECT_EQ(rig.drive.events, std::vector<std::string>{"stop"});
+    EXPECT_TRUE(rig.view.rows.empty());
+    EXPECT_FALSE(rig.tool(Tool::Controls).visible);
+    EXPECT_FALSE(rig.store.isValid(StructureKind::Public));
+    EXPECT_FALSE(rig.dialog->menus().item(kCmdControls).enabled);
+    EXPECT_EQ(rig.dialog->monitor().selected().base, -1);
+    EXPECT_TRUE(rig.timer.active);
+    EXPECT_EQ(rig.timer.starts, 2);
+    // The next device found is selected again, on a new connection.
+    rig.announce(0x200, "KX02", 5);
+    rig.dialog->onTimer();
+    EXPECT_EQ(rig.dialog->monitor().selected().base, 0x200);
+    rig.dialog->onTransferDone(kActionOpenControls, false);
+    rig.dialog->onTimer();
+    EXPECT_EQ(rig.drive.last.connection, 2u);
+
+    rig.client.failOpen = true;
+    rig.dialog->onCommand(kCmdReconnect);
+    EXPECT_EQ(rig.ui.takeMessages(), std::vector<std::string>{"Could not open a CAN port"});
+    EXPECT_FALSE(rig.timer.active);
+}
+
+TEST(TransferDone, ActionsOpenTheirWindowsUnlessFailed) {
+    struct Case {
+        std::int32_t action;
+        Tool tool;
+    };
+    for (const Case c :
+         {Case{1, Tool::Controls}, Case{2, Tool::Configuration}, Case{5, Tool::ImExtraction},
+          Case{7, Tool::PmExtraction}, Case{9, Tool::DuvodaRezir}}) {
+        Selected rig;
+        rig.dialog->onCommand(kCmdTelemetry);
+        rig.dialog->onTransferDone(c.action, true);
+        EXPECT_FALSE(rig.tool(c.tool).visible) << c.action;
+        EXPECT_TRUE(rig.shown(Tool::Telemetry)) << c.action;
+        rig.dialog->onTransferDone(c.action, false);
+        EXPECT_TRUE(rig.shown(c.tool)) << c.action;
+        EXPECT_FALSE(rig.tool(Tool::Telemetry).visible) << c.action;
+        // Already enabled: nothing closes, nothing reopens.
+        rig.dialog->onTransferDone(c.action, false);
+        EXPECT_EQ(rig.tool(c.tool).raised, 1) << c.action;
+    }
+}
+
+TEST(TransferDone, RefreshLogStartAndNothingActions) {
+    Selected rig;
+    rig.dialog->onTransferDone(kActionOpenConfiguration, false);
+    rig.dialog->onTransferDone(kActionRefreshConfiguration, false);
+    EXPECT_EQ(rig.tool(Tool::Configuration).refreshed, 2);
+    EXPECT_TRUE(rig.shown(Tool::Configuration));
+    rig.dialog->onTransferDone(kActionRefreshConfiguration, true);
+    EXPECT_FALSE(rig.tool(Tool::Configuration).visible);
+
+    rig.dialog->onTransferDone(kActionLogStart, false);
+    EXPECT_EQ(rig.dialog->monitor().fallbackDriverControlsBase(), -3);
+    rig.dialog->onTransferDone(kActionLogStart, true);
+    EXPECT_EQ(rig.dialog->monitor().fallbackDriverControlsBase(), 0x500);
+
+    rig.dialog->onTransferDone(kActionNone, false);
+    rig.dialog->onTransferDone(99, false);
+    for (auto& t : rig.tools) EXPECT_FALSE(t->visible);
+}
+
+// After a tool's upload the controller hears, a second later, which tool is open.
+TEST(TransferDone, UploadOfAToolSelectsTheToolAgain) {
+    Selected rig;
+    rig.dialog->onTransferDone(kActionSelectDuvodaRezir, true);  // runs whether failed or not
+    ASSERT_TRUE(test::eventually([&] {
+        std::lock_guard l(rig.client.mutex);
+        return !rig.client.calls.empty() && rig.client.calls.back() == "closeTcp";
+    }));
+    std::lock_guard l(rig.client.mutex);
+    const std::vector<std::string> tail(rig.client.calls.end() - 3, rig.client.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"connectTcp 1039 3", "flush", "closeTcp"}));
+    ASSERT_EQ(rig.client.queued.size(), 1u);
+    EXPECT_EQ(rig.client.queued[0].identifier(), 0x40Fu);
+    EXPECT_EQ(rig.client.queued[0].data(), (CanFrame::Data{0, 0, 0, 0, 1, 0, 0, 0}));
+}
+
+TEST(TransferDone, ProgressGoesToTheProgressWindowOnlyWhileEnabled) {
+    Selected rig;
+    rig.dialog->onCanTransfer(140);
+    rig.tool(Tool::TransferProgress).enabled = true;
+    rig.dialog->onCanTransfer(140);
+    rig.dialog->onCanTransfer(96);
+    EXPECT_EQ(rig.tool(Tool::TransferProgress).progress, 236);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,282 @@
+// The commissioning windows against the simulator over loopback: the configuration is
+// downloaded when a tool opens, the acquisition runs through the real bridge client while the
+// main window keeps decoding telemetry, and the result reaches the simulated controller's
+// stored configuration through the upload. Screenshots of both windows are saved on the way.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "config/config_progress.h"
+#include "config/config_stream.h"
+#include "config/config_transfer.h"
+#include "sim/commissioning_motor.h"
+#include "sim/world.h"
+#include "support/loopback.h"
+#include "support/ports.h"
+#include "tool_rig.h"
+
+namespace qv {
+namespace {
+
+using test::kRigToolBase;
+using test::ToolRig;
+
+constexpr std::uint32_t kSerial = 123456;
+
+// The world on its own thread, stopped before what its controller stored is read.
+class StoppableWorld {
+  public:
+    explicit StoppableWorld(sim::Options options) : world_(std::move(options)) {
+        std::string error;
+        if (!world_.open(&error)) throw std::runtime_error(error);
+        thread_ = std::thread([this] { world_.run(); });
+    }
+    ~StoppableWorld() { stop(); }
+    void stop() {
+        if (!thread_.joinable()) return;
+        world_.stop();
+        thread_.join();
+    }
+    // Motor record `index` as the controller stored it (the world stops first).
+    MotorConfig storedMotor(std::size_t index) {
+        stop();
+        const auto stream = world_.controller(kRigToolBase)->config().storedStream(2);
+        const std::size_t size = readU16(stream, 28);
+        MotorConfig m{};
+        const std::size_t at = kStreamHeaderSize + index * size;
+        EXPECT_GE(stream.size(), at + sizeof m);
+        if (stream.size() >= at + sizeof m) std::memcpy(&m, stream.data() + at, sizeof m);
+        return m;
+    }
+
+  private:
+    sim::World world_;
+    std::thread thread_;
+};
+
+// Answers the transfer's questions with Yes, as a user who wants the result written.
+class AgreeingUi : public UserInteraction {
+  public:
+    MessageAnswer messageBox(const MessageBoxRequest& r) override {
+        std::lock_guard l(mutex);
+        texts.push_back(r.text);
+        return r.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Yes;
+    }
+    std::optional<std::string> fileDialog(const FileDialogRequest&) override {
+        return std::nullopt;
+    }
+    std::mutex mutex;
+    std::vector<std::string> texts;
+};
+
+// The configuration transfer on the application's port and store, for the selected device.
+class ApplicationTransfer : public ConfigTransferService {
+  public:
+    // Before the first transfer, on the GUI thread.
+    void attach(CQVDrvCtrlsApp& app) {
+        port_ = &app.port();
+        store_ = &app.store();
+        target_.base = kRigToolBase;
+        target_.serial = kSerial;
+    }
+    bool download(std::int32_t mask) override {
+        TransferContext c(*port_, *store_, target_, ui, progress_);
+        return downloadConfig(c, mask);
+    }
+    bool upload() override {
+        TransferContext c(*port_, *store_, target_, ui, progress_);
+        return uploadConfig(c);
+    }
+    bool reset() override { return false; }
+    AgreeingUi ui;
+
+  private:
+    CBcan* port_ = nullptr;
+    CConfigDataBank* store_ = nullptr;
+    TransferTarget target_;
+    CConfigProg progress_;
+};
+
+sim::Options worldWith(const sim::SimMotor& motor, std::uint16_t port) {
+    sim::Options o;
+    o.port = port;
+    o.seed = 21;
+    o.devices.push_back(sim::parseDevice("0x400:123456:KX01"));
+    o.commissioning.motor = motor;
+    return o;
+}
+
+// A simulated controller, the program's windows on it, and the tool window opened through the
+// menu (which downloads the configuration first).
+struct Bench {
+    explicit Bench(const sim::SimMotor& motor, Tool tool, sim::ToolFaults faults = {})
+        : port(test::freePort()),
+          world([&] {
+              sim::Options o = worldWith(motor, port);
+              o.commissioning.faults = faults;
+              return o;
+          }()),
+          rig(options()) {
+        transfer->attach(*rig.app);
+        EXPECT_TRUE(rig.waitUntil([&] { return rig.logic().monitor().selected().selected; }));
+        rig.logic().onCommand(tool == Tool::DuvodaRezir ? kCmdDuvodaRezir : kCmdParamExtract);
+        window = tool == Tool::DuvodaRezir ? static_cast<ui::CommissioningWindow*>(rig.duvoda())
+                                           : rig.pm();
+        EXPECT_TRUE(rig.waitUntil([&] { return window->isVisible(); }, 10000))
+            << "the download did not open the window";
+    }
+    test::ToolRigOptions options() {
+        test::ToolRigOptions o;
+        o.bridge = test::loopbackSettings(port);
+        auto t = std::make_unique<ApplicationTransfer>();
+        transfer = t.get();
+        o.transfer = std::move(t);
+        return o;
+    }
+    // Presses the acquire button and waits for the end; returns the distinct texts the bus
+    // current cell showed meanwhile.
+    std::set<QString> acquire() {
+        std::set<QString> seen;
+        QTest::mouseClick(window->acquireButton(), Qt::LeftButton);
+        EXPECT_TRUE(window->acquiring());
+        EXPECT_TRUE(rig.waitUntil(
+            [&] {
+                if (!window->acquiring()) return true;
+                EXPECT_FALSE(window->acquireButton()->isEnabled());
+                seen.insert(rig.cell(1001)->text());
+                return false;
+            },
+            15000));
+        return seen;
+    }
+    void waitForUpload() {
+        EXPECT_TRUE(rig.waitUntil([&] { return !rig.logic().transferRunning(); }, 15000));
+    }
+
+    std::uint16_t port;
+    StoppableWorld world;
+    ApplicationTransfer* transfer = nullptr;
+    ToolRig rig;
+    ui::CommissioningWindow* window = nullptr;
+};
+
+// The screenshot folder: $QV_SCREENSHOT_DIR, else the test's own.
+void saveScreenshot(QWidget& w, const std::string& name, const test::TempDir& dir) {
+    const char* target = std::getenv("QV_SCREENSHOT_DIR");
+    const QString path = QDir(QString::fromStdString(target ? target : dir.path()))
+                             .filePath(QString::fromStdString(name));
+    const QImage shot = w.grab().toImage();
+    EXPECT_GT(shot.width(), 600);
+    EXPECT_TRUE(shot.save(path, "PNG")) << path.toStdString();
+}
+
+double circularDegrees(double a, double b) {
+    const double d = std::fmod((a - b) * 360 + 540, 360.0);
+    return std::fabs((d < 0 ? d + 360 : d) - 180);
+}
+
+sim::SimMotor motor(bool reversed, int mode, std::array<int, 3> wiring, int poleRatio = 4) {
+    sim::SimMotor m;
+    m.phasesReversed = reversed;
+    m.sensorMode = mode;
+    m.hallWiring = wiring;
+    m.poleRatio = poleRatio;
+    return m;
+}
+
+TEST(ToolWindowsEndToEnd, DuvodaRezirWritesTheSimulatorsWiringAndTheUploadStoresIt) {
+    struct Case {
+        const char* name;
+        sim::SimMotor motor;
+    };
+    const Case cases[] = {{"halls A-B-C", motor(false, 1, {0, 1, 2})},
+                          {"halls A-C-B, inputs 3 1 2", motor(true, 1, {2, 0, 1})},
+                          {"position only", motor(false, 2, {0, 1, 2}, 4)},
+                          {"both, A-C-B", motor(true, 3, {1, 2, 0}, 5)}};
+    bool screenshot = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench(c.motor, Tool::DuvodaRezir);
+        ToolRig& rig = bench.rig;
+        ui::CDuvodaRezir* w = rig.duvoda();
+        ASSERT_TRUE(w->isVisible());
+        bench.acquire();
+        ASSERT_TRUE(rig.ui.takeMessages().empty());
+        ASSERT_EQ(w->verdict()->text(), "SUCCESS") << w->analysisText()->text().toStdString();
+        EXPECT_EQ(rig.selectorRuns, 1);
+        if (screenshot) {
+            saveScreenshot(*w, "duvodarezir-window.png", rig.dir);
+            screenshot = false;
+        }
+        bench.waitForUpload();
+
+        const sim::MotorModel model(c.motor);
+        const MotorConfig& written = rig.store().motor[6];
+        EXPECT_EQ(+written.phaseSequenceReversed, c.motor.phasesReversed ? 1 : 0);
+        const bool halls = c.motor.sensorMode != 2;
+        const auto truth = model.hallTable();
+        const double tolerance = 2.5 * 360 * c.motor.speedHz / 1000;
+        for (std::size_t s = 0; s < 8; ++s) {
+            if (!halls) {
+                EXPECT_EQ(+written.hallPrevious[s], static_cast<int>(s));
+                continue;
+            }
+            EXPECT_EQ(+written.hallPrevious[s], truth[s].previous) << "state " << s;
+            if (truth[s].previous != static_cast<int>(s)) {
+                EXPECT_LE(circularDegrees(written.hallAngle[s], truth[s].angle), tolerance)
+                    << "state " << s;
+            }
+        }
+        if (!halls) {
+            EXPECT_EQ(+written.hallAngle[0], static_cast<float>(model.poleRatio()));
+        }
+
+        // The controller stored exactly what the window wrote.
+        const MotorConfig stored = bench.world.storedMotor(6);
+        EXPECT_EQ(+stored.phaseSequenceReversed, +written.phaseSequenceReversed);
+        EXPECT_EQ(0, std::memcmp(stored.hallAngle, written.hallAngle, sizeof stored.hallAngle));
+        EXPECT_EQ(
+            0, std::memcmp(stored.hallPrevious, written.hallPrevious, sizeof stored.hallPrevious));
+    }
+}
+
+TEST(ToolWindowsEndToEnd, PmExtractionRecoversRAndLWithinTwoPercentAndStoresThem) {
+    sim::SimMotor m;
+    m.resistanceOhm = 0.08;
+    m.inductanceHenry = 250e-6;
+    Bench bench(m, Tool::PmExtraction);
+    ToolRig& rig = bench.rig;
+    ui::CParamExtract* w = rig.pm();
+    bench.acquire();
+    ASSERT_TRUE(rig.ui.takeMessages().empty());
+    const PmReport& report = *w->pmTool().report();
+    ASSERT_TRUE(report.usable) << report.problem;
+    EXPECT_NEAR(report.resistance, m.resistanceOhm, 0.02 * m.resistanceOhm);
+    EXPECT_NEAR(report.inductance, m.inductanceHenry, 0.02 * m.inductanceHenry);
+    EXPECT_EQ(w->resistance()->text().toStdString(), report.resistanceText);
+    saveScreenshot(*w, "pm-extraction-window.png", rig.dir);
+    bench.waitForUpload();
+    const MotorConfig stored = bench.world.storedMotor(6);
+    EXPECT_EQ(+stored.lineResistance, static_cast<float>(report.resistance));
+    EXPECT_EQ(+stored.lineInductance, static_cast<float>(report.inductance));
+}
+
+TEST(ToolWindowsEndToEnd, TelemetryKeepsUpdatingWhileAnAcquisitionWaits) {
+    sim::ToolFaults faults;
+    faults.stopData = 250;  // the tool waits a second for frame 250, then gives up
+    Bench bench(sim::SimMotor{}, Tool::DuvodaRezir, faults);
+    const std::set<QString> busCurrent = bench.acquire();
+    EXPECT_GE(busCurrent.size(), 3u) << "the bus current cell stood still";
+    EXPECT_EQ(bench.rig.ui.takeMessages(),
+              std::vector<std::string>{
+                  "Error occurred while receiving CAN packet 250 of DuvodaRezir acquisition"});
+    EXPECT_TRUE(bench.window->acquireButton()->isEnabled());
+    EXPECT_EQ(bench.rig.selectorRuns, 0);
+}
+
+}  // namespace
+}  // namespace qv
