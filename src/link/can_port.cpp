@@ -142,6 +142,9 @@ int CBcan::waitForFrame(std::uint32_t identifier, CanFrame::Data* out, int timeo
         took = packet.has_value();
         if (!packet) continue;
         if (rawLog) rawLog(*packet);
+        // Waits and the decoder deal in data frames with standard identifiers: a remote request
+        // carries no data, and an extended identifier is not the standard one of equal value.
+        if (packet->frame.remote() || packet->frame.extended()) continue;
         if (packet->frame.identifier() == identifier) {
             if (out) *out = packet->frame.data();
             return 1;

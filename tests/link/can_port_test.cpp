@@ -63,6 +63,12 @@ TEST(CanPort, WaitDrainsEveryFrameToTheDecoderAndFindsTheWantedOne) {
     port.setDecoderHook(
         [&](std::uint32_t id, std::uint32_t, const CanFrame::Data&) { decoded.push_back(id); });
     port.setRawLogHook([&](const CanPacket& p) { logged.push_back(p.frame.identifier()); });
+    // A remote request and an extended frame of the wanted value come first: only logged.
+    CanPacket remote, extended;
+    remote.frame = CanFrame(0x403, false, true, 8);
+    extended.frame = CanFrame(0x403, true, false, 8, CanFrame::Data{9});
+    port.onPacketReceived(remote);
+    port.onPacketReceived(extended);
     for (std::uint32_t id = 0x401; id <= 0x405; ++id) port.onPacketReceived(packet(id, 7));
     CanFrame::Data out{};
     EXPECT_EQ(port.waitForFrame(0x403, &out, 1), 1);
@@ -71,7 +77,11 @@ TEST(CanPort, WaitDrainsEveryFrameToTheDecoderAndFindsTheWantedOne) {
     // Identifier all ones matches nothing: the rest goes to the decoder.
     EXPECT_EQ(port.waitForFrame(0xFFFFFFFF, nullptr, 1), 0);
     EXPECT_EQ(decoded, (std::vector<std::uint32_t>{0x401, 0x402, 0x404, 0x405}));
-    EXPECT_EQ(logged.size(), 5u);
+    port.onPacketReceived(remote);
+    port.onPacketReceived(extended);
+    EXPECT_EQ(port.waitForFrame(0xFFFFFFFF, nullptr, 1), 0);
+    EXPECT_EQ(decoded.size(), 4u);
+    EXPECT_EQ(logged.size(), 9u);
     EXPECT_EQ(port.queuedPackets(), 0u);
 }
 

@@ -573,9 +573,45 @@ TEST_F(StreamEngineTest, CloseOrAcknowledgementThatDoesNotFitTheTransferIsNotIts
     EXPECT_TRUE(tick(1));
     ASSERT_EQ(log.count(kStreamChunk), 1);
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 0, 0, 0}}));
+    // Between chunks a Close is held a moment: data of the next chunk shows it was stale.
     command(kClose, 0);
+    data(0x80, {8, 9, 10, 11, 12, 13, 14});
+    EXPECT_TRUE(tick(30));
+    EXPECT_EQ(log.count(kStreamChunk), 2);
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 0, 0x100, 0}}));
+    EXPECT_EQ(buffer[0], 8);
+    // A Close that stays alone is taken.
+    command(kClose, 0);
+    EXPECT_TRUE(tick(5));
+    EXPECT_TRUE(rec.take().empty());
+    EXPECT_TRUE(tick(30));
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kClose, 2, 0, 0}}));
     EXPECT_EQ(log.count(kStreamDone), 1);
+}
+
+TEST_F(StreamEngineTest, AStaleCopyThatCompletedABlockIsCaughtByTheRealFrame) {
+    configure(14);
+    startReceivingResponder(28, 14);
+    const std::array<std::uint8_t, 7> f0{1, 2, 3, 4, 5, 6, 7}, f1{8, 9, 10, 11, 12, 13, 14};
+    data(0x00, f0);
+    data(0x01, {9, 9, 9, 9, 9, 9, 9});  // a stale last frame completes the block
+    data(0x00, f0);                     // a repeat of a kept frame changes nothing
+    data(0x01, f1);                     // the real one comes before the block was taken
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 2, 0}}));
+    data(0x00, f0);
+    data(0x01, f1);
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 0, 0, 0}}));
+    EXPECT_EQ(buffer[13], 14);
+    // The time-out runs again after a damaged block: silence brings a Resend.
+    data(0x80, f0);
+    data(0x81, {9, 9, 9, 9, 9, 9, 9});
+    data(0x81, f1);
+    EXPECT_TRUE(tick(1));
+    rec.take();
+    EXPECT_TRUE(tick(300));
+    EXPECT_FALSE(sentCommands().empty());
 }
 
 TEST_F(StreamEngineTest, TwoDifferentFramesForOneSlotKeepNeither) {

@@ -255,7 +255,6 @@ TEST(StreamEndToEnd, QvcliReadsAndWritesObjectsWhateverTheBridgeForwards) {
         EXPECT_NE(absent.err.find("no device announces itself at 0x7C0"), std::string::npos);
     }
 }
-}
 
 // Every transfer delivers exactly the bytes sent or reports failure in bounded time; never wrong
 // data, never a hang. A write whose acknowledgement was lost may still have been stored, so the
