@@ -97,6 +97,27 @@ TEST(CanPort, WaitBlocksUntilAFrameArrivesFromAnotherThread) {
     producer.join();
 }
 
+TEST(CanPort, SentFramesAreExtendedAboveTheStandardRangeOnly) {
+    const std::uint16_t number = test::freePort();
+    CBcan sender(loopbackFactory(number)), hearer(loopbackFactory(number));
+    ASSERT_EQ(sender.open(), 1);
+    ASSERT_EQ(hearer.open(), 1);
+    std::vector<CanFrame> heard;
+    hearer.setRawLogHook([&](const CanPacket& p) { heard.push_back(p.frame); });
+    EXPECT_EQ(sender.sendFrame(0x7FF, {}), 1);
+    EXPECT_EQ(sender.sendFrame(0x800, {}), 1);
+    EXPECT_EQ(sender.sendRemoteRequest(0x123), 1);
+    ASSERT_TRUE(test::eventually([&] {
+        hearer.waitForFrame(0xFFFFFFFF, nullptr, 1);
+        return heard.size() == 3;
+    }));
+    EXPECT_FALSE(heard[0].extended());
+    EXPECT_TRUE(heard[1].extended());
+    EXPECT_EQ(heard[1].identifier(), 0x800u);
+    EXPECT_TRUE(heard[2].remote());
+    EXPECT_FALSE(heard[2].extended());
+}
+
 TEST(CanPort, FirstStatusFrameSetsTheBitRateAndStatusNeverQueues) {
     CBcan port(loopbackFactory(test::freePort()));
     ASSERT_EQ(port.open(), 1);
