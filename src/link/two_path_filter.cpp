@@ -85,6 +85,7 @@ bool TwoPathFilter::take(Path path, const CanFrame& frame, bool status, double n
     Remembered& other = remembered_[tcp ? 0 : 1];
     own.expire(nowMs);
     other.expire(nowMs);
+    ahead_.expire(nowMs);
     const Key key = keyOf(frame);
     const bool range = inRange(frame.identifier());
     // The first frame of the range on TCP, copy or not, makes TCP the range's path.
@@ -92,10 +93,15 @@ bool TwoPathFilter::take(Path path, const CanFrame& frame, bool status, double n
     if (other.size() > 0 && other.takeOne(key)) return false;
     if (tcp) {
         if (!range) return false;  // multicast brings it
+        // Its multicast copy came first and was left: no copy of it is still to come.
+        if (ahead_.size() > 0 && ahead_.takeOne(key)) return true;
         own.add(key, nowMs);
         return true;
     }
-    if (range && tcpCarries_) return false;  // TCP brings it
+    if (range && tcpCarries_) {
+        ahead_.add(key, nowMs);  // TCP brings it, perhaps later than this copy
+        return false;
+    }
     if (range && forwarding_) own.add(key, nowMs);
     return true;
 }

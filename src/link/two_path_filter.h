@@ -103,6 +103,9 @@ class TwoPathFilter {
     std::uint32_t low_ = 0;
     std::uint32_t count_ = 0;
     Remembered remembered_[2];
+    // Multicast copies left while TCP carries the range, whose TCP original has not come yet.
+    // The original then needs no remembering: its copy is already gone by.
+    Remembered ahead_;
 };
 
 }  // namespace qv

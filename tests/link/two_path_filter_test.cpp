@@ -147,6 +147,21 @@ TEST(TwoPathFilter, AfterTheConnectionTheLaggingMulticastCopiesAreDroppedOnce) {
     EXPECT_EQ(got, range);
 }
 
+TEST(TwoPathFilter, AMulticastCopyAheadOfItsTcpOriginalLeavesNothingBehind) {
+    // The same Accept twice, one transfer after the other; the first one's multicast copy comes
+    // before its TCP original. After the connection the second one, by multicast, is new.
+    const CanFrame accept(kLow, false, false, 8, CanFrame::Data{3, 0, 140, 0, 250, 0, 5, 0});
+    TwoPathFilter filter;
+    filter.connected(kLow, kCount);
+    filter.forwardingMayStart();
+    EXPECT_TRUE(filter.take(Path::kTcp, CanFrame(kLow + 1, false, false, 8), false, 0));
+    EXPECT_FALSE(filter.take(Path::kMulticast, CanFrame(kLow + 1, false, false, 8), false, 1));
+    EXPECT_FALSE(filter.take(Path::kMulticast, accept, false, 2));
+    EXPECT_TRUE(filter.take(Path::kTcp, accept, false, 3));
+    filter.disconnected();
+    EXPECT_TRUE(filter.take(Path::kMulticast, accept, false, 10));
+}
+
 TEST(TwoPathFilter, StatusFramesAndFramesOutsideTheRangeComeByMulticastOnly) {
     TwoPathFilter filter;
     const CanFrame status(0, false, false, 8, CanFrame::Data{0x01, 0xF4});
