@@ -263,7 +263,9 @@ TEST_F(HostilePeer, FloodOfResendsWhileNotReadingEndsTheTransferInBoundedTime) {
     // thread sanitizer's, the client may read too slowly for its sends ever to block; then the
     // transfer ends by its retries, and the connection stays.)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
-    if (!can.isTcpOpen()) EXPECT_FALSE(can.flush());
+    if (!can.isTcpOpen()) {
+        EXPECT_FALSE(can.flush());
+    }
 }
 
 TEST_F(HostilePeer, SilenceAfterRaisingTimeoutAndRetriesEndsAtTheOverallLimit) {
