@@ -96,6 +96,9 @@ struct StreamEngine::State {
     double settleSinceMs = 0;
     bool lengthChange = false;
     bool finished = false;  // a responder that moved all data and waits for the peer's Close
+    // A chunked receive between chunks that heard a Close (0) and holds it (see onClose).
+    bool closeHeld = false;
+    double closeHeldSinceMs = 0;
     std::uint32_t retryCount = 0;
     double lastActivity = 0;
     std::uint16_t lastCommand = 0;
@@ -217,7 +220,7 @@ struct StreamEngine::State {
 
     void resetFlags() {
         pending = negotiated = active = awaiting = false;
-        damaged = blockComplete = settling = lengthChange = finished = false;
+        damaged = blockComplete = settling = lengthChange = finished = closeHeld = false;
         chunksTaken = 0;
         retryCount = 0;
         lastCommand = 0;
@@ -383,18 +386,38 @@ struct StreamEngine::State {
         return variable && chunksTaken > 0 && blockIndex == 0 && !lengthChange && !blockComplete;
     }
 
+    // A Close (0) that ends a running transfer without its final acknowledgement (between
+    // chunks of a receive, or after our last block when the acknowledgement was lost) is held
+    // for a moment before it counts: a late copy of the previous transfer's Close looks exactly
+    // like the real one, and taking it would end a read with chunks missing. A sender that goes
+    // on sends its next block or length right after our acknowledgement; any of it clears the
+    // hold, and the Close is dropped. A real Close stays alone and is taken by the poll.
+    void holdClose() {
+        if (closeHeld) return;
+        closeHeld = true;
+        closeHeldSinceMs = now();
+    }
+
+    // The peer's Close (0) ends this transfer as done.
+    void takeClose() {
+        const TransferInfo info{0, 0, 0, length};
+        endTransfer();
+        if (!sendCommand(stream_cmd::kClose, 2, 0, 0)) {
+            raiseEnd(kStreamAborted, codeInfo(kAbortTimeout));
+            return;
+        }
+        raiseEnd(kStreamDone, info);
+    }
+
     void onClose(const CanFrame& f) {
         if (!negotiated && !awaiting) return;
         const std::uint16_t p1 = wordAt(f, 1);
         if (p1 == 0) {
             if (!closeFits()) return;
-            const TransferInfo info{0, 0, 0, length};
-            endTransfer();
-            if (!sendCommand(stream_cmd::kClose, 2, 0, 0)) {
-                raiseEnd(kStreamAborted, codeInfo(kAbortTimeout));
-                return;
-            }
-            raiseEnd(kStreamDone, info);
+            if (active && !finished)
+                holdClose();
+            else
+                takeClose();
         } else if (p1 == 1) {
             const TransferInfo info = infoOf(f);
             endTransfer();
@@ -494,6 +517,7 @@ struct StreamEngine::State {
 
     void onSetLength(const CanFrame& f) {
         if (!negotiated || !awaiting || !variable) return;
+        closeHeld = false;
         if (sends) {
             awaiting = false;
             if (lengthChange) {
@@ -526,11 +550,26 @@ struct StreamEngine::State {
     // ---- data and poll ---------------------------------------------------------------------
 
     void onData(const CanFrame& f) {
-        // A completed block waits for the poll to copy it; nothing may overwrite it meanwhile.
-        if (!negotiated || sends || blockComplete || block.empty()) return;
+        if (!negotiated || sends || block.empty()) return;
         const std::uint8_t head = f.data()[0];
-        if ((head >> 7) != (toggle ^ 1)) return;
         const std::uint16_t k = head & 0x7F;
+        // A completed block waits for the poll to copy it; nothing may overwrite it meanwhile.
+        // Its frames may still come (a repeat, or the real last frame after a stale copy of it
+        // completed the block): a frame with other bytes for one of its slots damages it.
+        if (blockComplete) {
+            if ((head >> 7) == toggle && k < frames &&
+                !std::equal(f.data().begin(), f.data().end(),
+                            block.begin() + static_cast<std::ptrdiff_t>(k) * kSlotSize)) {
+                blockComplete = false;
+                toggle ^= 1;
+                emptyBlock();
+                damaged = true;
+                awaiting = true;
+            }
+            return;
+        }
+        if ((head >> 7) != (toggle ^ 1)) return;
+        closeHeld = false;
         if (k >= frames || (static_cast<std::size_t>(k) + 1) * kSlotSize > block.size()) {
             damaged = true;
             return;
@@ -610,6 +649,13 @@ struct StreamEngine::State {
             }
         }
         if (settling && negotiated && t - settleSinceMs >= kSettleMs) completeBlock();
+        if (closeHeld && t - closeHeldSinceMs >= kSettleMs) {
+            closeHeld = false;
+            if (closeFits() && received == 0) {
+                takeClose();
+                return true;
+            }
+        }
         if (blockComplete && negotiated) return deliverBlock();
         return true;
     }
