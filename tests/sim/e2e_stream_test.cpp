@@ -312,10 +312,14 @@ void runRandomTransfers(double loss, double dup, int count, std::size_t maxLengt
                 return back.size() <= whole.size() &&
                        std::equal(back.begin(), back.end(), whole.begin());
             };
-            EXPECT_TRUE(back == stored)
+            // A failed write that was stored all the same: a whole read of the old length
+            // returns the start of the new bytes. What is stored is unknown from here on.
+            const bool startOfNew = !readChunked && back.size() < n && prefixOf(data);
+            EXPECT_TRUE(back == stored || startOfNew)
                 << "transfer " << i << ": read back " << back.size() << " bytes (prefix of new "
                 << prefixOf(data) << ", of stored " << prefixOf(stored) << "), new " << n
                 << ", stored " << stored.size() << (readChunked ? " chunked" : " whole");
+            if (startOfNew) storedKnown = false;
         }
     }
 }
