@@ -4,6 +4,9 @@ option(QV_BUILD_BENCH "Build the benchmarks" ON)
 option(QV_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 option(QV_WERROR "Treat warnings as errors" OFF)
 set(QV_SANITIZE "" CACHE STRING "Sanitizers to build with: '', 'address,undefined' or 'thread'")
+# The test programs are most of the build; CI compiles them with -O0 (the code under test keeps
+# the build's own optimisation).
+set(QV_TEST_COMPILE_OPTIONS "" CACHE STRING "Extra compile options of the test programs")
 
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)

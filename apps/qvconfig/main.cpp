@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "app/app_options.h"
+#include "app/interim_transfer_service.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
 #include "ui/commissioning_windows.h"
+#include "ui/controls_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interaction.h"
 #include "ui/qt_windows.h"
@@ -65,7 +67,9 @@ int main(int argc, char** argv) {
     ui::QtUserInteraction interaction;
     ui::QtWindowFactory factory;
     CQVDrvCtrlsApp app(settings, interaction, factory);
+    installInterimTransferService(app, interaction);
     ui::installCommissioningTools(factory, app, interaction);
+    ui::installControlsWindow(factory, app, interaction);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;
     if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);

@@ -70,8 +70,12 @@ class DriveHooks {
     // Tick step 5, every 6 ticks while the public structure is valid and the Controls window
     // is shown: the Controls window's periodic check.
     virtual void periodicCheck(bool /*noOtherSource*/) {}
-    // The drive stops now: re-connect, the selected device lost, shutdown.
+    // The drive stops now: re-connect, the selected device lost or another one selected,
+    // shutdown.
     virtual void stop() {}
+    // WM_TRANSFER_DONE action 1, before the Controls window shows: takes what the controls
+    // drive. False when they refuse it (they told the user why); the window then stays hidden.
+    virtual bool showControls(const ControlsShowRequest& /*request*/) { return true; }
 };
 
 }  // namespace qv

@@ -18,6 +18,9 @@ class DriveCommandHooks final : public DriveHooks {
     void onDriveTick(const DriveContext& context) override;
     void periodicCheck(bool noOtherSource) override { controls_.periodicCheck(noOtherSource); }
     void stop() override { command_.stop(); }
+    bool showControls(const ControlsShowRequest& request) override {
+        return controls_.show(request);
+    }
 
   private:
     CControls& controls_;

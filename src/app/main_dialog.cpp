@@ -108,7 +108,14 @@ DriveContext CQVDrvCtrlsDlg::driveContext() const {
 }
 
 void CQVDrvCtrlsDlg::onTimer() {
-    if (shutDown_) return;
+    // A message box shown inside the tick (the drive check's, a log failure) runs the event
+    // loop, which fires the timer again: that tick is skipped rather than nested.
+    if (shutDown_ || ticking_) return;
+    ticking_ = true;
+    struct TickEnd {
+        bool& ticking;
+        ~TickEnd() { ticking = false; }
+    } tickEnd{ticking_};
     // 1. The telemetry log row when its countdown runs out.
     if (--logCountdown_ <= 0) {
         logCountdown_ = logPeriodTicks_;
@@ -207,6 +214,8 @@ void CQVDrvCtrlsDlg::applyDeviceResult(const DeviceListResult& result) {
         parts_.drive.stop();
         hideAllTools();
     }
+    // Another device became the selected one: the drive was shown for the old one.
+    if (result.configureStream) parts_.drive.stop();
     if (result.clearConfiguration) parts_.store.deviceChanged();
     if (result.configureStream) {
         parts_.port.setBridgeAddress(monitor_.selected().bridgeAddress);
@@ -278,6 +287,26 @@ void CQVDrvCtrlsDlg::openWindow(Tool tool, bool failed) {
     w.raise();
 }
 
+// Action 1. A Controls window already open is left as it is: opening it again would postpone
+// its periodic check and forget another driver-controls node just seen.
+void CQVDrvCtrlsDlg::openControls(bool failed) {
+    ToolWindow& w = parts_.tools[Tool::Controls];
+    if (failed || w.isEnabled()) return;
+    hideAllTools();
+    ControlsShowRequest request;
+    const SelectedDevice& d = monitor_.selected();
+    if (d.selected) request.device = DriveTarget{d.base, d.serial, d.bridgeAddress, d.type};
+    request.speedLimit = parts_.store.publicConfig.speedLimit;
+    request.driverControlsBase = parts_.store.publicConfig.driverControlsBaseAddress;
+    request.connection = connection_;
+    if (!parts_.drive.showControls(request)) return;
+    w.show();
+    w.setEnabled(true);
+    w.raise();
+    slowCountdown_ = kSlowTicks;
+    monitor_.clearOtherDriverControlsSeen();
+}
+
 bool CQVDrvCtrlsDlg::allStructuresValid() const {
     const CConfigDataBank& s = parts_.store;
     return s.isValid(StructureKind::Public) && s.isValid(StructureKind::Private) &&
@@ -290,9 +319,7 @@ void CQVDrvCtrlsDlg::onTransferDone(std::int32_t action, bool failed) {
     if (shutDown_) return;
     switch (action) {
         case kActionOpenControls:
-            openWindow(Tool::Controls, failed);
-            slowCountdown_ = kSlowTicks;
-            monitor_.clearOtherDriverControlsSeen();
+            openControls(failed);
             break;
         case kActionOpenConfiguration:
             openWindow(Tool::Configuration, failed);
@@ -357,6 +384,9 @@ void CQVDrvCtrlsDlg::onCanTransfer(int bytes) {
 
 bool CQVDrvCtrlsDlg::startTransfer(const TransferJob& job) {
     job_ = job;
+    // An upload or a reset changes or restarts the controller under the drive: it stops first.
+    if (job.direction != TransferDirection::Download) parts_.drive.stop();
+    if (!worker_.busy()) parts_.transfer.prepare();
     if (worker_.start(job, parts_.transfer, parts_.poster)) return true;
     message(kTransferBusyText);
     return false;

@@ -130,6 +130,7 @@ class CQVDrvCtrlsDlg {
     void drainQueue();
     void applyDeviceResult(const DeviceListResult& result);
     void openWindow(Tool tool, bool failed);
+    void openControls(bool failed);
     void showTelemetryWindowState(bool shown);
     bool startTransfer(const TransferJob& job);
     void selectToolAfterUpload(int toolNumber);
@@ -156,6 +157,7 @@ class CQVDrvCtrlsDlg {
     int purgeCountdown_ = kPurgeTicks;
     unsigned shownMenuRevision_ = ~0u;
     bool draining_ = false;
+    bool ticking_ = false;
     double drainDeadlineMs_ = 0;
     std::uint64_t drainsCut_ = 0;
     std::uint64_t framesTaken_ = 0;

@@ -57,6 +57,9 @@ class ConfigTransferService {
     // False while this build has no configuration transfer: the main window then says so and
     // starts nothing.
     virtual bool available() const { return true; }
+    // On the GUI thread, just before the worker starts a job (none is running): takes what the
+    // job needs from the main window's state, such as the selected device.
+    virtual void prepare() {}
     virtual bool download(std::int32_t mask) = 0;
     virtual bool upload() = 0;
     virtual bool reset() = 0;

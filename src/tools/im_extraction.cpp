@@ -240,24 +240,25 @@ std::optional<std::string> ImExtractionTool::sampleFileText() const {
         samples, r.mode == im_mode::kSweep ? ImModel::FrequencyResponse : ImModel::StepResponse);
 }
 
-bool ImExtractionTool::saveData() {
+std::optional<std::string> ImExtractionTool::saveData(const std::string& directory) {
     const auto text = sampleFileText();
-    if (!text || busy()) return false;
+    if (!text || busy()) return std::nullopt;
     const bool sweep = extraction_->recording.mode == im_mode::kSweep;
     FileDialogRequest request;
     request.save = true;
     request.filter = "Sample files (*.txt)|*.txt|All files (*.*)|*.*||";
     request.defaultExtension = "txt";
-    request.initialPath = sweep ? "im_sweep.txt" : "im_step.txt";
+    request.initialPath = (directory.empty() ? std::string() : directory + "/") +
+                          (sweep ? "im_sweep.txt" : "im_step.txt");
     const auto path = context().ui->fileDialog(request);
-    if (!path) return false;
+    if (!path || path->empty()) return std::nullopt;
     std::string error;
     if (!writeTextFile(*path, *text, &error)) {
         context().ui->messageBox({"Could not save the samples:\r\n\r\n" + error, "Save Data",
                                   MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return path;
 }
 
 }  // namespace qv

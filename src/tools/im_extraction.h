@@ -82,11 +82,11 @@ class ImExtractionTool : public CommissioningTool {
     const std::optional<ImExtraction>& extraction() const { return extraction_; }
 
     // "Save Data...": the last complete acquisition of mode 0 or 1, in the file qvcli fit-im
-    // reads. canSaveData() tells whether there is one; saveData() asks for the file, writes it
-    // (a failure leaves any file of that name as it was and says why in a box) and returns
-    // whether it was written.
+    // reads. canSaveData() tells whether there is one; saveData() asks for the file (offered in
+    // `directory`, "" the current one), writes it (a failure leaves any file of that name as it
+    // was and says why in a box) and returns the path written.
     bool canSaveData() const { return sampleFileText().has_value(); }
-    bool saveData();
+    std::optional<std::string> saveData(const std::string& directory = {});
     std::optional<std::string> sampleFileText() const;
 
   protected:

@@ -37,6 +37,9 @@ void installCommissioningTools(QtWindowFactory& factory, CQVDrvCtrlsApp& app, Us
     factory.setToolCreator(Tool::PmExtraction, [services](QWidget* owner) {
         return std::make_unique<CommissioningToolWindow>(new CParamExtract(services, owner));
     });
+    factory.setToolCreator(Tool::ImExtraction, [services](QWidget* owner) {
+        return std::make_unique<CommissioningToolWindow>(new CImExtract(services, owner));
+    });
 }
 
 MotorSelectorRunner motorSelectorPending(UserInteraction& ui) {

@@ -1,7 +1,8 @@
 #pragma once
-// The DuvodaRezir and PM extraction windows on the application's CAN port, configuration store
-// and main window, registered with the window factory in place of their shells.
+// The DuvodaRezir, PM and induction-motor extraction windows on the application's CAN port,
+// configuration store and main window, registered with the window factory in place of their shells.
 #include "ui/duvoda_rezir_window.h"
+#include "ui/im_extract_window.h"
 #include "ui/param_extract_window.h"
 #include "ui/qt_windows.h"
 

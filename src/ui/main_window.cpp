@@ -20,6 +20,7 @@
 #include "monitor/telemetry_panel.h"
 #include "ui/about_dialog.h"
 #include "ui/colour_static.h"
+#include "ui/error_log_windows.h"
 #include "ui/panel_layout.h"
 
 namespace qv::ui {
@@ -101,6 +102,15 @@ void MainWindow::onMenuCommand(int id) {
     }
     if (id == kCmdExit) {
         requestShutdown();
+        return;
+    }
+    // The ELog items stay greyed: only a path that enables them reaches these windows.
+    if (id == kCmdViewLog) {
+        runErrorLogReview(this);
+        return;
+    }
+    if (id == kCmdEraseLog) {
+        runErrorLogErase(this);
         return;
     }
     const bool shift = QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier;

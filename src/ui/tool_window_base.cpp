@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 
 #include "tools/save_acquisition.h"
 #include "ui/plot_widget.h"
@@ -95,6 +96,15 @@ ToolContext CommissioningWindow::toolContext() {
     c.base = 0;
     c.chooseMotor = [this] {
         settleView();
+        // A transfer started while the acquisition ran (the main window's commands) owns the
+        // store until it ends: nothing is written into it meanwhile.
+        if (transferRunning()) {
+            interaction_->messageBox(
+                {std::string(kTransferRunningText) + "\r\n\r\nThe result was not written.",
+                 windowTitle().toStdString(), MessageIcon::Warning, MessageButtons::Ok,
+                 MessageAnswer::Ok});
+            return -1;
+        }
         return services_.chooseMotor ? services_.chooseMotor(this, *services_.store) : -1;
     };
     c.startUpload = [this](int action) {
@@ -126,6 +136,10 @@ QWidget* CommissioningWindow::buildButtons(const QString& acquireText) {
     connect(save_, &QPushButton::clicked, this, [this] { onSaveData(); });
     connect(close_, &QPushButton::clicked, this, [this] { reject(); });
     return row;
+}
+
+bool CommissioningWindow::transferRunning() const {
+    return services_.transferRunning && services_.transferRunning();
 }
 
 double CommissioningWindow::nowMs() const {
@@ -167,7 +181,7 @@ void CommissioningWindow::reject() {
 
 void CommissioningWindow::onAcquire() {
     if (!tool_ || tool_->busy()) return;
-    if (services_.transferRunning && services_.transferRunning()) {
+    if (transferRunning()) {
         interaction_->messageBox({kTransferRunningText, windowTitle().toStdString(),
                                   MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
         return;
@@ -208,14 +222,16 @@ void CommissioningWindow::onSaveData() {
     if (!tool_ || tool_->busy() || !services_.ui) return;
     const auto csv = acquisitionCsv();
     if (!csv) return;
-    saveAcquisitionData(*services_.ui, *csv, dataFileStem(), localNow());
+    if (const auto written =
+            saveAcquisitionData(*services_.ui, *csv, dataFileStem(), localNow(), saveDirectory_))
+        saveDirectory_ = std::filesystem::path(*written).parent_path().string();
 }
 
 CommissioningToolWindow::CommissioningToolWindow(CommissioningWindow* window)
     : QtToolWindow(window, true), window_(window) {}
 
 bool CommissioningToolWindow::acquiring() const {
-    return window_ && window_->acquiring();
+    return window_ && window_->waitingForFrames();
 }
 
 }  // namespace qv::ui

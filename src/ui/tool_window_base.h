@@ -64,6 +64,8 @@ class CommissioningWindow : public QDialog {
 
     CommissioningTool& tool() const { return *tool_; }
     bool acquiring() const { return tool_ && tool_->busy(); }
+    // The tool waits for the controller's frames (not while a fit runs elsewhere).
+    bool waitingForFrames() const { return tool_ && tool_->wantedIdentifier().has_value(); }
     QPushButton* acquireButton() const { return acquire_; }
     QPushButton* saveButton() const { return save_; }
     QPushButton* closeButton() const { return close_; }
@@ -96,6 +98,7 @@ class CommissioningWindow : public QDialog {
     // The view follows the tool: results redrawn when new, buttons as busy() says.
     void settleView();
     double nowMs() const;
+    bool transferRunning() const;
 
     ToolWindowServices services_;
     PortToolLink link_;
@@ -107,9 +110,12 @@ class CommissioningWindow : public QDialog {
     QPushButton* save_ = nullptr;
     QPushButton* close_ = nullptr;
     QLabel* status_ = nullptr;
+    // Where the last "Save Data..." wrote; the next one starts there.
+    std::string saveDirectory_;
 };
 
-// The window as the main window's logic sees it: a tool window that can say it is acquiring.
+// The window as the main window's logic sees it: a tool window that says when it takes the
+// port's queue itself.
 class CommissioningToolWindow : public QtToolWindow {
   public:
     explicit CommissioningToolWindow(CommissioningWindow* window);

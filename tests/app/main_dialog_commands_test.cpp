@@ -217,6 +217,7 @@ TEST(FileCommands, ReconnectEmptiesTheListAndClosesTheTools) {
     rig.holdAll();
     rig.dialog->onCommand(kCmdControls);
     ASSERT_TRUE(rig.shown(Tool::Controls));
+    rig.drive.events.clear();  // selecting the device stopped the drive too
     rig.dialog->onCommand(kCmdReconnect);
     EXPECT_EQ(rig.drive.events, std::vector<std::string>{"stop"});
     EXPECT_TRUE(rig.view.rows.empty());

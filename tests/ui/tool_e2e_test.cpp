@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sstream>
 
 #include "config/config_progress.h"
 #include "config/config_stream.h"
@@ -17,6 +18,7 @@
 #include "sim/world.h"
 #include "support/loopback.h"
 #include "support/ports.h"
+#include "support/process.h"
 #include "tool_rig.h"
 
 namespace qv {
@@ -123,10 +125,13 @@ struct Bench {
           rig(options()) {
         transfer->attach(*rig.app);
         EXPECT_TRUE(rig.waitUntil([&] { return rig.logic().monitor().selected().selected; }));
-        rig.logic().onCommand(tool == Tool::DuvodaRezir ? kCmdDuvodaRezir : kCmdParamExtract);
-        window = tool == Tool::DuvodaRezir ? static_cast<ui::CommissioningWindow*>(rig.duvoda())
-                                           : rig.pm();
-        EXPECT_TRUE(rig.waitUntil([&] { return window->isVisible(); }, 10000))
+        rig.logic().onCommand(tool == Tool::DuvodaRezir    ? kCmdDuvodaRezir
+                              : tool == Tool::PmExtraction ? kCmdParamExtract
+                                                           : kCmdImExtract);
+        window = tool == Tool::DuvodaRezir    ? static_cast<ui::CommissioningWindow*>(rig.duvoda())
+                 : tool == Tool::PmExtraction ? static_cast<ui::CommissioningWindow*>(rig.pm())
+                                              : rig.im();
+        EXPECT_TRUE(rig.waitUntil([&] { return window->isVisible(); }, 30000))
             << "the download did not open the window";
     }
     test::ToolRigOptions options() {
@@ -154,7 +159,7 @@ struct Bench {
         return seen;
     }
     void waitForUpload() {
-        EXPECT_TRUE(rig.waitUntil([&] { return !rig.logic().transferRunning(); }, 15000));
+        EXPECT_TRUE(rig.waitUntil([&] { return !rig.logic().transferRunning(); }, 30000));
     }
 
     std::uint16_t port;
@@ -197,7 +202,6 @@ TEST(ToolWindowsEndToEnd, DuvodaRezirWritesTheSimulatorsWiringAndTheUploadStores
                           {"halls A-C-B, inputs 3 1 2", motor(true, 1, {2, 0, 1})},
                           {"position only", motor(false, 2, {0, 1, 2}, 4)},
                           {"both, A-C-B", motor(true, 3, {1, 2, 0}, 5)}};
-    bool screenshot = true;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Bench bench(c.motor, Tool::DuvodaRezir);
@@ -208,10 +212,8 @@ TEST(ToolWindowsEndToEnd, DuvodaRezirWritesTheSimulatorsWiringAndTheUploadStores
         ASSERT_TRUE(rig.ui.takeMessages().empty());
         ASSERT_EQ(w->verdict()->text(), "SUCCESS") << w->analysisText()->text().toStdString();
         EXPECT_EQ(rig.selectorRuns, 1);
-        if (screenshot) {
-            saveScreenshot(*w, "duvodarezir-window.png", rig.dir);
-            screenshot = false;
-        }
+        // The window with every kind of trace and list line.
+        if (c.motor.sensorMode == 3) saveScreenshot(*w, "duvodarezir-window.png", rig.dir);
         bench.waitForUpload();
 
         const sim::MotorModel model(c.motor);
@@ -276,6 +278,71 @@ TEST(ToolWindowsEndToEnd, TelemetryKeepsUpdatingWhileAnAcquisitionWaits) {
                   "Error occurred while receiving CAN packet 250 of DuvodaRezir acquisition"});
     EXPECT_TRUE(bench.window->acquireButton()->isEnabled());
     EXPECT_EQ(bench.rig.selectorRuns, 0);
+}
+
+// Both acquisition modes: the sweep recovers the simulator's circuit, the step response fits as
+// qvcli fit-im does on the saved samples, and the upload stores the rotor values in the
+// controller.
+TEST(ToolWindowsEndToEnd, ImExtractionInBothModesStoresTheRotorValuesInTheController) {
+    for (const int mode : {0, 1}) {
+        SCOPED_TRACE(mode == 0 ? "frequency sweep" : "step response");
+        sim::SimMotor m;
+        m.resistanceOhm = 0.05;
+        m.rotorResistanceOhm = 0.04;
+        m.leakageInductanceHenry = 1e-3;
+        m.magnetisingInductanceHenry = 0.02;
+        m.imMode = mode;
+        m.imInterval = 200;
+        Bench bench(m, Tool::ImExtraction);
+        ToolRig& rig = bench.rig;
+        ui::CImExtract* w = rig.im();
+        ASSERT_TRUE(w->isVisible());
+        EXPECT_EQ(w->status()->text(), "Idle");
+        // The line resistance as the permanent-magnet extraction measured it.
+        rig.store().motor[6].lineResistance = static_cast<float>(m.resistanceOhm);
+        const std::set<QString> busCurrent = bench.acquire();
+        EXPECT_GE(busCurrent.size(), 2u) << "the bus current cell stood still";
+        ASSERT_TRUE(rig.ui.takeMessages().empty());
+        const ImExtraction& e = *w->imTool().extraction();
+        ASSERT_TRUE(e.usable) << e.problem;
+        EXPECT_EQ(w->status()->text(), "Completed");
+        EXPECT_EQ(rig.imStatusAtSelector, "Completed");
+        saveScreenshot(*w, mode == 0 ? "im-extraction-sweep.png" : "im-extraction-step.png",
+                       rig.dir);
+        const MotorConfig& written = rig.store().motor[6];
+        const ImParameters& p = e.fit.parameters;
+        if (mode == 0) {
+            const double truth[] = {m.resistanceOhm, m.rotorResistanceOhm, m.leakageInductanceHenry,
+                                    m.magnetisingInductanceHenry};
+            for (std::size_t j = 0; j < 4; ++j)
+                EXPECT_NEAR(p[j] / 1000, truth[j], 0.05 * truth[j]) << "parameter " << j;
+            EXPECT_EQ(+written.rotorResistance, static_cast<float>(p[1] / 1000));
+            EXPECT_EQ(+written.rotorInductance, static_cast<float>(p[3] / 1000));
+        } else {
+            EXPECT_EQ(+written.rotorResistance, static_cast<float>(written.lineResistance * p[0]));
+            EXPECT_EQ(+written.rotorInductance, static_cast<float>(written.lineResistance * p[1]));
+#ifdef QV_CLI_PATH
+            const std::string path = rig.dir.file("step.txt");
+            rig.ui.fileAnswers.push_back(path);
+            QTest::mouseClick(w->saveButton(), Qt::LeftButton);
+            const test::ProcessResult r =
+                test::runProcess(QV_CLI_PATH, {"fit-im", "--mode", "1", path});
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            std::istringstream printed(r.out);
+            for (std::size_t j = 0; j < 5; ++j) {
+                double v = 0;
+                printed >> v;
+                EXPECT_EQ(v, p[j]) << "parameter " << j;
+            }
+#endif
+        }
+        bench.waitForUpload();
+        EXPECT_EQ(rig.logic().transferJob().action, kActionSelectImTool);
+        const MotorConfig stored = bench.world.storedMotor(6);
+        EXPECT_EQ(+stored.rotorResistance, +written.rotorResistance);
+        EXPECT_EQ(+stored.rotorInductance, +written.rotorInductance);
+        EXPECT_EQ(+stored.lineResistance, +written.lineResistance);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// The program's windows with the real DuvodaRezir and PM extraction windows, on a fake bridge
-// client (frames pushed in by the test) or on the real client against the simulator. The motor
-// selector answers from the test, and the tools' clock can be held still.
+// The program's windows with the real DuvodaRezir, PM and induction-motor extraction windows, on a
+// fake bridge client (frames pushed in by the test) or on the real client against the simulator.
+// The motor selector answers from the test, and the tools' clock can be held still.
 #include <gtest/gtest.h>
 
 #include <QListWidget>
@@ -20,6 +20,8 @@ struct ToolRigOptions {
     std::optional<BridgeSettings> bridge;  // the real client; without: a fake one
     std::unique_ptr<ConfigTransferService> transfer;
     bool fakeClock = false;  // the tools' clock moves only with advance()
+    // The induction-motor extraction's fits; without: its own worker thread.
+    std::function<std::unique_ptr<ImFitRunner>()> imFitRunner;
 };
 
 class ToolRig : public UiRig {
@@ -32,6 +34,7 @@ class ToolRig : public UiRig {
     CConfigDataBank& store() { return app->store(); }
     ui::CDuvodaRezir* duvoda() { return window->findChild<ui::CDuvodaRezir*>("id104"); }
     ui::CParamExtract* pm() { return window->findChild<ui::CParamExtract*>("id106"); }
+    ui::CImExtract* im() { return window->findChild<ui::CImExtract*>("id143"); }
 
     // The device at kRigToolBase announces itself and is selected; its configuration is held.
     void selectDevice(const PrivateConfig& calibration) {
@@ -51,6 +54,7 @@ class ToolRig : public UiRig {
     int chosenMotor = 6;
     int selectorRuns = 0;
     QString verdictAtSelector;
+    QString imStatusAtSelector;
     double clockMs = 1000;
 
   private:
@@ -63,6 +67,7 @@ class ToolRig : public UiRig {
                 ++selectorRuns;
                 // The results are on screen when the user picks the record.
                 verdictAtSelector = duvoda()->verdict()->text();
+                imStatusAtSelector = im()->status()->text();
                 return chosenMotor;
             });
         if (options.fakeClock) services.clock = [this] { return clockMs; };
@@ -74,6 +79,11 @@ class ToolRig : public UiRig {
             return std::make_unique<ui::CommissioningToolWindow>(
                 new ui::CParamExtract(services, owner));
         });
+        factory.setToolCreator(
+            Tool::ImExtraction, [services, runner = options.imFitRunner](QWidget* owner) {
+                return std::make_unique<ui::CommissioningToolWindow>(
+                    new ui::CImExtract(services, owner, runner ? runner() : nullptr));
+            });
     }
 };
 

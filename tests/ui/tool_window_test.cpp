@@ -5,6 +5,7 @@
 
 #include <QPlainTextEdit>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -216,10 +217,17 @@ TEST(DuvodaRezirWindow, CancelledSelectorWritesNothingAndSaveDataGivesTheFileQvc
         EXPECT_EQ(QString::fromStdString(lines[lines.size() - 8 + static_cast<std::size_t>(i)]),
                   w->resultList()->item(i)->text());
 #endif
-    // A file that cannot be written is told, naming it.
+    // A file that cannot be written is told, naming it; the next save starts in the folder
+    // written to last (not in the one that failed).
     rig.ui.fileAnswers.push_back(rig.dir.file("no/such/folder/x.csv"));
     QTest::mouseClick(w->saveButton(), Qt::LeftButton);
     test::expectOneMessageWith(rig.ui, "no/such/folder/x.csv");
+    QTest::mouseClick(w->saveButton(), Qt::LeftButton);  // cancelled
+    ASSERT_EQ(rig.ui.dialogs.size(), 3u);
+    const std::string folder = std::filesystem::path(chosen).parent_path().string() + "/";
+    for (std::size_t i = 1; i < 3; ++i)
+        EXPECT_EQ(rig.ui.dialogs[i].initialPath.rfind(folder + "DuvodaRezir_", 0), 0u)
+            << rig.ui.dialogs[i].initialPath;
 
     // Until the program has its motor selector window, the stand-in chooses no record.
     EXPECT_EQ(ui::motorSelectorPending(rig.ui)(w, rig.store()), -1);
@@ -280,12 +288,22 @@ TEST(DuvodaRezirWindow, HiddenOrClosedTheAcquisitionIsGivenUpAndTheTickDrainsAga
     EXPECT_EQ(rig.queued().back().data(), commandBytes(0, 0));
 }
 
-TEST(DuvodaRezirWindow, NoAcquisitionWhileAConfigurationTransferRuns) {
+TEST(DuvodaRezirWindow, NothingIsAcquiredOrWrittenWhileAConfigurationTransferRuns) {
     Opened o(Tool::DuvodaRezir);
     ToolRig& rig = o.rig;
-    // After an upload the worker waits a second before it selects the tool again.
+    const auto before = test::recordBytes(rig.store());
+    o.acquire();
+    // A transfer starts meanwhile (after an upload the worker waits a second before it
+    // selects the tool again): the result is shown but not written into the store it uses.
     rig.logic().onTransferDone(kActionSelectDuvodaRezir, false);
     ASSERT_TRUE(rig.logic().transferRunning());
+    o.send(test::phaseReplies(test::makePhaseRecording(test::MotorSpec{}), kRigToolBase));
+    ASSERT_TRUE(o.settled());
+    EXPECT_EQ(rig.duvoda()->verdict()->text(), "SUCCESS");
+    EXPECT_EQ(rig.selectorRuns, 0);
+    EXPECT_EQ(test::recordBytes(rig.store()), before);
+    test::expectOneMessageWith(rig.ui, "The result was not written");
+
     const std::size_t sent = rig.queued().size();
     QTest::mouseClick(o.window->acquireButton(), Qt::LeftButton);
     EXPECT_FALSE(o.window->acquiring());
