@@ -1,7 +1,8 @@
 // Feeds one stream engine a script of received command and data frames, clock ticks, aborts
 // and restarts decoded from the input, with a listener whose answers also come from the input.
 // Checks: no out-of-bounds access (sanitizers), every started transfer reports exactly one end,
-// and once the input stops, ticking the clock ends whatever still runs.
+// and once the input stops, ticking the clock ends whatever still runs within what the engine
+// lets a peer raise the time-out and retries to (the script's commands carry any values).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -19,10 +20,9 @@ using qv::TransferInfo;
 
 constexpr std::uint32_t kControlId = 0x12;
 constexpr std::uint32_t kDataId = 0x14;
-// Time-outs and retries the script may put into Propose and Accept are kept small, so that
-// the final ticking has a known bound.
-constexpr std::uint16_t kMaxPeerTimeout = 1000;
-constexpr std::uint16_t kMaxPeerRetries = 8;
+// The engine's own configuration from the script stays below these.
+constexpr std::uint16_t kMaxOwnTimeout = 255 * 4;
+constexpr std::uint16_t kMaxOwnRetries = 8;
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -56,7 +56,7 @@ class Harness : public qv::PacketReceivedListener {
         const std::uint16_t length = script_.word();
         blockSize_ = static_cast<std::uint16_t>(script_.word() % 890);
         timeout_ = script_.byte() * 4.0;
-        retries_ = script_.byte() % (kMaxPeerRetries + 1);
+        retries_ = script_.byte() % (kMaxOwnRetries + 1);
         buffer_.assign(static_cast<std::size_t>(script_.byte()) * 257 + 1, 0xA5);
         configure();
         start(flags, length);
@@ -126,10 +126,6 @@ class Harness : public qv::PacketReceivedListener {
         CanFrame::Data d{};
         std::uint16_t w[4] = {static_cast<std::uint16_t>(script_.byte() % 10), script_.word(),
                               script_.word(), script_.word()};
-        if (w[0] == qv::stream_cmd::kPropose || w[0] == qv::stream_cmd::kAccept) {
-            w[2] %= kMaxPeerTimeout + 1;
-            w[3] %= kMaxPeerRetries + 1;
-        }
         if (w[0] == qv::stream_cmd::kClose || w[0] == qv::stream_cmd::kBlockAck) w[1] %= 4;
         for (std::size_t i = 0; i < 4; ++i) {
             d[2 * i] = static_cast<std::uint8_t>(w[i]);
@@ -211,11 +207,10 @@ class Harness : public qv::PacketReceivedListener {
 
     // With no more input, every transfer must end within the retries and time-outs.
     void finish() {
-        const double timeout =
-            std::max<double>({timeout_ == 0 ? qv::kDefaultStreamTimeoutMs : timeout_,
-                              static_cast<double>(kMaxPeerTimeout)});
-        const std::uint32_t retries = std::max<std::uint32_t>(
-            {retries_ == 0 ? qv::kDefaultStreamRetries : retries_, kMaxPeerRetries});
+        static_assert(kMaxOwnTimeout <= qv::kMaxPeerTimeoutMs &&
+                      kMaxOwnRetries <= qv::kMaxPeerRetries);
+        const double timeout = qv::kMaxPeerTimeoutMs;
+        const std::uint32_t retries = qv::kMaxPeerRetries;
         // A time-out phase, a last block delivered, then a closing phase at most.
         const double bound = 4.0 * (retries + 2) * (timeout + 50.0);
         for (double t = 0; t < bound && engine_.busy(); t += 50.0) tick(50.0);

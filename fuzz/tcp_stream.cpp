@@ -1,7 +1,9 @@
 // Fuzzes the reassembly of the bridge's TCP stream. The input is a control byte, a read-size
 // pattern and the stream; the stream is fed to TcpStreamDecoder in pieces of those sizes (each
 // piece an exactly sized heap copy, so the address sanitizer reports reads past a read) and the
-// packets are compared with feeding the whole stream at once and with the datagram decoder.
+// packets are compared with the valid records read independently (every one of them, also those
+// after a record the frame checks refuse, which is skipped), with feeding the whole stream at once
+// and, up to the first bad record, with the datagram decoder.
 //
 // Input layout:
 //   byte 0          bit 0: repair every record so that it passes the frame checks
@@ -105,33 +107,54 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mode & 0x01)
         for (std::size_t k = 0; k < whole; ++k)
             repairRecord(stream.data() + kHeaderSize + k * kRecordSize);
-    // Records up to the first one the frame checks refuse.
-    std::size_t good = 0;
-    while (good < whole && recordValid(stream.data() + kHeaderSize + good * kRecordSize)) ++good;
-    const bool clean = good == whole;
+    // The records the frame checks accept, read independently: those are the packets, in order,
+    // however the stream is cut; a bad record is skipped and the next one stays aligned.
+    std::vector<qv::CanFrame> valid;
+    std::vector<std::size_t> validUpTo{0};  // valid records among the first k whole records
+    std::size_t good = whole;               // records before the first bad one
+    for (std::size_t k = 0; k < whole; ++k) {
+        const std::uint8_t* r = stream.data() + kHeaderSize + k * kRecordSize;
+        if (recordValid(r)) {
+            qv::CanFrame::Data d;
+            std::copy(r + 6, r + 14, d.begin());
+            valid.emplace_back(qv::getBigEndian32(r), (r[4] & qv::flags::kExtended) != 0,
+                               (r[4] & qv::flags::kRemote) != 0, r[5], d);
+        } else if (good == whole) {
+            good = k;
+        }
+        validUpTo.push_back(valid.size());
+    }
+    auto sameAsValid = [&](const std::vector<CanPacket>& packets) {
+        if (packets.size() != valid.size()) return false;
+        for (std::size_t i = 0; i < valid.size(); ++i)
+            if (!(packets[i].frame == valid[i])) return false;
+        return true;
+    };
+    auto heldAfter = [](std::size_t fed) {
+        return fed < kHeaderSize ? fed : (fed - kHeaderSize) % kRecordSize;
+    };
 
-    // The whole stream in one read equals the datagram decoder with a header.
+    // The whole stream in one read.
     qv::TcpStreamDecoder once;
     std::vector<CanPacket> reference;
     PieceBuffers buffers;
     feedCopy(once, buffers, stream, reference);
     check(once.headerSeen() == (n >= kHeaderSize), "header seen flag wrong");
-    check(reference.size() == good, "one read decodes another count than the good records");
+    check(sameAsValid(reference), "one read decodes other packets than the valid records");
+    check(once.badRecords() == whole - valid.size(), "one read counts other bad records");
+    check(once.heldBytes() == heldAfter(n), "one read holds the wrong number of bytes");
     if (n >= kHeaderSize) {
         check(once.headerBusId() == qv::getBigEndian64(stream.data()) &&
                   once.headerSenderId() == qv::getBigEndian64(stream.data() + 8),
               "header identifiers wrong");
+        // The datagram decoder stops at the first bad record; up to there both agree.
         const std::vector<CanPacket> datagram =
             qv::decodeFrames(stream, true, kWrongBus, kWrongSender);
-        check(datagram.size() == reference.size() && samePrefix(datagram, reference, good),
+        check(datagram.size() == good && samePrefix(datagram, reference, good),
               "one read differs from the datagram decoder");
     }
-    if (clean) {
-        const std::size_t held = n < kHeaderSize ? n : (n - kHeaderSize) % kRecordSize;
-        check(once.heldBytes() == held, "one read holds the wrong number of bytes");
-    }
 
-    // The same stream in pieces.
+    // The same stream in pieces: each packet as soon as its record is complete.
     qv::TcpStreamDecoder split;
     std::vector<CanPacket> packets;
     std::size_t fed = 0;
@@ -146,18 +169,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         feedCopy(split, buffers, std::span<const std::uint8_t>(stream).subspan(fed, piece),
                  packets);
         fed += piece;
-        if (clean) {
-            const std::size_t expected = fed < kHeaderSize ? 0 : (fed - kHeaderSize) / kRecordSize;
-            check(packets.size() == expected, "packets not delivered as soon as complete");
-            const std::size_t held = fed < kHeaderSize ? fed : (fed - kHeaderSize) % kRecordSize;
-            check(split.heldBytes() == held, "pieces hold the wrong number of bytes");
-        }
+        const std::size_t complete = fed < kHeaderSize ? 0 : (fed - kHeaderSize) / kRecordSize;
+        check(packets.size() == validUpTo[complete], "packets not delivered as soon as complete");
+        check(split.heldBytes() == heldAfter(fed), "pieces hold the wrong number of bytes");
     }
-    check(packets.size() <= whole, "more packets than whole records");
-    // Up to the first bad record the pieces decode what one read decodes; without bad records
-    // they decode exactly that.
-    check(samePrefix(packets, reference, good), "pieces decode other packets than one read");
-    if (clean) check(packets.size() == reference.size(), "pieces decode another count");
+    check(sameAsValid(packets) && samePrefix(packets, reference, reference.size()),
+          "pieces decode other packets than one read");
+    check(split.badRecords() == whole - valid.size(), "pieces count other bad records");
     // Every packet carries the header's identifiers, also those of the read that completed it.
     for (const CanPacket& p : packets)
         check(p.busId == qv::getBigEndian64(stream.data()) &&
@@ -169,7 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(!split.headerSeen() && split.heldBytes() == 0, "reset left state behind");
     std::vector<CanPacket> again;
     feedCopy(split, buffers, stream, again);
-    check(again.size() == reference.size() && samePrefix(again, reference, good),
-          "decoding after reset differs");
+    check(sameAsValid(again), "decoding after reset differs");
     return 0;
 }

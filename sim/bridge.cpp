@@ -109,19 +109,47 @@ void Bridge::appendPollFds(std::vector<pollfd>& fds) const {
 }
 
 void Bridge::onFrame(const CanFrame& frame, double nowMs) {
-    queueMulticast(frame, false, nowMs);
+    if (!applyFrameFaults(frame, nowMs)) emit(frame, nowMs);
+}
+
+bool Bridge::applyFrameFaults(const CanFrame& frame, double nowMs) {
+    frameFaultCounts_.resize(settings_.frameFaults.size(), 0);
+    bool held = false;
+    for (std::size_t i = 0; i < settings_.frameFaults.size(); ++i) {
+        const FrameFault& f = settings_.frameFaults[i];
+        if (frame.identifier() != f.identifier) continue;
+        if (f.firstByte >= 0 && frame.data()[0] != f.firstByte) continue;
+        if (++frameFaultCounts_[i] % f.every != 0) continue;
+        if (f.replay) {
+            ++counters_.framesReplayed;
+        } else {
+            if (held) continue;
+            held = true;
+            ++counters_.framesHeld;
+        }
+        scheduled_.emplace(nowMs + f.ms, frame);
+    }
+    return held;
+}
+
+void Bridge::emit(const CanFrame& frame, double nowMs) {
+    bool carriedByTcp = false;
     for (auto& c : clients_) {
-        if (c->dead || !c->rangeKnown) continue;
+        if (c->dead || !c->rangeKnown || settings_.tcpForward == TcpForward::kNone) continue;
         const std::uint64_t id = frame.identifier();
         if (id < c->first || id >= std::uint64_t{c->first} + c->count) continue;
+        carriedByTcp = true;
         for (int k = c->faults.copies(); k > 0; --k)
-            c->delayed.push(frame, nowMs + c->faults.delayMs());
+            c->delayed.push(frame, nowMs + c->faults.delayMs() + settings_.tcpDelayMs);
     }
+    if (settings_.tcpForward == TcpForward::kTcp && carriedByTcp) return;
+    queueMulticast(frame, false, nowMs);
 }
 
 void Bridge::queueMulticast(const CanFrame& frame, bool status, double nowMs) {
+    const double release = nowMs + multicastFaults_.delayMs() + settings_.multicastDelayMs;
     for (int k = multicastFaults_.copies(); k > 0; --k)
-        multicastDelay_.push(Outgoing{frame, status}, nowMs + multicastFaults_.delayMs());
+        multicastDelay_.push(Outgoing{frame, status}, release);
 }
 
 void Bridge::tick(double nowMs) {
@@ -277,6 +305,11 @@ void Bridge::dropTcpClients() {
 }
 
 void Bridge::flush(double nowMs) {
+    while (!scheduled_.empty() && scheduled_.begin()->first <= nowMs) {
+        const CanFrame frame = scheduled_.begin()->second;
+        scheduled_.erase(scheduled_.begin());
+        emit(frame, nowMs);
+    }
     for (auto& c : clients_)
         if (!c->dead) flushClient(*c, nowMs);
     const auto before = clients_.size();
@@ -311,7 +344,7 @@ void Bridge::flush(double nowMs) {
 }
 
 bool Bridge::holding() const {
-    if (!multicastDelay_.empty()) return true;
+    if (!multicastDelay_.empty() || !scheduled_.empty()) return true;
     return std::any_of(clients_.begin(), clients_.end(),
                        [](const auto& c) { return !c->delayed.empty(); });
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "link/net/socket.h"
 #include "sim/bus.h"
 #include "sim/faults.h"
+#include "sim/options.h"
 
 namespace qv::sim {
 
@@ -31,6 +33,10 @@ struct BridgeSettings {
     std::uint64_t busId = 0;
     std::uint16_t bitrateKbps = 500;
     FaultSettings faults;
+    TcpForward tcpForward = TcpForward::kBoth;
+    double multicastDelayMs = 0;  // extra, multicast only
+    double tcpDelayMs = 0;        // extra, TCP only
+    std::vector<FrameFault> frameFaults;
     std::uint64_t seed = 1;
     std::function<void(const std::string&)> log;  // verbose reports; may be empty
 };
@@ -41,6 +47,8 @@ struct BridgeCounters {
     std::uint64_t framesFromClients = 0;
     std::uint64_t framesLost = 0;
     std::uint64_t framesDuplicated = 0;
+    std::uint64_t framesReplayed = 0;  // sent again by a replay fault
+    std::uint64_t framesHeld = 0;      // held back by a late fault
     std::uint64_t tcpAccepted = 0;
     std::uint64_t tcpDropped = 0;  // closed by the client or dropped for bad data
     std::size_t tcpClients = 0;
@@ -81,6 +89,11 @@ class Bridge : public Node {
 
     void log(const std::string& text) const;
     void queueMulticast(const CanFrame& frame, bool status, double nowMs);
+    // Sends a bus frame to the clients: multicast, and over TCP to those that asked for it,
+    // as the forwarding mode says.
+    void emit(const CanFrame& frame, double nowMs);
+    // Frame faults: true when the frame is held back instead of sent now.
+    bool applyFrameFaults(const CanFrame& frame, double nowMs);
     void receiveMulticast();
     void acceptClients(double nowMs);
     void readClient(TcpClient& client);
@@ -96,6 +109,8 @@ class Bridge : public Node {
     FaultInjector multicastFaults_;
     DelayLine<Outgoing> multicastDelay_;
     std::vector<Outgoing> multicastReady_;
+    std::vector<std::uint64_t> frameFaultCounts_;
+    std::multimap<double, CanFrame> scheduled_;  // replayed and late frames by release time
     std::vector<std::unique_ptr<TcpClient>> clients_;
     std::uint64_t clientsEver_ = 0;
     double nextStatusMs_ = -1;  // -1: not started

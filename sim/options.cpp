@@ -105,6 +105,27 @@ SimDevice parseDevice(const std::string& text) {
     return d;
 }
 
+FrameFault parseFrameFault(const std::string& text, bool replay) {
+    const std::string what = replay ? "--replay" : "--late";
+    const auto first = text.find(':');
+    const auto second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
+        fail(what + ": \"" + text + "\" is not ID[/BYTE0]:EVERY:MS");
+    FrameFault f;
+    f.replay = replay;
+    std::string id = text.substr(0, first);
+    if (const auto slash = id.find('/'); slash != std::string::npos) {
+        f.firstByte = static_cast<int>(parseUnsigned(id.substr(slash + 1), 255, what + " byte"));
+        id = id.substr(0, slash);
+    }
+    f.identifier = static_cast<std::uint32_t>(parseUnsigned(id, 0x1FFFFFFF, what + " identifier"));
+    f.every = static_cast<std::uint32_t>(
+        parseUnsigned(text.substr(first + 1, second - first - 1), 1000000, what + " every"));
+    if (f.every == 0) fail(what + ": every must be at least 1");
+    f.ms = parseReal(text.substr(second + 1), 0, 10000, what + " milliseconds");
+    return f;
+}
+
 SimConfigModes parseConfigModes(const std::string& text) {
     SimConfigModes m;
     std::size_t start = 0;
@@ -190,6 +211,22 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.dupPercent = parseReal(value(), 0, 100, "--dup");
         } else if (name == "--delay") {
             o.delayMs = parseReal(value(), 0, 10000, "--delay");
+        } else if (name == "--tcp-forward") {
+            const std::string& v = value();
+            if (v == "tcp")
+                o.tcpForward = TcpForward::kTcp;
+            else if (v == "both")
+                o.tcpForward = TcpForward::kBoth;
+            else if (v == "none")
+                o.tcpForward = TcpForward::kNone;
+            else
+                fail("--tcp-forward: \"" + v + "\" is not tcp, both or none");
+        } else if (name == "--multicast-delay") {
+            o.multicastDelayMs = parseReal(value(), 0, 10000, "--multicast-delay");
+        } else if (name == "--tcp-delay") {
+            o.tcpDelayMs = parseReal(value(), 0, 10000, "--tcp-delay");
+        } else if (name == "--replay" || name == "--late") {
+            o.frameFaults.push_back(parseFrameFault(value(), name == "--replay"));
         } else if (name == "--seconds") {
             o.seconds = parseReal(value(), 0, 1e7, "--seconds");
             if (o.seconds <= 0) fail("--seconds: must be more than 0");
@@ -287,6 +324,11 @@ std::string usageText() {
            "  --loss PCT           drop this share of the frames sent to clients\n"
            "  --dup PCT            send this share of the frames twice\n"
            "  --delay MS           hold every frame sent to clients this long\n"
+           "  --tcp-forward MODE   a TCP client's identifiers go over tcp instead of multicast,\n"
+           "                       over both (default), or none (multicast only)\n"
+           "  --multicast-delay MS, --tcp-delay MS   extra delay on one path only\n"
+           "  --replay ID[/B0]:N:MS  every Nth frame on ID (first byte B0) is sent again MS later\n"
+           "  --late ID[/B0]:N:MS    every Nth frame on ID (first byte B0) is held back MS\n"
            "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
            "  --max-object N       largest configuration object stored from a write (4096)\n"
            "  --config BASE:MODES  configuration behaviour of that controller, modes joined by\n"

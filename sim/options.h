@@ -49,6 +49,20 @@ struct SimConfigModes {
     bool slowFlash = false;               // "slow-flash": acknowledged 1.7 s after the write
 };
 
+// What the bridge does with the identifiers a TCP client asks for: forward them over TCP
+// instead of multicast, over both, or not at all (multicast only).
+enum class TcpForward { kTcp, kBoth, kNone };
+
+// Every `every`-th frame on `identifier` (whose first data byte is `firstByte`, when given) is
+// sent again `ms` later (replay), or held back `ms` (late) so that later frames overtake it.
+struct FrameFault {
+    std::uint32_t identifier = 0;
+    int firstByte = -1;  // -1: any
+    std::uint32_t every = 1;
+    double ms = 0;
+    bool replay = true;
+};
+
 struct Options {
     std::uint32_t interfaceAddress = 0x0100007F;  // network byte order; 127.0.0.1
     bool allowLan = false;
@@ -63,6 +77,10 @@ struct Options {
     double lossPercent = 0;
     double dupPercent = 0;
     double delayMs = 0;
+    TcpForward tcpForward = TcpForward::kBoth;
+    double multicastDelayMs = 0;  // on top of delayMs, multicast only
+    double tcpDelayMs = 0;        // on top of delayMs, TCP only
+    std::vector<FrameFault> frameFaults;
     double seconds = 0;  // 0: run until stopped
     std::uint64_t seed = 1;
     // Largest configuration object a controller stores from a write (a test object may be
@@ -87,6 +105,8 @@ Options parseOptions(const std::vector<std::string>& args);
 SimDevice parseDevice(const std::string& text);
 // Decimal or 0x hexadecimal, the whole text, at most `max`. Throws UsageError naming `what`.
 std::uint64_t parseUnsigned(const std::string& text, std::uint64_t max, const std::string& what);
+// "ID[/BYTE0]:EVERY:MS", e.g. "0x414:7:300" or "0x412/2:1:600". Throws UsageError.
+FrameFault parseFrameFault(const std::string& text, bool replay);
 // The device list with the default device filled in when none was given.
 std::vector<SimDevice> effectiveDevices(const Options& options);
 

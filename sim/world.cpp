@@ -49,6 +49,10 @@ World::World(Options options)
     b.busId = options_.busId;
     b.bitrateKbps = options_.bitrateKbps;
     b.faults = {options_.lossPercent, options_.dupPercent, options_.delayMs};
+    b.tcpForward = options_.tcpForward;
+    b.multicastDelayMs = options_.multicastDelayMs;
+    b.tcpDelayMs = options_.tcpDelayMs;
+    b.frameFaults = options_.frameFaults;
     b.seed = options_.seed;
     b.log = log;
     bridge_ = std::make_unique<Bridge>(bus_, std::move(b));

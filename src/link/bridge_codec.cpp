@@ -72,13 +72,13 @@ std::vector<std::uint8_t> encodeFrames(std::span<const CanFrame> frames, std::ui
 
 namespace {
 
-// Decodes the records of `bytes` (no header) until one fails a check. Returns bytes consumed;
-// sets `failed` when a record was refused.
+// Decodes the whole records of `bytes` (no header). A record that fails a frame check ends the
+// decoding, or with `skipBad` is counted in `bad` and passed over. Returns the bytes consumed.
 std::size_t decodeRecords(std::span<const std::uint8_t> bytes, std::uint64_t busId,
-                          std::uint64_t senderId, std::vector<CanPacket>& out, bool& failed) {
-    failed = false;
+                          std::uint64_t senderId, std::vector<CanPacket>& out, bool skipBad,
+                          std::size_t& bad) {
     std::size_t pos = 0;
-    while (bytes.size() - pos >= kRecordSize) {
+    for (; bytes.size() - pos >= kRecordSize; pos += kRecordSize) {
         const std::uint8_t* r = bytes.data() + pos;
         const std::uint8_t f = r[4];
         CanFrame::Data data;
@@ -92,10 +92,9 @@ std::size_t decodeRecords(std::span<const std::uint8_t> bytes, std::uint64_t bus
             packet.senderId = senderId;
             out.push_back(packet);
         } catch (const OverflowException&) {
-            failed = true;
-            return pos;
+            ++bad;
+            if (!skipBad) return pos;
         }
-        pos += kRecordSize;
     }
     return pos;
 }
@@ -114,8 +113,8 @@ std::size_t decodeFrames(std::span<const std::uint8_t> bytes, bool withHeader,
         senderId = getBigEndian64(bytes.data() + 8);
         offset = kHeaderSize;
     }
-    bool failed = false;
-    return offset + decodeRecords(bytes.subspan(offset), busId, senderId, out, failed);
+    std::size_t bad = 0;
+    return offset + decodeRecords(bytes.subspan(offset), busId, senderId, out, false, bad);
 }
 
 std::vector<CanPacket> decodeFrames(std::span<const std::uint8_t> bytes, bool withHeader,
@@ -127,6 +126,7 @@ std::vector<CanPacket> decodeFrames(std::span<const std::uint8_t> bytes, bool wi
 
 void TcpStreamDecoder::reset() {
     held_ = 0;
+    badRecords_ = 0;
     headerSeen_ = false;
     headerBusId_ = 0;
     headerSenderId_ = 0;
@@ -152,8 +152,8 @@ void TcpStreamDecoder::feed(std::span<const std::uint8_t> bytes, std::uint64_t b
         busId = headerBusId_;
         senderId = headerSenderId_;
     }
-    bool failed = false;
-    // A record split across reads: complete the held piece first.
+    // A record split across reads: complete the held piece first. Every record is 14 bytes
+    // whatever it holds, so one that fails the checks is skipped and the next stays aligned.
     if (held_ > 0) {
         const std::size_t take = std::min(kRecordSize - held_, bytes.size());
         std::memcpy(pending_ + held_, bytes.data(), take);
@@ -162,11 +162,9 @@ void TcpStreamDecoder::feed(std::span<const std::uint8_t> bytes, std::uint64_t b
         if (held_ < kRecordSize) return;
         held_ = 0;
         decodeRecords(std::span<const std::uint8_t>(pending_, kRecordSize), busId, senderId, out,
-                      failed);
-        if (failed) return;
+                      true, badRecords_);
     }
-    const std::size_t used = decodeRecords(bytes, busId, senderId, out, failed);
-    if (failed) return;
+    const std::size_t used = decodeRecords(bytes, busId, senderId, out, true, badRecords_);
     const std::size_t rest = bytes.size() - used;
     std::memcpy(pending_, bytes.data() + used, rest);
     held_ = rest;

@@ -60,17 +60,20 @@ class TcpStreamDecoder {
     void reset();
     // Decodes what `bytes` completes. Packets of the first read that completes the header take its
     // identifiers (`headerSeen` tells whether a header was read); later ones take `busId` and
-    // `senderId`. A record that fails a frame check drops the rest of this read.
+    // `senderId`. A record that fails a frame check is skipped (and counted); the records after
+    // it keep their 14-byte alignment.
     void feed(std::span<const std::uint8_t> bytes, std::uint64_t busId, std::uint64_t senderId,
               std::vector<CanPacket>& out);
     bool headerSeen() const { return headerSeen_; }
     std::uint64_t headerBusId() const { return headerBusId_; }
     std::uint64_t headerSenderId() const { return headerSenderId_; }
     std::size_t heldBytes() const { return held_; }
+    std::size_t badRecords() const { return badRecords_; }
 
   private:
     std::uint8_t pending_[kHeaderSize] = {};
     std::size_t held_ = 0;
+    std::size_t badRecords_ = 0;
     bool headerSeen_ = false;
     std::uint64_t headerBusId_ = 0;
     std::uint64_t headerSenderId_ = 0;

@@ -1,5 +1,6 @@
 #include "link/can_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -21,14 +22,26 @@ CBcan::~CBcan() {
     close();
 }
 
-int CBcan::open() {
+std::shared_ptr<CanUdpClient> CBcan::current() {
     std::lock_guard lock(clientLock_);
+    return client_;
+}
+
+int CBcan::open() {
+    std::lock_guard life(lifecycleLock_);
     if (open_) return 0;
+    std::shared_ptr<CanUdpClient> client;
     try {
-        client_ = factory_();
-        client_->setListener(this);
-        client_->open();
+        client = factory_();
+        client->setListener(this);
+        client->setTcpLostHook([this] { tcpOpen_ = false; });
+        {
+            std::lock_guard lock(clientLock_);
+            client_ = client;
+        }
+        client->open();
     } catch (const IOException&) {
+        std::lock_guard lock(clientLock_);
         client_.reset();
         return 0;
     }
@@ -45,14 +58,14 @@ int CBcan::open() {
 }
 
 int CBcan::close() {
+    std::lock_guard life(lifecycleLock_);
     open_ = false;
     tcpOpen_ = false;
-    {
+    if (const auto client = current()) {
+        // Its receive threads end here: no callback comes after.
+        client->close();
         std::lock_guard lock(clientLock_);
-        if (client_) {
-            client_->close();
-            client_.reset();
-        }
+        client_.reset();
     }
     {
         std::lock_guard queue(queueLock_);
@@ -67,9 +80,9 @@ int CBcan::sendOne(const std::function<CanFrame()>& build) {
     if (!open_) return 0;
     try {
         const CanFrame frame = build();
-        std::lock_guard lock(clientLock_);
-        if (!client_) return 0;
-        client_->sendFrame(frame);
+        const auto client = current();
+        if (!client) return 0;
+        client->sendFrame(frame);
         return 1;
     } catch (const IOException&) {
         return 0;
@@ -91,8 +104,8 @@ bool CBcan::queueFrame(std::uint32_t identifier, const CanFrame::Data& data) {
     if (!open_) return false;
     try {
         const CanFrame frame(identifier, false, false, 8, data);
-        std::lock_guard lock(clientLock_);
-        return client_ && client_->queueFrame(frame);
+        const auto client = current();
+        return client && client->queueFrame(frame);
     } catch (const OverflowException&) {
         return false;
     }
@@ -100,8 +113,8 @@ bool CBcan::queueFrame(std::uint32_t identifier, const CanFrame::Data& data) {
 
 bool CBcan::flush() {
     if (!open_) return false;
-    std::lock_guard lock(clientLock_);
-    return client_ && client_->flush();
+    const auto client = current();
+    return client && client->flush();
 }
 
 int CBcan::waitForFrame(std::uint32_t identifier, CanFrame::Data* out, int timeoutMs) {
@@ -129,6 +142,9 @@ int CBcan::waitForFrame(std::uint32_t identifier, CanFrame::Data* out, int timeo
         took = packet.has_value();
         if (!packet) continue;
         if (rawLog) rawLog(*packet);
+        // Waits and the decoder deal in data frames with standard identifiers: a remote request
+        // carries no data, and an extended identifier is not the standard one of equal value.
+        if (packet->frame.remote() || packet->frame.extended()) continue;
         if (packet->frame.identifier() == identifier) {
             if (out) *out = packet->frame.data();
             return 1;
@@ -164,26 +180,38 @@ int CBcan::transfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t ind
             result_ = 0;
         }
         thisEndSends_ = thisEndSends;
+        total_ = *length;
         chunked_ = chunked;
         notify_ = true;
         ackTransfer_ = false;
         transferRunning_ = true;
     }
     bool started = false;
-    {
-        std::lock_guard lock(clientLock_);
-        started =
-            engineLength > 0 && client_ &&
-            client_->startTransfer(sharedBuffer_, index, engineLength, thisEndSends, true, chunked);
-    }
+    if (const auto client = current())
+        started = engineLength > 0 && client->startTransfer(sharedBuffer_, index, engineLength,
+                                                            thisEndSends, true, chunked);
     if (!started) {
         std::lock_guard state(transferStateLock_);
         transferRunning_ = false;
         return kTransferFailed;
     }
-    // Events of a controller's acknowledgement transfer signal the event too; wait for ours.
-    for (;;) {
-        completion_.wait();
+    // Events of a controller's acknowledgement transfer signal the event too; wait for ours, at
+    // most until the overall limit, when the transfer is ended as if its retries ran out.
+    const auto limit = limitBase_ + std::chrono::milliseconds(static_cast<std::int64_t>(
+                                        limitMsPerByte_ * static_cast<double>(*length)));
+    const auto deadline = Clock::now() + limit;
+    for (bool aborted = false;;) {
+        const auto now = Clock::now();
+        if (!aborted && now >= deadline) {
+            aborted = true;
+            if (const auto client = current()) client->abortAfterTimeout();
+        }
+        if (aborted && now >= deadline + std::chrono::seconds(1)) finishTransfer(-1);
+        const auto toDeadline =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        completion_.waitFor(aborted ? std::chrono::milliseconds(100)
+                                    : std::clamp(toDeadline, std::chrono::milliseconds(1),
+                                                 std::chrono::milliseconds(1000)));
         std::lock_guard state(transferStateLock_);
         if (!transferRunning_) break;
     }
@@ -201,23 +229,24 @@ int CBcan::transfer(std::uint16_t* length, std::uint8_t* data, std::uint16_t ind
 
 void CBcan::abortTransfer() {
     if (!open_) return;
-    std::lock_guard lock(clientLock_);
-    if (client_) client_->abortTransfer();
+    if (const auto client = current()) client->abortTransfer();
 }
 
 bool CBcan::configureStream(std::uint16_t blockSize, std::uint32_t controlId,
                             std::uint32_t dataId) {
-    std::lock_guard lock(clientLock_);
-    return client_ && client_->configureStream(controlId, dataId, blockSize, 0, 0, this);
+    const auto client = current();
+    return client && client->configureStream(controlId, dataId, blockSize, 0, 0, this);
 }
 
 int CBcan::connectTcp(std::uint32_t word1, std::uint32_t word2) {
     if (!open_) return 0;
-    std::lock_guard lock(clientLock_);
-    if (!client_) return 0;
+    const auto client = current();
+    if (!client) return 0;
     try {
-        client_->connectTcp(bridgeAddress_.load(), word1, word2);
+        client->connectTcp(bridgeAddress_.load(), word1, word2);
         tcpOpen_ = true;
+        // Lost right away: the client's hook may have run before the line above.
+        if (!client->isTcpOpen()) tcpOpen_ = false;
         return 1;
     } catch (const IOException&) {
         return 0;
@@ -226,8 +255,7 @@ int CBcan::connectTcp(std::uint32_t word1, std::uint32_t word2) {
 
 int CBcan::closeTcp() {
     tcpOpen_ = false;
-    std::lock_guard lock(clientLock_);
-    if (client_) client_->closeTcp();
+    if (const auto client = current()) client->closeTcp();
     return 1;
 }
 
@@ -254,6 +282,11 @@ void CBcan::setRawLogHook(RawLogHook hook) {
 void CBcan::setProgressHook(ProgressHook hook) {
     std::lock_guard lock(hookLock_);
     progress_ = std::move(hook);
+}
+
+void CBcan::setTransferLimit(std::chrono::milliseconds base, double msPerByte) {
+    limitBase_ = base;
+    limitMsPerByte_ = msPerByte;
 }
 
 void CBcan::onPacketReceived(const CanPacket& packet) {
@@ -309,8 +342,9 @@ int CBcan::onStreamEvent(int type, TransferInfo& info) {
                 if (transferRunning_) return 3;
                 ackTransfer_ = true;
             }
-            if (!client_ || !client_->startTransfer(ackBuffer_, info.word1, info.word2, sends,
-                                                    false, variable)) {
+            const auto client = current();
+            if (!client || !client->startTransfer(ackBuffer_, info.word1, info.word2, sends, false,
+                                                  variable)) {
                 std::lock_guard state(transferStateLock_);
                 ackTransfer_ = false;
                 return 3;
@@ -319,16 +353,20 @@ int CBcan::onStreamEvent(int type, TransferInfo& info) {
         }
         case kStreamDone: {
             bool report = false;
+            std::uint16_t sent = info.word3;
             {
                 std::lock_guard state(transferStateLock_);
                 if (ackTransfer_) {
                     ackTransfer_ = false;
                 } else if (transferRunning_) {
                     report = thisEndSends_ && notify_;
+                    // The whole length, also when it went in chunks (the engine's is the last
+                    // chunk's).
+                    if (chunked_) sent = static_cast<std::uint16_t>(total_);
                     transferRunning_ = false;
                 }
             }
-            if (report) progress(info.word3);
+            if (report) progress(sent);
             completion_.set();
             return 0;
         }
@@ -359,7 +397,7 @@ int CBcan::onStreamEvent(int type, TransferInfo& info) {
                     answer = chunkReceiver_.onChunk(info);
             }
             if (report) progress(info.word3);
-            if (client_) receivedFrames_ += client_->framesPerBlock();
+            if (const auto client = current()) receivedFrames_ += client->framesPerBlock();
             return answer;
         }
         default:

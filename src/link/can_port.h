@@ -7,6 +7,7 @@
 // global port through the free functions below.
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,13 +33,18 @@ class CBcan final : public PacketReceivedListener {
     // Telemetry decoder: identifier, source address, the eight data bytes.
     using DecoderHook = std::function<void(std::uint32_t, std::uint32_t, const CanFrame::Data&)>;
     using RawLogHook = std::function<void(const CanPacket&)>;
-    // Progress of a stream transfer: bytes of the chunk just moved, or the total when a sending
-    // transfer ends.
+    // Progress of a stream transfer: bytes of the chunk just moved, or the total length (of all
+    // chunks) when a sending transfer ends.
     using ProgressHook = std::function<void(std::uint16_t)>;
 
     // The received-frame queue keeps at most this many packets; beyond it the oldest are dropped
     // and counted. Far above what a queue drained every 200 ms holds at full bus load.
     static constexpr std::size_t kQueueLimit = 1u << 18;
+
+    // Every blocking transfer ends within base + perByte x length: a controller, or anything
+    // speaking for one on the network, cannot keep the caller waiting longer.
+    static constexpr std::chrono::milliseconds kTransferLimitBase{30000};
+    static constexpr double kTransferLimitMsPerByte = 4.0;
 
     // By default the client is built from the settings store.
     explicit CBcan(ClientFactory factory = {});
@@ -62,6 +68,8 @@ class CBcan final : public PacketReceivedListener {
     bool bridgeHeard();
 
     bool isOpen() const { return open_; }
+    // A connection made by connectTcp() that neither closeTcp() closed nor the bridge or a failed
+    // send ended.
     bool isTcpOpen() const { return tcpOpen_; }
     void setBridgeAddress(std::uint32_t address) { bridgeAddress_ = address; }
     std::uint32_t bridgeAddress() const { return bridgeAddress_; }
@@ -73,11 +81,13 @@ class CBcan final : public PacketReceivedListener {
     std::size_t queuedPackets();
     // The controller's flash-write acknowledgement and every transfer's end signal this event.
     AutoResetEvent& completionEvent() { return completion_; }
-    CanUdpClient* client() { return client_.get(); }
+    CanUdpClient* client() { return current().get(); }
 
     void setDecoderHook(DecoderHook hook);
     void setRawLogHook(RawLogHook hook);
     void setProgressHook(ProgressHook hook);
+    // For tests: a shorter overall limit of blocking transfers.
+    void setTransferLimit(std::chrono::milliseconds base, double msPerByte);
 
     // PacketReceivedListener
     void onPacketReceived(const CanPacket& packet) override;
@@ -90,8 +100,12 @@ class CBcan final : public PacketReceivedListener {
     void progress(std::uint16_t value);
 
     ClientFactory factory_;
-    std::unique_ptr<CanUdpClient> client_;
-    std::mutex clientLock_;  // guards client_ against open/close from two threads
+    // The client while open. Calls into it are made on a copy, without a port lock held, so that
+    // closing never waits for a send in progress on another thread.
+    std::shared_ptr<CanUdpClient> current();
+    std::shared_ptr<CanUdpClient> client_;
+    std::mutex clientLock_;     // guards client_ only; held for no call
+    std::mutex lifecycleLock_;  // serialises open and close
     std::atomic<bool> open_{false};
     std::atomic<bool> tcpOpen_{false};
     std::atomic<std::uint32_t> bridgeAddress_{0};
@@ -123,6 +137,9 @@ class CBcan final : public PacketReceivedListener {
     ChunkSender chunkSender_;
     ChunkReceiver chunkReceiver_;
     int result_ = 0;
+    std::size_t total_ = 0;  // bytes of the running transfer (all chunks)
+    std::chrono::milliseconds limitBase_ = kTransferLimitBase;
+    double limitMsPerByte_ = kTransferLimitMsPerByte;
     AutoResetEvent completion_;
 };
 

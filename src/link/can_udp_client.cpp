@@ -17,7 +17,6 @@ namespace qv {
 namespace {
 
 constexpr int kReceivePollMs = 10;
-constexpr int kTcpConnectTimeoutMs = 3000;
 
 double steadyMs() {
     using namespace std::chrono;
@@ -92,9 +91,36 @@ void CanUdpClient::open() {
     openMulticast();
 }
 
+namespace {
+
+// Joins a receive thread, unless the caller is that thread (a listener closing the client from
+// inside a callback): then the thread ends by itself once the callback returns.
+void joinReceiveThread(std::thread& thread) {
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id())
+        thread.detach();
+    else
+        thread.join();
+}
+
+// Takes a socket's lifecycle lock for closing. On the socket's receive thread (a listener closing
+// from a callback) only when nobody else is closing: that one is joining this very thread and
+// must not be waited for; false then, and the thread just stops.
+bool lockLifecycle(std::unique_lock<std::recursive_mutex>& life,
+                   const std::atomic<std::thread::id>& receiveThread) {
+    if (receiveThread.load() == std::this_thread::get_id()) return life.try_lock();
+    life.lock();
+    return true;
+}
+
+}  // namespace
+
 void CanUdpClient::openMulticast() {
-    std::unique_lock lock(udpLock_);
-    if (udp_) return;
+    std::unique_lock life(udpLifecycle_);
+    {
+        std::lock_guard lock(udpLock_);
+        if (udp_) return;
+    }
     net::UdpOptions options;
     options.group = settings_.group;
     options.interfaceAddress = settings_.interfaceAddress;
@@ -104,33 +130,49 @@ void CanUdpClient::openMulticast() {
     std::string step;
     auto socket = net::UdpSocket::open(options, &step);
     if (!socket) {
-        lock.unlock();
+        life.unlock();
         close();
         throw IOException(step == "bind" ? "Failed to bind port" : "Failed to open socket");
     }
-    udp_ = std::move(socket);
+    auto shared = std::make_shared<net::UdpSocket>(std::move(*socket));
+    {
+        std::lock_guard lock(udpLock_);
+        udp_ = shared;
+    }
     udpRunning_ = true;
-    udpThread_ = std::thread([this] { multicastLoop(); });
+    udpThread_ = std::thread([this, shared] { multicastLoop(shared); });
+    udpThreadId_ = udpThread_.get_id();
 }
 
 void CanUdpClient::connectTcp(std::uint32_t address, std::uint32_t word1, std::uint32_t word2) {
-    std::lock_guard lock(tcpLock_);
-    if (tcp_) return;
+    // A listener connecting from inside a callback of the connection finds it open.
+    if (isTcpOpen()) return;
+    std::lock_guard life(tcpLifecycle_);
+    if (tcpState() == TcpState::kOpen) return;
+    reapTcp();
     const auto routes = net::readRoutes();
     const auto best = routes ? net::bestRoute(*routes, address) : std::nullopt;
     if (!net::routeAllowsBridge(best, settings_.interfaceAddress, settings_.mask))
         throw IOException("Bridge on unreachable subnet");
+    // Connecting may take seconds: no lock but the lifecycle one is held meanwhile.
     auto socket = net::TcpSocket::connect(address, settings_.port, kTcpConnectTimeoutMs);
     if (!socket) throw IOException("TCP connect error");
-    tcp_ = std::move(socket);
-    tcpFirstSend_ = true;
-    tcpWord1_ = word1;
-    tcpWord2_ = word2;
-    tcpRangeLow_ = word1;
-    tcpRangeCount_ = word2;
-    tcpRangeActive_ = true;
+    auto shared = std::make_shared<net::TcpSocket>(std::move(*socket));
+    {
+        std::lock_guard lock(tcpLock_);
+        tcpFirstSend_ = true;
+        tcpWord1_ = word1;
+        tcpWord2_ = word2;
+    }
+    paths_.connected(word1, word2);
+    {
+        std::lock_guard lock(tcpSocketLock_);
+        tcp_ = shared;
+        tcpState_ = TcpState::kOpen;
+    }
     tcpRunning_ = true;
-    tcpThread_ = std::thread([this] { tcpLoop(); });
+    tcpThread_ = std::thread([this, shared] { tcpLoop(shared); });
+    tcpThreadId_ = tcpThread_.get_id();
 }
 
 void CanUdpClient::connectTcp(const std::string& address, std::uint32_t word1,
@@ -158,7 +200,8 @@ void CanUdpClient::sendFrame(const CanFrame& frame) {
 bool CanUdpClient::queueFrame(const CanFrame& frame) {
     try {
         std::lock_guard lock(queueLock_);
-        if (pending_.size() >= kMaxFramesPerDatagram && !isTcpOpen()) sendPendingUdp(false);
+        if (pending_.size() >= kMaxFramesPerDatagram && tcpState() == TcpState::kClosed)
+            sendPendingUdp(false);
         pending_.push_back(frame);
         return true;
     } catch (const IOException&) {
@@ -183,22 +226,33 @@ void CanUdpClient::sendPendingUdp(bool bit6) {
 void CanUdpClient::sendPendingTcp(bool bit6) {
     std::lock_guard queue(queueLock_);
     std::lock_guard lock(tcpLock_);
-    if (!tcp_) throw IOException("Unable to send CAN packets: TCP is not open");
+    std::shared_ptr<net::TcpSocket> socket;
+    {
+        std::lock_guard s(tcpSocketLock_);
+        if (tcpState_ == TcpState::kOpen) socket = tcp_;
+    }
+    if (!socket) {
+        // Frames meant for a connection that failed are not sent later some other way.
+        if (tcpState() == TcpState::kFailed) pending_.clear();
+        throw IOException("Unable to send CAN packets: TCP is not open");
+    }
     if (pending_.empty()) return;
     std::vector<std::uint8_t> bytes;
     if (tcpFirstSend_) {
         bytes.resize(8);
         putBigEndian32(bytes.data(), tcpWord1_);
         putBigEndian32(bytes.data() + 4, tcpWord2_);
+        paths_.forwardingMayStart();
     }
     encodeFrames(bytes, pending_, settings_.busId, clientId_, tcpFirstSend_, bit6);
-    const long sent = tcp_->sendAll(bytes);
-    if (sent < 0) {
-        // A broken connection: the frames are dropped, as a bus would lose them.
+    const long sent = socket->sendAll(bytes, kTcpSendTimeoutMs);
+    if (sent != static_cast<long>(bytes.size())) {
+        // An error, or a bridge that stopped reading. A stream cut inside a record cannot go on,
+        // so the connection is given up; its frames are dropped, as a bus would lose them.
         pending_.clear();
-        return;
+        failTcp(socket);
+        throw IOException("Sending failed");
     }
-    if (sent != static_cast<long>(bytes.size())) throw IOException("Sending failed");
     framesSent_ += pending_.size();
     pending_.clear();
     tcpFirstSend_ = false;
@@ -207,10 +261,18 @@ void CanUdpClient::sendPendingTcp(bool bit6) {
 bool CanUdpClient::flush() {
     try {
         std::lock_guard lock(queueLock_);
-        if (isTcpOpen())
-            sendPendingTcp(false);
-        else
-            sendPendingUdp(false);
+        switch (tcpState()) {
+            case TcpState::kOpen:
+                sendPendingTcp(false);
+                break;
+            case TcpState::kFailed:
+                // The caller relies on the connection: tell it, rather than send some other way.
+                pending_.clear();
+                return false;
+            case TcpState::kClosed:
+                sendPendingUdp(false);
+                break;
+        }
         return true;
     } catch (const IOException&) {
         return false;
@@ -226,48 +288,75 @@ void CanUdpClient::close() {
     closeTcp();
 }
 
-namespace {
-
-// Joins a receive thread, unless the caller is that thread (a listener closing the client from
-// inside a callback): then the thread ends by itself once the callback returns.
-void joinReceiveThread(std::thread& thread) {
-    if (!thread.joinable()) return;
-    if (thread.get_id() == std::this_thread::get_id())
-        thread.detach();
-    else
-        thread.join();
-}
-
-}  // namespace
-
 void CanUdpClient::closeMulticast() {
-    std::thread thread;
+    std::unique_lock life(udpLifecycle_, std::defer_lock);
+    if (!lockLifecycle(life, udpThreadId_)) {
+        udpRunning_ = false;
+        return;
+    }
+    std::shared_ptr<net::UdpSocket> socket;
     {
         std::lock_guard lock(udpLock_);
-        if (!udp_) return;
-        udp_->leaveGroup();
-        udpRunning_ = false;
-        thread = std::move(udpThread_);
+        socket = std::move(udp_);
+        udp_.reset();
     }
-    joinReceiveThread(thread);
-    std::lock_guard lock(udpLock_);
-    udp_.reset();
+    udpRunning_ = false;
+    if (socket) socket->leaveGroup();
+    // The thread holds the socket until it ends; it notices the stop within one poll period.
+    joinReceiveThread(udpThread_);
+    udpThreadId_ = std::thread::id();
 }
 
 void CanUdpClient::closeTcp() {
-    std::thread thread;
-    {
-        std::lock_guard lock(tcpLock_);
-        if (!tcp_) return;
-        tcp_->shutdownSend();
+    std::unique_lock life(tcpLifecycle_, std::defer_lock);
+    if (!lockLifecycle(life, tcpThreadId_)) {
         tcpRunning_ = false;
-        tcpRangeActive_ = false;
-        thread = std::move(tcpThread_);
+        return;
     }
-    joinReceiveThread(thread);
+    std::shared_ptr<net::TcpSocket> socket;
+    {
+        std::lock_guard lock(tcpSocketLock_);
+        socket = std::move(tcp_);
+        tcp_.reset();
+        tcpState_ = TcpState::kClosed;
+    }
+    tcpRunning_ = false;
+    // Wakes a send waiting for room and the receive thread at once, whatever the peer does.
+    if (socket) socket->shutdownBoth();
+    joinReceiveThread(tcpThread_);
+    tcpThreadId_ = std::thread::id();
+    paths_.disconnected();
     std::lock_guard lock(tcpLock_);
-    tcp_.reset();
     tcpFirstSend_ = false;
+}
+
+void CanUdpClient::reapTcp() {
+    std::lock_guard life(tcpLifecycle_);
+    if (tcpState() == TcpState::kOpen) return;
+    {
+        std::lock_guard lock(tcpSocketLock_);
+        tcp_.reset();
+        tcpState_ = TcpState::kClosed;
+    }
+    tcpRunning_ = false;
+    joinReceiveThread(tcpThread_);
+    tcpThreadId_ = std::thread::id();
+}
+
+CanUdpClient::TcpState CanUdpClient::tcpState() const {
+    std::lock_guard lock(tcpSocketLock_);
+    return tcpState_;
+}
+
+void CanUdpClient::failTcp(const std::shared_ptr<net::TcpSocket>& socket) {
+    {
+        std::lock_guard lock(tcpSocketLock_);
+        if (tcp_ != socket || tcpState_ != TcpState::kOpen) return;
+        tcpState_ = TcpState::kFailed;
+    }
+    socket->shutdownBoth();
+    paths_.disconnected();
+    if (tcpLost_) tcpLost_();
 }
 
 void CanUdpClient::setListener(PacketReceivedListener* listener) {
@@ -298,6 +387,11 @@ void CanUdpClient::abortTransfer() {
     engine_.abortTransfer();
 }
 
+void CanUdpClient::abortAfterTimeout() {
+    std::lock_guard lock(queueLock_);
+    engine_.abortAfterTimeout();
+}
+
 std::uint16_t CanUdpClient::framesPerBlock() const {
     std::lock_guard lock(queueLock_);
     return engine_.framesPerBlock();
@@ -305,12 +399,11 @@ std::uint16_t CanUdpClient::framesPerBlock() const {
 
 bool CanUdpClient::isMulticastOpen() const {
     std::lock_guard lock(udpLock_);
-    return udp_.has_value();
+    return udp_ != nullptr;
 }
 
 bool CanUdpClient::isTcpOpen() const {
-    std::lock_guard lock(tcpLock_);
-    return tcp_.has_value();
+    return tcpState() == TcpState::kOpen;
 }
 
 std::size_t CanUdpClient::pendingCount() const {
@@ -319,7 +412,7 @@ std::size_t CanUdpClient::pendingCount() const {
 }
 
 std::uint64_t CanUdpClient::droppedDatagrams() const {
-    return kernelDrops_.load() + truncatedDatagrams_.load();
+    return kernelDrops_.load();
 }
 
 int CanUdpClient::receiveBufferSize() const {
@@ -346,10 +439,11 @@ void CanUdpClient::dispatch(const CanPacket& packet) {
     if (listener_) listener_->onPacketReceived(packet);
 }
 
-bool CanUdpClient::carriedByTcp(std::uint32_t identifier) const {
-    if (!tcpRangeActive_) return false;
-    const std::uint64_t low = tcpRangeLow_;
-    return identifier >= low && identifier < low + tcpRangeCount_;
+void CanUdpClient::deliver(TwoPathFilter::Path path, const CanPacket& packet, double nowMs) {
+    // Choosing a frame and handing it on is one step: a frame the other path's thread takes
+    // after this one is also handed on after it.
+    std::lock_guard lock(deliveryLock_);
+    if (paths_.take(path, packet.frame, packet.status, nowMs)) dispatch(packet);
 }
 
 void CanUdpClient::runStreamPoll() {
@@ -357,14 +451,11 @@ void CanUdpClient::runStreamPoll() {
     if (!engine_.pollTransfer()) engine_.abortAfterTimeout();
 }
 
-void CanUdpClient::multicastLoop() {
-    net::UdpSocket* socket;
-    {
-        std::lock_guard lock(udpLock_);
-        socket = &*udp_;
-    }
+void CanUdpClient::multicastLoop(std::shared_ptr<net::UdpSocket> socket) {
     const int fd = socket->fd();
     const std::uint32_t interfaceAddress = socket->multicastInterface();
+    // A bridge datagram is at most 1472 bytes; of a longer one the first 1472 (104 records) are
+    // taken, as a receive into a buffer of that size gives them.
     std::vector<std::uint8_t> buffer(kMaxDatagramSize);
     std::vector<CanPacket> packets;
     packets.reserve(kMaxFramesPerDatagram);
@@ -376,36 +467,26 @@ void CanUdpClient::multicastLoop() {
             const long n = socket->receiveFrom(buffer, &source, &truncated);
             if (n < 0) break;
             kernelDrops_ = socket->kernelDrops();
-            if (truncated) {
-                // Longer than any bridge datagram: not ours to guess at.
-                ++truncatedDatagrams_;
-                continue;
-            }
+            if (truncated) ++truncatedDatagrams_;
             if (source == 0) continue;
             packets.clear();
             decodeFrames(std::span(buffer.data(), static_cast<std::size_t>(n)), true, 0, 0,
                          packets);
+            const double now = steadyMs();
             for (CanPacket& p : packets) {
                 if (p.busId != settings_.busId || p.senderId == clientId_) continue;
-                // The bridge forwards these over TCP as well: take them from there only, so the
-                // stream engine and the receive queue never see one frame twice, late.
-                if (!p.status && carriedByTcp(p.frame.identifier())) continue;
                 p.sourceAddress = source;
                 p.port = settings_.port;
                 p.interfaceAddress = interfaceAddress;
-                dispatch(p);
+                deliver(TwoPathFilter::Path::kMulticast, p, now);
             }
         }
         runStreamPoll();
     }
 }
 
-void CanUdpClient::tcpLoop() {
-    int fd;
-    {
-        std::lock_guard lock(tcpLock_);
-        fd = tcp_->fd();
-    }
+void CanUdpClient::tcpLoop(std::shared_ptr<net::TcpSocket> socket) {
+    const int fd = socket->fd();
     // Every frame of the connection carries the identifiers of the bridge's header, however the
     // stream was cut into reads: a bridge of another bus stays foreign for the whole connection.
     TcpStreamDecoder decoder;
@@ -413,18 +494,21 @@ void CanUdpClient::tcpLoop() {
     std::vector<CanPacket> packets;
     while (tcpRunning_) {
         if (!net::waitReadable(fd, kReceivePollMs)) continue;
-        const long n = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (n == 0) return;  // the bridge closed the connection
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
+        const long n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n <= 0) {
+            // The bridge closed the connection, or it failed: in-range frames come by multicast
+            // again and sending over it reports failure.
+            if (tcpRunning_) failTcp(socket);
             return;
         }
         packets.clear();
         decoder.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), decoder.headerBusId(),
                      decoder.headerSenderId(), packets);
+        const double now = steadyMs();
         for (const CanPacket& p : packets) {
             if (p.busId != settings_.busId || p.senderId == clientId_) continue;
-            dispatch(p);
+            deliver(TwoPathFilter::Path::kTcp, p, now);
         }
     }
 }

@@ -5,6 +5,8 @@
 // bridge; while that is up, queued frames go out over TCP instead.
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -17,6 +19,7 @@
 #include "link/net/socket.h"
 #include "link/stream_engine.h"
 #include "link/stream_types.h"
+#include "link/two_path_filter.h"
 
 namespace qv {
 
@@ -24,6 +27,10 @@ class SettingsStore;
 
 inline constexpr std::uint16_t kDefaultBridgePort = 4876;
 inline constexpr const char* kDefaultGroup = "239.255.60.60";
+// A TCP send that cannot hand its bytes to the socket within this time has failed: the bridge
+// does not read, and the connection is given up.
+inline constexpr int kTcpSendTimeoutMs = 1000;
+inline constexpr int kTcpConnectTimeoutMs = 3000;
 
 struct BridgeSettings {
     std::uint32_t group = 0;  // network order; 0 selects the default group
@@ -42,6 +49,8 @@ BridgeSettings bridgeSettingsFrom(const SettingsStore& store);
 // with the low 24 bits of a random number.
 std::uint64_t makeClientId(std::uint32_t hostAddressNetworkOrder, std::uint32_t random);
 
+// Every operation may be called from any thread; open and close of each socket are serialised,
+// and close() may be called any number of times, also while another thread opens or closes.
 class CanUdpClient {
   public:
     // From the settings store at its default path.
@@ -71,6 +80,10 @@ class CanUdpClient {
     // Register before open(): every frame the stream engine does not take goes to the listener.
     void setListener(PacketReceivedListener* listener);
     void clearListener();
+    // Set before connectTcp(): called when a connection that was open fails or is closed by the
+    // bridge (closeTcp() does not call it). It runs with client locks held and must not call
+    // into the client.
+    void setTcpLostHook(std::function<void()> hook) { tcpLost_ = std::move(hook); }
 
     // The stream engine hosted by this client (all under the queue lock).
     bool configureStream(std::uint32_t controlId, std::uint32_t dataId, std::uint16_t blockSize,
@@ -78,6 +91,8 @@ class CanUdpClient {
     bool startTransfer(std::span<std::uint8_t> buffer, std::uint16_t index, std::uint16_t length,
                        bool thisEndSends, bool initiate, bool variableLength);
     void abortTransfer();
+    // Ends a running transfer as if its retries had run out (abort with code 0).
+    void abortAfterTimeout();
     std::uint16_t framesPerBlock() const;
 
     std::uint32_t group() const { return settings_.group; }
@@ -88,11 +103,14 @@ class CanUdpClient {
     std::uint32_t mask() const { return settings_.mask; }
     std::uint64_t clientId() const { return clientId_; }
     bool isMulticastOpen() const;
+    // True while a TCP connection is up: not after closeTcp(), nor once the bridge closed it or
+    // a send or receive on it failed.
     bool isTcpOpen() const;
     std::size_t pendingCount() const;
-    // Datagrams that could not be taken: dropped by the kernel for want of buffer room, or too
-    // long to be a bridge datagram.
+    // Datagrams the kernel dropped for want of receive-buffer room.
     std::uint64_t droppedDatagrams() const;
+    // Datagrams longer than a bridge datagram: their first 1472 bytes (104 records) were taken.
+    std::uint64_t truncatedDatagrams() const { return truncatedDatagrams_; }
     // Frames sent (multicast and TCP) and frames handed to the stream engine, since construction.
     std::uint64_t framesSent() const { return framesSent_; }
     std::uint64_t streamFramesReceived() const { return streamFramesReceived_; }
@@ -103,13 +121,20 @@ class CanUdpClient {
     static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 
   private:
+    enum class TcpState { kClosed, kOpen, kFailed };
+
     void initialise();
-    void multicastLoop();
-    void tcpLoop();
+    void multicastLoop(std::shared_ptr<net::UdpSocket> socket);
+    void tcpLoop(std::shared_ptr<net::TcpSocket> socket);
     void dispatch(const CanPacket& packet);
-    bool carriedByTcp(std::uint32_t identifier) const;
+    void deliver(TwoPathFilter::Path path, const CanPacket& packet, double nowMs);
     void runStreamPoll();
     void sendDatagram(std::span<const std::uint8_t> bytes);
+    TcpState tcpState() const;
+    // The connection on `socket` failed: it counts as closed for sending and receiving.
+    void failTcp(const std::shared_ptr<net::TcpSocket>& socket);
+    // Joins the receive thread of a connection that ended by itself and forgets its socket.
+    void reapTcp();
 
     BridgeSettings settings_;
     std::uint64_t clientId_ = 0;
@@ -118,25 +143,35 @@ class CanUdpClient {
     mutable std::recursive_mutex tcpLock_;
     mutable std::recursive_mutex listenerLock_;
     mutable std::recursive_mutex queueLock_;
+    // Held across each opening and closing of a socket, joins included; never by a receive thread.
+    std::recursive_mutex udpLifecycle_;
+    std::recursive_mutex tcpLifecycle_;
+    // Guards tcp_ and tcpState_ only; never held while blocking.
+    mutable std::mutex tcpSocketLock_;
+    // Taken by the receive threads only, first, around choosing and handing on each frame. A
+    // listener must therefore not close the client's sockets from inside a callback while the
+    // other receive thread might be waiting for it (the port never does).
+    std::mutex deliveryLock_;
 
-    std::optional<net::UdpSocket> udp_;
+    std::shared_ptr<net::UdpSocket> udp_;
     std::thread udpThread_;
+    std::atomic<std::thread::id> udpThreadId_{};
     std::atomic<bool> udpRunning_{false};
     std::atomic<std::uint64_t> truncatedDatagrams_{0};
     std::atomic<std::uint32_t> kernelDrops_{0};
     std::atomic<std::uint64_t> framesSent_{0};
     std::atomic<std::uint64_t> streamFramesReceived_{0};
 
-    std::optional<net::TcpSocket> tcp_;
+    std::shared_ptr<net::TcpSocket> tcp_;
+    TcpState tcpState_ = TcpState::kClosed;
     std::thread tcpThread_;
-    // While TCP is up, the identifiers the bridge forwards over it: [low, low + count).
-    std::atomic<bool> tcpRangeActive_{false};
-    std::atomic<std::uint32_t> tcpRangeLow_{0};
-    std::atomic<std::uint32_t> tcpRangeCount_{0};
+    std::atomic<std::thread::id> tcpThreadId_{};
     std::atomic<bool> tcpRunning_{false};
     bool tcpFirstSend_ = false;
     std::uint32_t tcpWord1_ = 0;
     std::uint32_t tcpWord2_ = 0;
+    std::function<void()> tcpLost_;
+    TwoPathFilter paths_;
 
     std::vector<CanFrame> pending_;
     PacketReceivedListener* listener_ = nullptr;

@@ -16,6 +16,9 @@ constexpr std::size_t kSlotSize = 8;
 constexpr std::uint8_t kEmptySlot = 0xFF;
 constexpr std::uint32_t kMaxStandardId = 0x7FF;
 constexpr double kMaxWireValue = 65535.0;
+// How long a full block waits for the rest of a transmission that did not end with its last
+// frame (all frames of a block leave in one flush, so they come within a few milliseconds).
+constexpr double kSettleMs = 20.0;
 // Values of the last-command record that steer the receiving end's repeats.
 constexpr std::uint16_t kLastAck = 0;
 
@@ -40,6 +43,14 @@ TransferInfo infoOf(const CanFrame& frame) {
 
 TransferInfo codeInfo(std::uint16_t code) {
     return TransferInfo{code, 0, 0, 0};
+}
+
+// What a peer's time-out or retry count makes of ours: the responder takes the larger, the
+// initiator the peer's, and either way a peer raises it to `cap` at most (never below our own).
+template <typename T>
+T agreed(T own, T peer, T cap, bool larger) {
+    const T raised = std::min(peer, std::max(own, cap));
+    return larger ? std::max(own, raised) : raised;
 }
 
 }  // namespace
@@ -76,14 +87,23 @@ struct StreamEngine::State {
     bool negotiated = false;
     bool active = false;
     bool awaiting = false;
-    bool outOfRange = false;
+    // The block in progress must be sent again (Block incomplete): a frame with an index beyond
+    // the block arrived, or two different frames for one slot.
+    bool damaged = false;
     bool blockComplete = false;
+    // The block is full but its last frame has not come since (see onData).
+    bool settling = false;
+    double settleSinceMs = 0;
     bool lengthChange = false;
     bool finished = false;  // a responder that moved all data and waits for the peer's Close
+    // A chunked receive between chunks that heard a Close (0) and holds it (see onClose).
+    bool closeHeld = false;
+    double closeHeldSinceMs = 0;
     std::uint32_t retryCount = 0;
     double lastActivity = 0;
     std::uint16_t lastCommand = 0;
     std::uint8_t toggle = 0;
+    std::uint32_t chunksTaken = 0;  // receiving end: chunks handed to the listener
 
     // Bumped whenever a transfer starts or ends, so that a handler can tell after raising an
     // event whether the listener started or ended a transfer from inside it.
@@ -200,7 +220,8 @@ struct StreamEngine::State {
 
     void resetFlags() {
         pending = negotiated = active = awaiting = false;
-        outOfRange = blockComplete = lengthChange = finished = false;
+        damaged = blockComplete = settling = lengthChange = finished = closeHeld = false;
+        chunksTaken = 0;
         retryCount = 0;
         lastCommand = 0;
         toggle = 0;
@@ -224,6 +245,7 @@ struct StreamEngine::State {
     void emptyBlock() {
         std::fill(block.begin(), block.end(), kEmptySlot);
         received = 0;
+        settling = false;
     }
 
     void setupBlocks() {
@@ -288,8 +310,8 @@ struct StreamEngine::State {
         const std::uint16_t limit = (sends && variable && peerLength > length) ? length : blockSize;
         // Never more than 127 frames per block, whatever the peer proposes.
         blockSize = std::min({limit, p1, kMaxBlockSize});
-        timeoutMs = std::max(timeoutMs, static_cast<double>(wordAt(f, 2)));
-        retries = std::max<std::uint32_t>(retries, wordAt(f, 3));
+        timeoutMs = agreed(timeoutMs, static_cast<double>(wordAt(f, 2)), kMaxPeerTimeoutMs, true);
+        retries = agreed<std::uint32_t>(retries, wordAt(f, 3), kMaxPeerRetries, true);
         setupBlocks();
         if (!sendAccept()) {
             abort(codeInfo(kAbortTimeout));
@@ -333,9 +355,8 @@ struct StreamEngine::State {
         }
         awaiting = false;
         blockSize = p1;
-        // A responder agrees on at least our own time-out and retries.
-        timeoutMs = std::max(timeoutMs, static_cast<double>(wordAt(f, 2)));
-        retries = std::max<std::uint32_t>(retries, wordAt(f, 3));
+        timeoutMs = agreed(timeoutMs, static_cast<double>(wordAt(f, 2)), kMaxPeerTimeoutMs, false);
+        retries = agreed<std::uint32_t>(retries, wordAt(f, 3), kMaxPeerRetries, false);
         setupBlocks();
         negotiated = true;
         retryCount = 0;
@@ -349,22 +370,54 @@ struct StreamEngine::State {
         }
     }
 
+    // Whether a Close (0) from the peer can end this transfer. A late Close of an earlier
+    // transfer (the peer repeats it until acknowledged) must not end a later one as done.
+    bool closeFits() const {
+        // Our own Close crossed the peer's, or we moved all data and wait for exactly this.
+        if (!active || finished) return true;
+        // Nothing agreed yet: the peer has nothing to close.
+        if (!negotiated) return false;
+        // A receiver with all data of the current length, whose final acknowledgement was lost.
+        if (sends) return allDataMoved();
+        // A variable-length sender ends between chunks, once at least one chunk was taken and
+        // before it announced another length or sent a block of another chunk (frames of a
+        // block not complete yet are stale ones then); a fixed-length transfer ends only after
+        // all its data (then this end is finished).
+        return variable && chunksTaken > 0 && blockIndex == 0 && !lengthChange && !blockComplete;
+    }
+
+    // A Close (0) that ends a running transfer without its final acknowledgement (between
+    // chunks of a receive, or after our last block when the acknowledgement was lost) is held
+    // for a moment before it counts: a late copy of the previous transfer's Close looks exactly
+    // like the real one, and taking it would end a read with chunks missing. A sender that goes
+    // on sends its next block or length right after our acknowledgement; any of it clears the
+    // hold, and the Close is dropped. A real Close stays alone and is taken by the poll.
+    void holdClose() {
+        if (closeHeld) return;
+        closeHeld = true;
+        closeHeldSinceMs = now();
+    }
+
+    // The peer's Close (0) ends this transfer as done.
+    void takeClose() {
+        const TransferInfo info{0, 0, 0, length};
+        endTransfer();
+        if (!sendCommand(stream_cmd::kClose, 2, 0, 0)) {
+            raiseEnd(kStreamAborted, codeInfo(kAbortTimeout));
+            return;
+        }
+        raiseEnd(kStreamDone, info);
+    }
+
     void onClose(const CanFrame& f) {
         if (!negotiated && !awaiting) return;
         const std::uint16_t p1 = wordAt(f, 1);
         if (p1 == 0) {
-            // Before the parameters are agreed the peer has nothing to close: a late Close of
-            // an earlier transfer must not end this one.
-            if (active && !negotiated && !finished) return;
-            // A fixed-length transfer closed before its data moved did not succeed.
-            const bool complete = !active || variable || allDataMoved();
-            const TransferInfo info = complete ? TransferInfo{0, 0, 0, length} : infoOf(f);
-            endTransfer();
-            if (!sendCommand(stream_cmd::kClose, 2, 0, 0)) {
-                raiseEnd(kStreamAborted, codeInfo(kAbortTimeout));
-                return;
-            }
-            raiseEnd(complete ? kStreamDone : kStreamAborted, info);
+            if (!closeFits()) return;
+            if (active && !finished)
+                holdClose();
+            else
+                takeClose();
         } else if (p1 == 1) {
             const TransferInfo info = infoOf(f);
             endTransfer();
@@ -404,10 +457,13 @@ struct StreamEngine::State {
 
     void onBlockAck(const CanFrame& f) {
         if (!negotiated || !awaiting || !sends) return;
+        const std::uint16_t p1 = wordAt(f, 1);
+        // "All data received" before the last block of the current length went out is a late
+        // acknowledgement of an earlier transfer, not this one's end.
+        if (p1 == 1 && !allDataMoved()) return;
         awaiting = false;
         retryCount = 0;
         lastActivity = now();
-        const std::uint16_t p1 = wordAt(f, 1);
         if (p1 == 0) {
             if (lengthChange) {
                 awaiting = true;
@@ -461,6 +517,7 @@ struct StreamEngine::State {
 
     void onSetLength(const CanFrame& f) {
         if (!negotiated || !awaiting || !variable) return;
+        closeHeld = false;
         if (sends) {
             awaiting = false;
             if (lengthChange) {
@@ -493,16 +550,38 @@ struct StreamEngine::State {
     // ---- data and poll ---------------------------------------------------------------------
 
     void onData(const CanFrame& f) {
-        // A completed block waits for the poll to copy it; nothing may overwrite it meanwhile.
-        if (!negotiated || sends || blockComplete || block.empty()) return;
+        if (!negotiated || sends || block.empty()) return;
         const std::uint8_t head = f.data()[0];
-        if ((head >> 7) != (toggle ^ 1)) return;
         const std::uint16_t k = head & 0x7F;
+        // A completed block waits for the poll to copy it; nothing may overwrite it meanwhile.
+        // Its frames may still come (a repeat, or the real last frame after a stale copy of it
+        // completed the block): a frame with other bytes for one of its slots damages it.
+        if (blockComplete) {
+            if ((head >> 7) == toggle && k < frames &&
+                !std::equal(f.data().begin(), f.data().end(),
+                            block.begin() + static_cast<std::ptrdiff_t>(k) * kSlotSize)) {
+                blockComplete = false;
+                toggle ^= 1;
+                emptyBlock();
+                damaged = true;
+                awaiting = true;
+            }
+            return;
+        }
+        if ((head >> 7) != (toggle ^ 1)) return;
+        closeHeld = false;
         if (k >= frames || (static_cast<std::size_t>(k) + 1) * kSlotSize > block.size()) {
-            outOfRange = true;
+            damaged = true;
             return;
         }
         auto* slot = block.data() + static_cast<std::size_t>(k) * kSlotSize;
+        if (slot[0] != kEmptySlot && !std::equal(f.data().begin(), f.data().end(), slot)) {
+            // Two different frames for one slot: one is stale (a late copy, or a frame of the
+            // block two back, which has the same toggle). Keep neither; the block comes again.
+            emptyBlock();
+            damaged = true;
+            return;
+        }
         if (slot[0] == kEmptySlot) {
             ++received;
             // A new frame is progress: the repeats start again from zero.
@@ -510,11 +589,24 @@ struct StreamEngine::State {
         }
         std::copy(f.data().begin(), f.data().end(), slot);
         lastActivity = now();
+        // The sender sends a block's frames in index order. When the block fills up before its
+        // last frame came, a later slot was filled earlier, perhaps by a stale frame: the rest of
+        // this transmission, coming right after, may still show the conflict. Wait for it.
         if (received >= frames) {
-            blockComplete = true;
-            awaiting = false;
-            toggle ^= 1;
+            if (k + 1u == frames) {
+                completeBlock();
+            } else if (!settling) {
+                settling = true;
+                settleSinceMs = lastActivity;
+            }
         }
+    }
+
+    void completeBlock() {
+        settling = false;
+        blockComplete = true;
+        awaiting = false;
+        toggle ^= 1;
     }
 
     // The repeat due after a time-out; false when a send failed.
@@ -543,8 +635,8 @@ struct StreamEngine::State {
             lastActivity = now();
             return sent;
         }
-        if (outOfRange) {
-            outOfRange = false;
+        if (damaged) {
+            damaged = false;
             // A block completed since is kept; only a partial one is asked for again.
             if (negotiated && !sends && !blockComplete) {
                 if (retryCount >= retries) return false;
@@ -554,6 +646,14 @@ struct StreamEngine::State {
                 ++retryCount;
                 lastActivity = now();
                 return sent;
+            }
+        }
+        if (settling && negotiated && t - settleSinceMs >= kSettleMs) completeBlock();
+        if (closeHeld && t - closeHeldSinceMs >= kSettleMs) {
+            closeHeld = false;
+            if (closeFits() && received == 0) {
+                takeClose();
+                return true;
             }
         }
         if (blockComplete && negotiated) return deliverBlock();
@@ -573,7 +673,10 @@ struct StreamEngine::State {
             const int answer = raise(kStreamChunk, info);
             if (gen != generation || !negotiated) return true;
             if (answer == 0) {
+                // A Set length exchange, if any, belonged to the chunk just taken.
                 blockIndex = 0;
+                ++chunksTaken;
+                lengthChange = false;
                 more = true;
             }
         }

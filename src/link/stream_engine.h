@@ -20,6 +20,10 @@ inline constexpr std::uint16_t kDefaultBlockSize = 140;
 inline constexpr std::uint16_t kMaxBlockSize = 889;
 inline constexpr double kDefaultStreamTimeoutMs = 250.0;
 inline constexpr std::uint32_t kDefaultStreamRetries = 5;
+// A peer may raise the agreed time-out and retries above our own, but not beyond these: a peer
+// on the network is not trusted to keep a transfer waiting for hours.
+inline constexpr double kMaxPeerTimeoutMs = 2000.0;
+inline constexpr std::uint32_t kMaxPeerRetries = 20;
 
 namespace stream_cmd {
 inline constexpr std::uint16_t kPropose = 1;

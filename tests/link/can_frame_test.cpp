@@ -90,10 +90,16 @@ TEST(BridgeCodec, BadRecordEndsDecodingAndTrailingFragmentIsIgnored) {
     EXPECT_TRUE(decodeFrames(std::span(bytes.data(), 15), true, 0, 0).empty());
 }
 
-TEST(TcpStreamDecoder, ReassemblesHeaderAndRecordsSplitAnywhere) {
+TEST(TcpStreamDecoder, ReassemblesRecordsSplitAnywhereAndSkipsBadOnesKeepingAlignment) {
     std::vector<CanFrame> frames;
-    for (std::uint32_t i = 0; i < 20; ++i) frames.emplace_back(i, false, false, 8);
-    const auto bytes = encodeFrames(frames, 0xB05, 0x5E4D, true, false);
+    for (std::uint32_t i = 0; i < 20; ++i)
+        frames.emplace_back(0x100 + i, false, false, 8, CanFrame::Data{std::uint8_t(i), 0xC3});
+    auto bytes = encodeFrames(frames, 0xB05, 0x5E4D, true, false);
+    bytes[16 + 5 * 14 + 5] = 16;                         // record 5: length 16
+    putBigEndian32(bytes.data() + 16 + 13 * 14, 0x900);  // record 13: 12 bits, not extended
+    std::vector<CanFrame> good = frames;
+    good.erase(good.begin() + 13);
+    good.erase(good.begin() + 5);
     for (std::size_t cut = 1; cut < 40; ++cut) {
         TcpStreamDecoder decoder;
         std::vector<CanPacket> out;
@@ -101,10 +107,11 @@ TEST(TcpStreamDecoder, ReassemblesHeaderAndRecordsSplitAnywhere) {
             const std::size_t n = std::min(cut, bytes.size() - pos);
             decoder.feed(std::span(bytes.data() + pos, n), 0xB05, 0x5E4D, out);
         }
-        ASSERT_EQ(out.size(), frames.size()) << "cut " << cut;
-        for (std::size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i].frame, frames[i]);
+        ASSERT_EQ(out.size(), good.size()) << "cut " << cut;
+        for (std::size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i].frame, good[i]);
         EXPECT_EQ(decoder.headerSenderId(), 0x5E4Du);
         EXPECT_EQ(decoder.heldBytes(), 0u);
+        EXPECT_EQ(decoder.badRecords(), 2u);
     }
 }
 

@@ -84,7 +84,10 @@ TEST(CanUdpClient, SendingBeforeOpenFailsWithItsText) {
     CanUdpClient client(test::loopbackSettings(test::freePort()));
     EXPECT_EQ(ioText([&] { client.sendFrame(CanFrame(1, false, false, 0)); }),
               "Unable to send CAN packets: CanUdpClient is not open");
-    EXPECT_FALSE(client.flush() && client.pendingCount() > 0);
+    // A frame queued before open stays pending when the flush cannot send it.
+    ASSERT_TRUE(client.queueFrame(CanFrame(1, false, false, 0)));
+    EXPECT_FALSE(client.flush());
+    EXPECT_EQ(client.pendingCount(), 1u);
     EXPECT_EQ(ioText([&] { client.sendPendingTcp(false); }),
               "Unable to send CAN packets: TCP is not open");
 }
@@ -196,28 +199,76 @@ TEST(CanUdpClient, TcpPrefixAndHeaderOnlyOnTheFirstTransmission) {
     ASSERT_TRUE(net::waitReadable(bridge->fd(), 2000));
     EXPECT_EQ(bridge->receive(buffer), 14);
 
-    // The bridge answers with a header, then records only, split anywhere.
+    // The bridge answers with a header, then records only, split anywhere. Only the range asked
+    // for is taken from TCP (0x412 is not in it: multicast brings it).
     std::vector<CanFrame> reply{CanFrame(0x410, false, false, 8), CanFrame(0x411, false, false, 8)};
     const auto bytes = encodeFrames(reply, kDefaultBusId, 0xB81D, true, false);
     bridge->sendAll(std::span(bytes.data(), 20));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     bridge->sendAll(std::span(bytes.data() + 20, bytes.size() - 20));
-    const auto more =
-        encodeFrames(std::vector<CanFrame>{CanFrame(0x412, false, false, 1)}, 0, 0, false, false);
+    const auto more = encodeFrames(
+        std::vector<CanFrame>{CanFrame(0x412, false, false, 1), CanFrame(0x40F, false, false, 1)},
+        0, 0, false, false);
     bridge->sendAll(more);
     ASSERT_TRUE(test::eventually([&] { return frames.count() == 3; }));
     const auto packets = frames.packets();
-    EXPECT_EQ(packets[2].frame.identifier(), 0x412u);
+    EXPECT_EQ(packets[2].frame.identifier(), 0x40Fu);
     EXPECT_EQ(packets[2].senderId, 0xB81Du);
     EXPECT_EQ(packets[2].busId, kDefaultBusId);
     EXPECT_EQ(packets[2].sourceAddress, 0u);
 
-    // A partial record and a close from the bridge: no crash, the client can close cleanly.
+    // The bridge closes the connection: the client notices, a flush reports the failure instead
+    // of sending some other way, and the range comes by multicast again.
     bridge->sendAll(std::span(bytes.data() + 16, 5));
     bridge->close();
+    ASSERT_TRUE(test::eventually([&] { return !client.isTcpOpen(); }));
+    ASSERT_TRUE(client.queueFrame(CanFrame(6, false, false, 8)));
+    EXPECT_FALSE(client.flush());
+    EXPECT_EQ(client.pendingCount(), 0u);
+    net::UdpSocket raw = test::rawGroupSocket(port);
+    std::vector<std::uint8_t> datagram(30);
+    encodeHeader(datagram.data(), kDefaultBusId, 0xB81D);
+    encodeRecord(datagram.data() + 16, CanFrame(0x410, false, false, 3));
+    raw.sendTo(client.group(), port, datagram);
+    ASSERT_TRUE(test::eventually([&] { return frames.count() == 4; }));
+    EXPECT_EQ(frames.packets()[3].sourceAddress, net::kLoopback);
+    EXPECT_EQ(frames.packets()[3].frame.length(), 3);
+    // After closeTcp a new connection can be made; the frames go by multicast meanwhile.
     client.closeTcp();
-    EXPECT_FALSE(client.isTcpOpen());
-    EXPECT_EQ(frames.count(), 3u);
+    ASSERT_TRUE(client.queueFrame(CanFrame(6, false, false, 8)));
+    EXPECT_TRUE(client.flush());
+    client.connectTcp("127.0.0.1", 0x40F, 3);
+    EXPECT_TRUE(client.isTcpOpen());
+}
+
+TEST(CanUdpClient, TcpStreamOfAnotherBusIsIgnoredWholly) {
+    const std::uint16_t port = test::freePort();
+    auto listener = net::TcpListener::listen(net::kLoopback, port);
+    ASSERT_TRUE(listener);
+    RecordingListener frames;
+    CanUdpClient client(test::loopbackSettings(port));
+    client.setListener(&frames);
+    client.open();
+    client.connectTcp("127.0.0.1", 0x40F, 3);
+    ASSERT_TRUE(test::eventually([&] { return net::waitReadable(listener->fd(), 0); }));
+    auto bridge = listener->accept();
+    ASSERT_TRUE(bridge);
+    const std::vector<CanFrame> reply{CanFrame(0x410, false, false, 8)};
+    auto bytes = encodeFrames(reply, kDefaultBusId + 1, 0xB81D, true, false);
+    const auto later = encodeFrames(reply, 0, 0, false, false);
+    bytes.insert(bytes.end(), later.begin(), later.end());
+    bridge->sendAll(bytes);
+    // Then the same bridge by multicast, on our bus: that one is taken.
+    net::UdpSocket raw = test::rawGroupSocket(port);
+    std::vector<std::uint8_t> datagram(30);
+    encodeHeader(datagram.data(), kDefaultBusId, 0xB81D);
+    encodeRecord(datagram.data() + 16, CanFrame(0x411, false, false, 8));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    raw.sendTo(client.group(), port, datagram);
+    ASSERT_TRUE(test::eventually([&] { return frames.count() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(frames.count(), 1u);
+    EXPECT_EQ(frames.packets()[0].frame.identifier(), 0x411u);
 }
 
 TEST(CanUdpClient, BridgeOnlyReachableThroughAGatewayIsRefused) {
@@ -235,7 +286,7 @@ TEST(CanUdpClient, TcpConnectFailureHasItsText) {
     EXPECT_EQ(ioText([&] { client.connectTcp("127.0.0.1", 1, 1); }), "TCP connect error");
 }
 
-TEST(CanUdpClient, GarbageDatagramsNeverReachTheListener) {
+TEST(CanUdpClient, GarbageNeverReachesTheListenerAndLongDatagramsKeepTheir104Records) {
     const std::uint16_t port = test::freePort();
     RecordingListener listener;
     CanUdpClient client(test::loopbackSettings(port));
@@ -245,9 +296,12 @@ TEST(CanUdpClient, GarbageDatagramsNeverReachTheListener) {
     std::vector<std::uint8_t> header(16);
     encodeHeader(header.data(), kDefaultBusId, 5);
     raw.sendTo(client.group(), port, std::span(header.data(), 7));  // shorter than a header
-    std::vector<std::uint8_t> big(3000, 0);
+    // Longer than a bridge datagram: the first 1472 bytes are read, 104 records.
+    std::vector<std::uint8_t> big(16 + 200 * 14, 0);
     encodeHeader(big.data(), kDefaultBusId, 5);
-    raw.sendTo(client.group(), port, big);  // longer than any datagram
+    for (std::uint32_t k = 0; k < 200; ++k)
+        encodeRecord(big.data() + 16 + 14 * k, CanFrame(0x300 + k, false, false, 1));
+    raw.sendTo(client.group(), port, big);
     std::vector<std::uint8_t> bad = header;
     bad.resize(16 + 14);
     putBigEndian32(bad.data() + 16, 0x900);  // standard frame beyond 11 bits
@@ -255,9 +309,13 @@ TEST(CanUdpClient, GarbageDatagramsNeverReachTheListener) {
     bad.resize(16 + 14 + 3);  // a valid record then a fragment
     encodeRecord(bad.data() + 16, CanFrame(0x55, false, false, 1));
     raw.sendTo(client.group(), port, bad);
-    ASSERT_TRUE(test::eventually([&] { return listener.count() == 1; }));
-    EXPECT_EQ(listener.packets()[0].frame.identifier(), 0x55u);
-    EXPECT_TRUE(test::eventually([&] { return client.droppedDatagrams() == 1; }));
+    ASSERT_TRUE(test::eventually([&] { return listener.count() == 105; }));
+    const auto packets = listener.packets();
+    EXPECT_EQ(packets[0].frame.identifier(), 0x300u);
+    EXPECT_EQ(packets[103].frame.identifier(), 0x300u + 103);
+    EXPECT_EQ(packets[104].frame.identifier(), 0x55u);
+    EXPECT_EQ(client.truncatedDatagrams(), 1u);
+    EXPECT_EQ(client.droppedDatagrams(), 0u);
 }
 
 }  // namespace

@@ -133,6 +133,25 @@ TEST_F(StreamEngineTest, ResponderAgreesOnTheSmallerBlockAndTheLargerTimeoutAndR
     command(kPropose, 7, 400, 2);
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kAccept, 7, 400, 4}}));
     EXPECT_EQ(engine.framesPerBlock(), 1);
+    // A peer raises them only so far.
+    engine.abortTransfer();
+    ASSERT_TRUE(engine.startTransfer(buffer, 1, 10, false, false, false));
+    rec.take();
+    command(kPropose, 140, 65535, 65535);
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kAccept, 140, 2000, 20}}));
+}
+
+TEST_F(StreamEngineTest, InitiatorTakesTheAcceptedTimeoutAndRetriesUpToTheLimit) {
+    configure();
+    ASSERT_TRUE(engine.startTransfer(buffer, 0x200, 8, false, true, false));
+    command(kAccept, 140, 65535, 65535);
+    rec.take();
+    EXPECT_TRUE(tick(kMaxPeerTimeoutMs));
+    EXPECT_TRUE(rec.take().empty());
+    int repeats = 0;
+    while (tick(1) && tick(kMaxPeerTimeoutMs)) repeats += rec.take().size() == 1 ? 1 : 100;
+    EXPECT_EQ(repeats, static_cast<int>(kMaxPeerRetries));
+    EXPECT_EQ(log.count(kStreamAborted), 1);
 }
 
 TEST_F(StreamEngineTest, ProposeWithBlockSizeZeroIsIgnored) {
@@ -274,8 +293,8 @@ TEST_F(StreamEngineTest, WrongToggleIsIgnoredAndRepeatsAreNotCountedTwice) {
     configure(14);
     startReceivingResponder(20, 14);
     data(0x80, {9, 9, 9, 9, 9, 9, 9});  // the first block carries toggle 0
-    data(0x00, {1, 1, 1, 1, 1, 1, 1});
-    data(0x00, {1, 2, 3, 4, 5, 6, 7});  // stored again, not counted
+    data(0x00, {1, 2, 3, 4, 5, 6, 7});
+    data(0x00, {1, 2, 3, 4, 5, 6, 7});  // the same frame again: not counted
     EXPECT_TRUE(tick(1));
     EXPECT_TRUE(rec.take().empty());  // block not complete yet
     data(0x01, {8, 9, 10, 11, 12, 13, 14});
@@ -310,7 +329,10 @@ TEST_F(StreamEngineTest, OutOfRangeFrameEmptiesTheBlockAndItsCount) {
     EXPECT_TRUE(tick(1));
     EXPECT_TRUE(rec.take().empty());
     data(0x00, {3, 3, 3, 3, 3, 3, 3});
+    // Full, but not by its last frame: it waits a moment for the rest of the transmission.
     EXPECT_TRUE(tick(1));
+    EXPECT_TRUE(rec.take().empty());
+    EXPECT_TRUE(tick(20));
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 1, 0, 0}}));
     EXPECT_EQ(buffer[0], 3);
     EXPECT_EQ(buffer[7], 2);
@@ -508,17 +530,117 @@ TEST_F(StreamEngineTest, CloseBeforeAgreementIsStale) {
     EXPECT_TRUE(engine.busy());
 }
 
-TEST_F(StreamEngineTest, CloseBeforeAFixedLengthReceiveCompletedIsAFailure) {
+TEST_F(StreamEngineTest, CloseOrAcknowledgementThatDoesNotFitTheTransferIsNotItsEnd) {
+    // A fixed-length receive: a Close before all data came is a late one of another transfer.
     configure(7);
-    startReceivingResponder(20, 7);
+    startReceivingResponder(14, 7);
     data(0x00, {1, 2, 3, 4, 5, 6, 7});
     EXPECT_TRUE(tick(1));
     rec.take();
     command(kClose, 0);
+    EXPECT_TRUE(rec.take().empty());
+    EXPECT_TRUE(log.events.empty());
+    data(0x80, {8, 9, 10, 11, 12, 13, 14});
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 1, 0, 0}}));
+    command(kClose, 0);
     EXPECT_EQ(sentCommands(), (std::vector<Words>{{kClose, 2, 0, 0}}));
     ASSERT_EQ(log.events.size(), 1u);
-    EXPECT_EQ(log.events[0].type, kStreamAborted);
-    EXPECT_EQ(log.events[0].info.word0, kClose);
+    EXPECT_EQ(log.events[0].type, kStreamDone);
+    EXPECT_EQ(buffer[13], 14);
+
+    // A send: "all data received" before the last block went out is not this transfer's.
+    log.events.clear();
+    startSending(14, 7);
+    rec.take();
+    command(kBlockAck, 1, 0);
+    EXPECT_TRUE(rec.take().empty());
+    command(kBlockAck, 0, 0);
+    EXPECT_EQ(rec.take().size(), 1u);
+    command(kBlockAck, 1, 0);
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kClose, 0, 0, 0}}));
+
+    // A chunked receive: a Close ends it only between chunks, once one was taken.
+    command(kClose, 2);
+    log.events.clear();
+    ASSERT_TRUE(engine.startTransfer(buffer, 0x100, 7, false, true, true));
+    command(kAccept, 7, 250, 5);
+    rec.take();
+    command(kClose, 0);
+    EXPECT_TRUE(rec.take().empty());
+    EXPECT_TRUE(log.events.empty());
+    data(0x00, {1, 2, 3, 4, 5, 6, 7});
+    EXPECT_TRUE(tick(1));
+    ASSERT_EQ(log.count(kStreamChunk), 1);
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 0, 0, 0}}));
+    // Between chunks a Close is held a moment: data of the next chunk shows it was stale.
+    command(kClose, 0);
+    data(0x80, {8, 9, 10, 11, 12, 13, 14});
+    EXPECT_TRUE(tick(30));
+    EXPECT_EQ(log.count(kStreamChunk), 2);
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 0, 0x100, 0}}));
+    EXPECT_EQ(buffer[0], 8);
+    // A Close that stays alone is taken.
+    command(kClose, 0);
+    EXPECT_TRUE(tick(5));
+    EXPECT_TRUE(rec.take().empty());
+    EXPECT_TRUE(tick(30));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kClose, 2, 0, 0}}));
+    EXPECT_EQ(log.count(kStreamDone), 1);
+}
+
+TEST_F(StreamEngineTest, AStaleCopyThatCompletedABlockIsCaughtByTheRealFrame) {
+    configure(14);
+    startReceivingResponder(28, 14);
+    const std::array<std::uint8_t, 7> f0{1, 2, 3, 4, 5, 6, 7}, f1{8, 9, 10, 11, 12, 13, 14};
+    data(0x00, f0);
+    data(0x01, {9, 9, 9, 9, 9, 9, 9});  // a stale last frame completes the block
+    data(0x00, f0);                     // a repeat of a kept frame changes nothing
+    data(0x01, f1);                     // the real one comes before the block was taken
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 2, 0}}));
+    data(0x00, f0);
+    data(0x01, f1);
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 0, 0, 0}}));
+    EXPECT_EQ(buffer[13], 14);
+    // The time-out runs again after a damaged block: silence brings a Resend.
+    data(0x80, f0);
+    data(0x81, {9, 9, 9, 9, 9, 9, 9});
+    data(0x81, f1);
+    EXPECT_TRUE(tick(1));
+    rec.take();
+    EXPECT_TRUE(tick(300));
+    EXPECT_FALSE(sentCommands().empty());
+}
+
+TEST_F(StreamEngineTest, TwoDifferentFramesForOneSlotKeepNeither) {
+    configure(21);
+    startReceivingResponder(21, 21);
+    std::array<std::uint8_t, 7> f0{1, 2, 3, 4, 5, 6, 7}, f1{8, 9, 10, 11, 12, 13, 14},
+        f2{15, 16, 17, 18, 19, 20, 21};
+    data(0x00, f0);
+    data(0x01, f1);
+    data(0x00, {9, 9, 9, 9, 9, 9, 9});  // one of the two frames for slot 0 is stale
+    data(0x02, f2);                     // completes nothing: neither copy was kept
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 3, 0}}));
+    // A stale frame for the last slot before the block: the block is full before its last
+    // frame comes, so it waits for that frame, which shows the conflict.
+    data(0x02, {9, 9, 9, 9, 9, 9, 9});
+    data(0x00, f0);
+    data(0x01, f1);
+    EXPECT_TRUE(tick(1));
+    EXPECT_TRUE(rec.take().empty());
+    data(0x02, f2);
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 3, 0}}));
+    for (std::uint8_t k = 0; k < 3; ++k) data(k, k == 0 ? f0 : k == 1 ? f1 : f2);
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 1, 0, 0}}));
+    std::vector<std::uint8_t> expected(21);
+    std::iota(expected.begin(), expected.end(), std::uint8_t{1});
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 21), expected);
 }
 
 TEST_F(StreamEngineTest, RequestWhileClosingEndsThePreviousTransferFirst) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace qv::net {
@@ -210,15 +211,27 @@ std::optional<TcpSocket> TcpSocket::connect(std::uint32_t address, std::uint16_t
     return TcpSocket(std::move(fd));
 }
 
-long TcpSocket::sendAll(std::span<const std::uint8_t> bytes) {
+long TcpSocket::sendAll(std::span<const std::uint8_t> bytes, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const long rc = ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (rc < 0) {
-            if (errno == EINTR) continue;
-            return sent > 0 ? static_cast<long>(sent) : -1;
+        const int flags = MSG_NOSIGNAL | (timeoutMs >= 0 ? MSG_DONTWAIT : 0);
+        const long rc = ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, flags);
+        if (rc >= 0) {
+            sent += static_cast<std::size_t>(rc);
+            continue;
         }
-        sent += static_cast<std::size_t>(rc);
+        if (errno == EINTR) continue;
+        if (timeoutMs >= 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{fd_.get(), POLLOUT, 0};
+            if (left.count() > 0 && ::poll(&p, 1, static_cast<int>(left.count())) > 0) continue;
+            if (left.count() > 0 && errno == EINTR) continue;
+            break;  // time is up
+        }
+        return sent > 0 ? static_cast<long>(sent) : -1;
     }
     return static_cast<long>(sent);
 }

@@ -90,8 +90,10 @@ class TcpSocket {
 
     bool valid() const { return fd_.valid(); }
     int fd() const { return fd_.get(); }
-    // Sends all bytes (retrying partial sends); returns the bytes sent, -1 on error.
-    long sendAll(std::span<const std::uint8_t> bytes);
+    // Sends all bytes (retrying partial sends); returns the bytes sent, -1 on error before any.
+    // With `timeoutMs` >= 0 it gives up once that time has passed without the socket taking
+    // everything, and returns what was sent by then.
+    long sendAll(std::span<const std::uint8_t> bytes, int timeoutMs = -1);
     // One read of what is waiting (blocking only if nothing is); 0 at end of stream, -1 on error.
     long receive(std::span<std::uint8_t> buffer);
     void shutdownSend();
