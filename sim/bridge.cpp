@@ -109,7 +109,7 @@ void Bridge::appendPollFds(std::vector<pollfd>& fds) const {
 }
 
 void Bridge::onFrame(const CanFrame& frame, double nowMs) {
-    if (!applyFrameFaults(frame, nowMs)) emit(frame, nowMs);
+    if (!applyFrameFaults(frame, nowMs)) emitFrame(frame, nowMs);
 }
 
 bool Bridge::applyFrameFaults(const CanFrame& frame, double nowMs) {
@@ -132,7 +132,7 @@ bool Bridge::applyFrameFaults(const CanFrame& frame, double nowMs) {
     return held;
 }
 
-void Bridge::emit(const CanFrame& frame, double nowMs) {
+void Bridge::emitFrame(const CanFrame& frame, double nowMs) {
     bool carriedByTcp = false;
     for (auto& c : clients_) {
         if (c->dead || !c->rangeKnown || settings_.tcpForward == TcpForward::kNone) continue;
@@ -308,7 +308,7 @@ void Bridge::flush(double nowMs) {
     while (!scheduled_.empty() && scheduled_.begin()->first <= nowMs) {
         const CanFrame frame = scheduled_.begin()->second;
         scheduled_.erase(scheduled_.begin());
-        emit(frame, nowMs);
+        emitFrame(frame, nowMs);
     }
     for (auto& c : clients_)
         if (!c->dead) flushClient(*c, nowMs);

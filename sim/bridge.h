@@ -91,7 +91,7 @@ class Bridge : public Node {
     void queueMulticast(const CanFrame& frame, bool status, double nowMs);
     // Sends a bus frame to the clients: multicast, and over TCP to those that asked for it,
     // as the forwarding mode says.
-    void emit(const CanFrame& frame, double nowMs);
+    void emitFrame(const CanFrame& frame, double nowMs);
     // Frame faults: true when the frame is held back instead of sent now.
     bool applyFrameFaults(const CanFrame& frame, double nowMs);
     void receiveMulticast();
