@@ -13,6 +13,7 @@
 #include "app/config_transfer_service.h"
 #include "config/config_stream.h"
 #include "sim/world.h"
+#include "stoppable_world.h"
 #include "ui/config_install.h"
 #include "ui/config_motor_page.h"
 #include "ui/config_window.h"
@@ -172,31 +173,6 @@ W* ConfigRig::motorControl(std::size_t record, int id) {
     QWidget* page = window->motorPage()->motorPage(static_cast<int>(record));
     return page->findChild<W*>(QString("id%1").arg(id));
 }
-
-// The world on its own thread; stop() ends it so that what a controller stored can be read.
-class StoppableWorld {
-  public:
-    explicit StoppableWorld(sim::Options options) : world_(std::move(options)) {
-        std::string error;
-        if (!world_.open(&error)) throw std::runtime_error(error);
-        thread_ = std::thread([this] { world_.run(); });
-    }
-    ~StoppableWorld() { stop(); }
-    void stop() {
-        if (!thread_.joinable()) return;
-        world_.stop();
-        thread_.join();
-    }
-    // The stream of `kind` the controller at `base` stored (the world stops first).
-    std::vector<std::uint8_t> storedStream(std::uint32_t base, int kind) {
-        stop();
-        return world_.controller(base)->config().storedStream(kind);
-    }
-
-  private:
-    sim::World world_;
-    std::thread thread_;
-};
 
 // Saves `w` as docs/NAME (the folder $QV_SCREENSHOT_DIR, else the test's own temporary one).
 inline QString saveScreenshot(QWidget& w, const std::string& name, const TempDir& dir) {

@@ -16,6 +16,7 @@
 #include "config/config_transfer.h"
 #include "sim/commissioning_motor.h"
 #include "sim/world.h"
+#include "stoppable_world.h"
 #include "support/loopback.h"
 #include "support/ports.h"
 #include "support/process.h"
@@ -29,36 +30,18 @@ using test::ToolRig;
 
 constexpr std::uint32_t kSerial = 123456;
 
-// The world on its own thread, stopped before what its controller stored is read.
-class StoppableWorld {
-  public:
-    explicit StoppableWorld(sim::Options options) : world_(std::move(options)) {
-        std::string error;
-        if (!world_.open(&error)) throw std::runtime_error(error);
-        thread_ = std::thread([this] { world_.run(); });
-    }
-    ~StoppableWorld() { stop(); }
-    void stop() {
-        if (!thread_.joinable()) return;
-        world_.stop();
-        thread_.join();
-    }
-    // Motor record `index` as the controller stored it (the world stops first).
-    MotorConfig storedMotor(std::size_t index) {
-        stop();
-        const auto stream = world_.controller(kRigToolBase)->config().storedStream(2);
-        const std::size_t size = readU16(stream, 28);
-        MotorConfig m{};
-        const std::size_t at = kStreamHeaderSize + index * size;
-        EXPECT_GE(stream.size(), at + sizeof m);
-        if (stream.size() >= at + sizeof m) std::memcpy(&m, stream.data() + at, sizeof m);
-        return m;
-    }
+using test::StoppableWorld;
 
-  private:
-    sim::World world_;
-    std::thread thread_;
-};
+// Motor record `index` as the controller stored it (the world stops first).
+MotorConfig storedMotor(StoppableWorld& world, std::size_t index) {
+    const auto stream = world.storedStream(kRigToolBase, 2);
+    const std::size_t size = readU16(stream, 28);
+    MotorConfig m{};
+    const std::size_t at = kStreamHeaderSize + index * size;
+    EXPECT_GE(stream.size(), at + sizeof m);
+    if (stream.size() >= at + sizeof m) std::memcpy(&m, stream.data() + at, sizeof m);
+    return m;
+}
 
 // Answers the transfer's questions with Yes, as a user who wants the result written.
 class AgreeingUi : public UserInteraction {
@@ -238,7 +221,7 @@ TEST(ToolWindowsEndToEnd, DuvodaRezirWritesTheSimulatorsWiringAndTheUploadStores
         }
 
         // The controller stored exactly what the window wrote.
-        const MotorConfig stored = bench.world.storedMotor(6);
+        const MotorConfig stored = storedMotor(bench.world, 6);
         EXPECT_EQ(+stored.phaseSequenceReversed, +written.phaseSequenceReversed);
         EXPECT_EQ(0, std::memcmp(stored.hallAngle, written.hallAngle, sizeof stored.hallAngle));
         EXPECT_EQ(
@@ -262,7 +245,7 @@ TEST(ToolWindowsEndToEnd, PmExtractionRecoversRAndLWithinTwoPercentAndStoresThem
     EXPECT_EQ(w->resistance()->text().toStdString(), report.resistanceText);
     saveScreenshot(*w, "pm-extraction-window.png", rig.dir);
     bench.waitForUpload();
-    const MotorConfig stored = bench.world.storedMotor(6);
+    const MotorConfig stored = storedMotor(bench.world, 6);
     EXPECT_EQ(+stored.lineResistance, static_cast<float>(report.resistance));
     EXPECT_EQ(+stored.lineInductance, static_cast<float>(report.inductance));
 }
@@ -338,7 +321,7 @@ TEST(ToolWindowsEndToEnd, ImExtractionInBothModesStoresTheRotorValuesInTheContro
         }
         bench.waitForUpload();
         EXPECT_EQ(rig.logic().transferJob().action, kActionSelectImTool);
-        const MotorConfig stored = bench.world.storedMotor(6);
+        const MotorConfig stored = storedMotor(bench.world, 6);
         EXPECT_EQ(+stored.rotorResistance, +written.rotorResistance);
         EXPECT_EQ(+stored.rotorInductance, +written.rotorInductance);
         EXPECT_EQ(+stored.lineResistance, +written.lineResistance);
