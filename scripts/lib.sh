@@ -3,6 +3,8 @@ set -euo pipefail
 QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+# Paths relative to the checkout, so that several checkouts share one cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$QV_ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
 # Installs the Debian packages that are missing (idempotent; apt-get runs only when needed).
 qv_ensure_packages() {
