@@ -47,6 +47,7 @@ ControllerTransferService::~ControllerTransferService() = default;
 void ControllerTransferService::prepare() {
     target_ = hooks_.selectedTarget ? hooks_.selectedTarget() : std::nullopt;
     portHook_ = hooks_.portProgressHook ? hooks_.portProgressHook() : CBcan::ProgressHook{};
+    reporter_.clear();
     // From now until the job's end is handled no page slips in between.
     scope_.reset();
     scope_.emplace(store_);
@@ -61,10 +62,10 @@ void ControllerTransferService::finished() {
 bool ControllerTransferService::withContext(const char* caption,
                                             const std::function<bool(TransferContext&)>& run) {
     if (!target_) {
-        ui_.messageBox(transferError(kNoDeviceSelectedText, caption));
+        reporter_.messageBox(transferError(kNoDeviceSelectedText, caption));
         return false;
     }
-    TransferContext context(port_, store_, *target_, ui_, workerProgress_);
+    TransferContext context(port_, store_, *target_, reporter_, workerProgress_);
     context.portProgressHook = portHook_;
     context.clearFallbackDriverControlsBase = [this] { publicReplaced_ = true; };
     const auto known = downloads_.find({target_->base, target_->serial});

@@ -55,6 +55,7 @@ class ControllerTransferService final : public ConfigTransferService {
     bool download(std::int32_t mask) override;
     bool upload() override;
     bool reset() override;
+    TransferReport lastReport() const override { return reporter_.report(); }
 
     // The progress window's state.
     CConfigProg& progress() { return progress_; }
@@ -93,6 +94,7 @@ class ControllerTransferService final : public ConfigTransferService {
     CBcan& port_;
     CConfigDataBank& store_;
     UserInteraction& ui_;
+    ReportingInteraction reporter_{ui_};  // what the transfers ask and tell goes through it
     TransferServiceHooks hooks_;
     CConfigProg progress_;
     WorkerProgress workerProgress_{progress_};

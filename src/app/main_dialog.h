@@ -6,13 +6,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/dialog_interfaces.h"
 #include "app/menu_model.h"
+#include "app/status_bar.h"
 #include "app/tool_windows.h"
 #include "app/transfer_job.h"
 #include "app/window_positions.h"
 #include "config/config_file.h"
+#include "link/can_udp_client.h"
 #include "monitor/monitor.h"
 #include "monitor/telemetry_log.h"
 
@@ -65,6 +68,9 @@ class CQVDrvCtrlsDlg {
     CQVDrvCtrlsDlg(const CQVDrvCtrlsDlg&) = delete;
     CQVDrvCtrlsDlg& operator=(const CQVDrvCtrlsDlg&) = delete;
 
+    // The bridge network the CAN port is opened on, for the status bar (before initDialog).
+    void setBridgeSettings(const BridgeSettings& settings) { bridge_ = settings; }
+
     // Dialog initialisation: positions, the CAN port, the timer, the menus and the panel.
     void initDialog(const WorkArea& workArea);
 
@@ -109,6 +115,9 @@ class CQVDrvCtrlsDlg {
     int slowCountdown() const { return slowCountdown_; }
     int purgeCountdown() const { return purgeCountdown_; }
     bool shutDown() const { return shutDown_; }
+    // The status bar's facts and lines as last shown.
+    const StatusFacts& statusFacts() const { return statusFacts_; }
+    const StatusBarText& statusText() const { return shownStatus_; }
     // Diagnostics: drains cut short by their budget, frames taken from the queue.
     std::uint64_t drainsCut() const { return drainsCut_; }
     std::uint64_t framesTaken() const { return framesTaken_; }
@@ -145,6 +154,11 @@ class CQVDrvCtrlsDlg {
     void reportLogFailure(const std::string& text);
     void flushLogs();
     void syncView();
+    // The status bar (main_dialog_status.cpp).
+    void noteTraffic(std::uint64_t busFrames);
+    void noteTransferStart(const TransferJob& job);
+    void noteTransferEnd(bool failed);
+    void syncStatus();
     void message(const std::string& text, const char* caption = kAppCaption);
 
     MainDialogParts parts_;
@@ -166,6 +180,18 @@ class CQVDrvCtrlsDlg {
     std::uint64_t framesTaken_ = 0;
     std::uint64_t connection_ = 0;  // successful opens of the CAN port
     bool shutDown_ = false;
+
+    // The status bar.
+    BridgeSettings bridge_;
+    StatusFacts statusFacts_;
+    StatusBarText shownStatus_;
+    bool statusShown_ = false;
+    std::uint64_t statusFramesSeen_ = 0;
+    std::tm lastTraffic_{};
+    std::tm lastSelectedHeard_{};
+    std::uint64_t trafficConnection_ = 0;
+    std::pair<std::uint32_t, std::uint32_t> heardDevice_{};  // base and serial
+    std::optional<TransferOutcome> runningTransfer_;  // the job on the worker: kind and device
 };
 
 }  // namespace qv

@@ -1,5 +1,7 @@
 #include "monitor/monitor.h"
 
+#include <algorithm>
+
 #include "config/config_data_bank.h"
 
 namespace qv {
@@ -8,6 +10,11 @@ Monitor::Monitor(const CConfigDataBank& store, std::string rawLogDirectory)
     : store_(store), telem_(std::move(rawLogDirectory)) {}
 
 void Monitor::follow(const DeviceListResult& result) {
+    // The selected device left the list: remembered for the status bar.
+    if (result.hideAllTools && selectedEntry_) lost_ = selectedEntry_;
+    if (result.configureStream) selectedSilentTicks_ = 0;
+    selectedEntry_ = devices_.selectedEntry();
+    if (selectedEntry_) lost_.reset();
     if (result.telemetryReset) panel_.reset();
     if (result.relabel) panel_.markRelabel();
     pending_.mergeFrom(result);
@@ -27,6 +34,7 @@ void Monitor::handleFrame(std::uint32_t id, std::uint32_t bridgeAddress,
     if (sel.selected && sel.base >= 0) {
         const std::uint32_t base = static_cast<std::uint32_t>(sel.base);
         const std::uint32_t offset = id - base;  // wraps for identifiers below the base
+        if (id >= base && offset < 0x20) heard_ = true;
         if (id >= base && offset < 0x20 && decodeTelemetry(values_, offset, data)) {
             panel_.markMessage(offset);
             if (offset == kStatusOffset) {
@@ -86,6 +94,7 @@ DeviceListResult Monitor::reconnect() {
     follow(r);
     pending_ = {};
     busLoad_.reset();
+    bridgeSilentTicks_ = 0;
     return r;
 }
 
@@ -104,6 +113,13 @@ void Monitor::setSelectedDeviceType(std::int32_t type) {
 void Monitor::updateBusLoad(std::uint64_t frames, bool bridgeHeard, std::uint32_t bitRate) {
     if (const auto figure = busLoad_.tick(frames, bridgeHeard, bitRate, selected().selected))
         panel_.setStatus(figure->text, figure->colour);
+}
+
+void Monitor::updateSilence(bool bridgeTraffic) {
+    heardLastTick_ = std::exchange(heard_, false);
+    selectedSilentTicks_ = heardLastTick_ ? 0 : std::min(selectedSilentTicks_ + 1, kSilentTicks);
+    bridgeSilentTicks_ = bridgeTraffic ? 0 : std::min(bridgeSilentTicks_ + 1, kSilentTicks);
+    panel_.setStale(!selected().selected || selectedSilent());
 }
 
 const PanelChanges& Monitor::refreshPanel() {

@@ -34,9 +34,16 @@ void CColourStatic::setColours(ColorRef background, ColorRef textColour) {
     repaintLater();
 }
 
+void CColourStatic::setStale(bool stale) {
+    if (stale == stale_) return;
+    stale_ = stale;
+    repaintLater();
+}
+
 void CColourStatic::apply(const CellState& cell) {
     setText(QString::fromUtf8(cell.text.data(), static_cast<qsizetype>(cell.text.size())));
     setColours(cell.background, cell.textColour);
+    setStale(cell.stale);
     if (isEnabled() != cell.enabled) setEnabled(cell.enabled);
     if (!isHidden() != cell.visible) setVisible(cell.visible);
 }
@@ -60,15 +67,17 @@ QColor CColourStatic::toQColor(ColorRef colour) const {
 void CColourStatic::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QRect area = rect();
+    const bool live = isEnabled() && !stale_;
     if (look_ == Look::Cell) {
-        // A disabled cell shows no value for this device: the window's colour, a faint frame.
-        p.fillRect(area, isEnabled() ? toQColor(background_) : palette().color(QPalette::Window));
+        // A disabled cell shows no value for this device, a stale one no live value: the
+        // window's colour (a faint frame when disabled).
+        p.fillRect(area, live ? toQColor(background_) : palette().color(QPalette::Window));
         p.setPen(palette().color(isEnabled() ? QPalette::Mid : QPalette::Midlight));
         p.drawRect(area.adjusted(0, 0, -1, -1));
         area.adjust(kPadding, 1, -kPadding, -1);
     }
     QColor ink = toQColor(textColour_);
-    if (!isEnabled())
+    if (!live)
         ink = palette().color(QPalette::Disabled, QPalette::WindowText);
     else if (look_ == Look::Caption)
         ink = palette().color(QPalette::WindowText);

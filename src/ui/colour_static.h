@@ -26,7 +26,10 @@ class CColourStatic : public QWidget {
     void setColours(ColorRef background, ColorRef textColour);
     ColorRef background() const { return background_; }
     ColorRef textColour() const { return textColour_; }
-    // Text, colours, enabled and visible state from a model's cell.
+    // Greyed: the value is not live (the text stays, the colours give way to grey).
+    void setStale(bool stale);
+    bool stale() const { return stale_; }
+    // Text, colours, enabled, visible and stale state from a model's cell.
     void apply(const CellState& cell);
     void setAlignment(Qt::Alignment alignment);
     // Long text wraps onto the lines the height allows instead of being cut with "…".
@@ -52,6 +55,7 @@ class CColourStatic : public QWidget {
     ColorRef textColour_ = kBlack;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
     bool wordWrap_ = false;
+    bool stale_ = false;
     int repaintRequests_ = 0;
 };
 

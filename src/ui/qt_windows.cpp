@@ -83,6 +83,9 @@ void QtMainSide::showTelemetryCells(const std::vector<int>& changedCells,
 void QtMainSide::showMenus(const MenuModel& menus) {
     window_->showMenus(menus);
 }
+void QtMainSide::showStatus(const StatusBarText& text) {
+    window_->showStatus(text);
+}
 void QtMainSide::endDialog() {
     window_->endDialog();
 }

@@ -66,6 +66,7 @@ class QtMainSide : public MainWindowSide {
     void showTelemetryCells(const std::vector<int>& changedCells,
                             const TelemWindowModel& model) override;
     void showMenus(const MenuModel& menus) override;
+    void showStatus(const StatusBarText& text) override;
     void endDialog() override;
     // TickTimer
     void start(int periodMs) override;
