@@ -37,6 +37,8 @@ inline constexpr const char* kCsvFilter =
 inline constexpr const char* kConfigFilter = "Config (*.cfg)|*.cfg|All files (*.*)|*.*||";
 // "<caption> is not available in this version yet."
 std::string toolUnavailableText(Tool tool);
+// Tools > Reset Controller asks first, naming the device (deviceDescription()); default No.
+MessageBoxRequest resetControllerQuestion(const std::string& device);
 
 // Everything the logic works with; none of it is owned.
 struct MainDialogParts {

@@ -17,6 +17,17 @@ bool alwaysEnabled(int id) {
 
 }  // namespace
 
+MessageBoxRequest resetControllerQuestion(const std::string& device) {
+    MessageBoxRequest r;
+    r.text = "Reset the controller " + device +
+             "?\r\n\r\nIt restarts at once and stops driving the motor, even while it turns.";
+    r.caption = "Reset Controller";
+    r.icon = MessageIcon::Question;
+    r.buttons = MessageButtons::YesNo;
+    r.defaultAnswer = MessageAnswer::No;
+    return r;
+}
+
 void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
     if (shutDown_) return;
     if (!alwaysEnabled(id)) {
@@ -196,6 +207,18 @@ bool CQVDrvCtrlsDlg::startToolUpload(std::int32_t action) {
 
 void CQVDrvCtrlsDlg::resetController() {
     if (!transferReady()) return;
+    // Nothing reaches the controller unless the user says Yes to this very device. (Without a
+    // selected device the transfer itself says that there is none.)
+    if (const auto device = monitor_.devices().selectedEntry()) {
+        if (parts_.ui.messageBox(resetControllerQuestion(deviceDescription(*device))) !=
+            MessageAnswer::Yes)
+            return;
+        // The device may have gone, or another been chosen, while the question waited.
+        const auto now = monitor_.devices().selectedEntry();
+        if (shutDown_ || !now || now->baseAddress != device->baseAddress ||
+            now->serialNumber != device->serialNumber)
+            return;
+    }
     startTransfer({TransferDirection::Reset, 0, kActionNone});
 }
 
