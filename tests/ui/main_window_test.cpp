@@ -11,6 +11,7 @@
 #include "monitor/telem_window.h"
 #include "monitor/telemetry_panel.h"
 #include "ui/about_dialog.h"
+#include "ui/caption_room.h"
 #include "ui_rig.h"
 
 namespace qv {
@@ -99,16 +100,20 @@ TEST(MainWindowUi, MenusAsListedWithGreyedItems) {
 TEST(MainWindowUi, AboutBoxShowsTheVersion) {
     UiRig rig;
     QString caption, text;
+    int width = 0;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<ui::CAboutDlg*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         caption = box->windowTitle();
+        width = box->width();
         for (QLabel* l : box->findChildren<QLabel*>()) text += l->text();
         box->accept();
     });
     rig.window->action(kCmdAbout)->trigger();
     EXPECT_EQ(caption, "About Quelvane Configuration Tool");
     EXPECT_EQ(text, "qvConfig Version 1.14");
+    // Wide enough for its caption, which is longer than its text.
+    EXPECT_GE(width, ui::captionWidth(caption));
 }
 
 TEST(MainWindowUi, DevicesListedSortedAndAClickOnACellSendsARemoteRequest) {
