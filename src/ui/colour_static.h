@@ -35,6 +35,12 @@ class CColourStatic : public QWidget {
     // Long text wraps onto the lines the height allows instead of being cut with "…".
     void setWordWrap(bool wrap);
 
+    // What a paint uses: the background, and the ink of the text. The ink follows the
+    // background (the model's black text turns light on a dark palette or colour), unless the
+    // cell is a colour box with text and background alike.
+    QColor paintedBackground() const;
+    QColor ink() const;
+
     // How often a repaint was asked for (text or colour changes).
     int repaintRequests() const { return repaintRequests_; }
     QColor toQColor(ColorRef colour) const;

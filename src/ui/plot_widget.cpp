@@ -204,6 +204,31 @@ void CPlot::clear() {
     update();
 }
 
+void CPlot::redraw() {
+    if (image_.isNull()) return;
+    makeImage(image_.deviceIndependentSize().toSize());
+    const auto calls = std::move(drawn_);
+    drawn_.clear();
+    for (const auto& call : calls) {
+        if (const auto* a = std::get_if<PlotAxes>(&call)) {
+            drawn_.emplace_back(*a);
+            drawAxes(*a);
+        } else if (const auto* s = std::get_if<PlotSeries>(&call)) {
+            if (layout_ && layout_->valid()) drawSeries(*s);
+            drawn_.emplace_back(*s);
+        }
+    }
+}
+
+void CPlot::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The desktop's palette changed (a dark one, say): the chart in its colours.
+    if (event->type() == QEvent::PaletteChange) {
+        redraw();
+        update();
+    }
+}
+
 void CPlot::paintEvent(QPaintEvent* event) {
     ++paints_;
     QPainter p(this);
@@ -211,21 +236,8 @@ void CPlot::paintEvent(QPaintEvent* event) {
         p.fillRect(event->rect(), palette().color(QPalette::Button));
         return;
     }
-    if (!qFuzzyCompare(image_.devicePixelRatio(), pixelRatio())) {
-        // Another screen: the same calls again at its ratio, on an image of the same size.
-        makeImage(image_.deviceIndependentSize().toSize());
-        const auto calls = std::move(drawn_);
-        drawn_.clear();
-        for (const auto& call : calls) {
-            if (const auto* a = std::get_if<PlotAxes>(&call)) {
-                drawn_.emplace_back(*a);
-                drawAxes(*a);
-            } else if (const auto* s = std::get_if<PlotSeries>(&call)) {
-                if (layout_ && layout_->valid()) drawSeries(*s);
-                drawn_.emplace_back(*s);
-            }
-        }
-    }
+    // Another screen: the same calls again at its ratio.
+    if (!qFuzzyCompare(image_.devicePixelRatio(), pixelRatio())) redraw();
     const qreal r = image_.devicePixelRatio();
     const QRect area = event->rect();
     p.drawImage(area, image_, QRectF(area.topLeft() * r, area.size() * r));

@@ -6,7 +6,9 @@
 //
 // The image has the screen's device pixels (twice as many each way at a device pixel ratio of
 // 2): the layout stays in the control's own pixels and text and lines are drawn sharp, never
-// blown up. Moved to a screen of another ratio, the chart draws its calls again once.
+// blown up. Moved to a screen of another ratio, or given another palette, the chart draws its
+// calls again once. Frame, grid and texts are drawn in the palette's button text colour on its
+// button colour, so that a dark palette keeps them legible.
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
@@ -65,6 +67,7 @@ class CPlot : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void fillBackground();
@@ -74,6 +77,8 @@ class CPlot : public QWidget {
     void drawSeries(const PlotSeries& series);
     void drawText(QPainter& p, const PlotText& text);
     void alignLines(QPainter& p) const;
+    // The same image again from the calls it shows (another ratio or palette).
+    void redraw();
     // The ink of frame, grid and texts: readable on the background.
     QColor ink() const;
 
