@@ -11,6 +11,7 @@
 #include "bus_options.h"
 #include "commands.h"
 #include "link/exceptions.h"
+#include "monitor/json_lines.h"
 
 namespace qv::cli {
 
@@ -22,19 +23,26 @@ extern "C" void onSignal(int) {
     gStop = true;
 }
 
+enum class FrameFormat { Text, Candump, Json };
+
 // Prints every frame as it arrives, from the client's receive thread. The candump log format
-// is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock.
+// is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock; JSON lines
+// carry the same time.
 class PrintingListener : public PacketReceivedListener {
   public:
-    PrintingListener(bool status, std::uint64_t limit, bool candump)
-        : status_(status), limit_(limit), candump_(candump) {}
+    PrintingListener(bool status, std::uint64_t limit, FrameFormat format)
+        : status_(status), limit_(limit), format_(format) {}
     void onPacketReceived(const CanPacket& packet) override {
         if (packet.status && !status_) return;
         timespec now{};
-        if (candump_) ::clock_gettime(CLOCK_REALTIME, &now);
+        if (format_ != FrameFormat::Text) ::clock_gettime(CLOCK_REALTIME, &now);
         std::lock_guard lock(mutex_);
         if (limit_ != 0 && printed_ >= limit_) return;
-        if (candump_)
+        if (format_ == FrameFormat::Json)
+            std::printf(
+                "%s\n",
+                frameJson(packet, static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9).c_str());
+        else if (format_ == FrameFormat::Candump)
             std::printf("(%lld.%06ld) can0 %s\n", static_cast<long long>(now.tv_sec),
                         now.tv_nsec / 1000, formatFrame(packet.frame).c_str());
         else
@@ -53,7 +61,7 @@ class PrintingListener : public PacketReceivedListener {
     std::mutex mutex_;
     bool status_;
     std::uint64_t limit_;
-    bool candump_;
+    FrameFormat format_;
     std::uint64_t printed_ = 0;
 };
 
@@ -65,8 +73,8 @@ int runMonitor(const CommandArgs& argv) {
     const Args args(argv, valued, {"--status"});
     if (!args.positional().empty()) throw UsageError("unexpected argument " + args.positional()[0]);
     const std::string format = args.value("--format").value_or("text");
-    if (format != "text" && format != "candump")
-        throw UsageError("invalid value for --format: " + format + " (text or candump)");
+    if (format != "text" && format != "candump" && format != "json")
+        throw UsageError("invalid value for --format: " + format + " (text, candump or json)");
     const bool candump = format == "candump";
     // Bridge status frames are not bus traffic: a candump log has no place for them.
     if (candump && args.has("--status"))
@@ -77,7 +85,10 @@ int runMonitor(const CommandArgs& argv) {
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    PrintingListener listener(args.has("--status"), count, candump);
+    PrintingListener listener(args.has("--status"), count,
+                              candump            ? FrameFormat::Candump
+                              : format == "json" ? FrameFormat::Json
+                                                 : FrameFormat::Text);
     CanUdpClient client(settings);
     client.setListener(&listener);
     try {
@@ -114,7 +125,7 @@ int runSend(const CommandArgs& argv) {
 
 QV_CLI_COMMAND(monitor, 10,
                "monitor [--interface ADDR] [--port N] [--seconds S] [--count N] [--status] "
-               "[--format text|candump]",
+               "[--format text|candump|json]",
                runMonitor);
 QV_CLI_COMMAND(send, 20, "send [--interface ADDR] [--port N] ID#DATA", runSend);
 

@@ -12,7 +12,10 @@ Monitor::Monitor(const CConfigDataBank& store, std::string rawLogDirectory)
 void Monitor::follow(const DeviceListResult& result) {
     // The selected device left the list: remembered for the status bar.
     if (result.hideAllTools && selectedEntry_) lost_ = selectedEntry_;
-    if (result.configureStream) selectedSilentTicks_ = 0;
+    if (result.configureStream) {
+        selectedSilentTicks_ = 0;
+        receivedOffsets_ = 0;
+    }
     selectedEntry_ = devices_.selectedEntry();
     if (selectedEntry_) lost_.reset();
     if (result.telemetryReset) panel_.reset();
@@ -37,6 +40,7 @@ void Monitor::handleFrame(std::uint32_t id, std::uint32_t bridgeAddress,
         if (id >= base && offset < 0x20) heard_ = true;
         if (id >= base && offset < 0x20 && decodeTelemetry(values_, offset, data)) {
             panel_.markMessage(offset);
+            receivedOffsets_ |= 1u << offset;
             if (offset == kStatusOffset) {
                 ++statusMessages_;
                 if (values_.activeMotor != values_.lastActiveMotor) {
@@ -94,6 +98,7 @@ DeviceListResult Monitor::reconnect() {
     follow(r);
     pending_ = {};
     busLoad_.reset();
+    busLoadPercent_.reset();
     bridgeSilentTicks_ = 0;
     return r;
 }
@@ -111,8 +116,10 @@ void Monitor::setSelectedDeviceType(std::int32_t type) {
 }
 
 void Monitor::updateBusLoad(std::uint64_t frames, bool bridgeHeard, std::uint32_t bitRate) {
-    if (const auto figure = busLoad_.tick(frames, bridgeHeard, bitRate, selected().selected))
+    if (const auto figure = busLoad_.tick(frames, bridgeHeard, bitRate, selected().selected)) {
         panel_.setStatus(figure->text, figure->colour);
+        busLoadPercent_ = figure->percent;
+    }
 }
 
 void Monitor::updateSilence(bool bridgeTraffic) {

@@ -90,6 +90,10 @@ class Monitor {
     const TelemetryValues& values() const { return values_; }
     TelemetryValues& values() { return values_; }  // the Controls window writes the setpoints
     bool chargerMode() const { return isChargerMode(selected().type, values_.activeMotor); }
+    // Bit N set: the telemetry message at offset N arrived since the device was selected.
+    std::uint32_t receivedOffsets() const { return receivedOffsets_; }
+    // The latest bus-load figure (nothing before the first one).
+    std::optional<double> busLoadPercent() const { return busLoadPercent_; }
     // Frames of the selected device decoded so far (by offset 0x01: status messages).
     std::uint64_t statusMessages() const { return statusMessages_; }
     const TelemetryPanel& panel() const { return panel_; }
@@ -117,6 +121,8 @@ class Monitor {
     int bridgeSilentTicks_ = 0;
     std::optional<DeviceEntry> selectedEntry_;
     std::optional<DeviceEntry> lost_;
+    std::uint32_t receivedOffsets_ = 0;
+    std::optional<double> busLoadPercent_;
 };
 
 }  // namespace qv

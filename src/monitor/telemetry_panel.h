@@ -36,6 +36,9 @@ struct PanelRow {
 };
 // The rows in the panel's order (without the status line).
 std::span<const PanelRow> panelRows();
+// Names of the limit flag bits 0-6 and of the error flag bits 0-9 ("PWM"..., "HWOC"...).
+std::span<const char* const> limitFlagNames();
+std::span<const char* const> errorFlagNames();
 
 struct PanelChanges {
     std::vector<int> cells;
