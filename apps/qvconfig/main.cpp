@@ -11,6 +11,7 @@
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
+#include "ui/app_icon.h"
 #include "ui/commissioning_windows.h"
 #include "ui/config_install.h"
 #include "ui/controls_window.h"
@@ -48,6 +49,9 @@ void shutDownSoon(ui::MainWindow& window, ui::QtUserInteraction& interaction) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("qvConfig");
+    // Dialogs and message boxes too; the desktop entry names the installed icon.
+    QApplication::setWindowIcon(ui::applicationIcon());
+    QGuiApplication::setDesktopFileName("qvconfig");
     std::vector<std::string> args;
     const QStringList qtArgs = QApplication::arguments();
     for (qsizetype i = 1; i < qtArgs.size(); ++i) args.push_back(qtArgs[i].toStdString());

@@ -103,6 +103,8 @@ class QtWindowFactory : public WindowFactory {
     std::unique_ptr<ToolWindow> createTool(Tool tool, MainWindowSide& owner) override;
 
   private:
+    std::unique_ptr<ToolWindow> buildTool(Tool tool, MainWindowSide& owner);
+
     std::array<ToolCreator, kToolCount> creators_;
 };
 

@@ -11,6 +11,7 @@
 #include "monitor/telem_window.h"
 #include "monitor/telemetry_panel.h"
 #include "ui/about_dialog.h"
+#include "ui/app_icon.h"
 #include "ui/caption_room.h"
 #include "ui_rig.h"
 
@@ -95,6 +96,26 @@ TEST(MainWindowUi, MenusAsListedWithGreyedItems) {
     EXPECT_FALSE(update->actions()[0]->isChecked());
     EXPECT_TRUE(update->actions()[2]->isChecked());
     EXPECT_EQ(rig.logic().logPeriodTicks(), 50);
+}
+
+// The main window and the seven tool windows carry the program's icon, drawn from the SVG at
+// every size from 16 to 256 pixels.
+TEST(MainWindowUi, EveryWindowCarriesTheProgramIcon) {
+    UiRig rig;
+    const QIcon icon = ui::applicationIcon();
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+    const QImage image = icon.pixmap(QSize(48, 48)).toImage();
+    ASSERT_EQ(image.size(), QSize(48, 48));
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);     // the rounded tile's corner
+    EXPECT_EQ(image.pixelColor(24, 4).alpha(), 255);  // the tile
+    EXPECT_EQ(rig.window->windowIcon().cacheKey(), icon.cacheKey());
+    for (std::size_t i = 0; i < kToolCount; ++i) {
+        const Tool t = static_cast<Tool>(i);
+        auto* w = rig.window->findChild<QWidget*>(ui::toolObjectName(t));
+        ASSERT_NE(w, nullptr) << toolCaption(t);
+        EXPECT_EQ(w->windowIcon().cacheKey(), icon.cacheKey()) << toolCaption(t);
+    }
 }
 
 TEST(MainWindowUi, AboutBoxShowsTheVersion) {
