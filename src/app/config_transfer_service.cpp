@@ -48,6 +48,7 @@ void ControllerTransferService::prepare() {
     target_ = hooks_.selectedTarget ? hooks_.selectedTarget() : std::nullopt;
     portHook_ = hooks_.portProgressHook ? hooks_.portProgressHook() : CBcan::ProgressHook{};
     reporter_.clear();
+    uploadVerified_ = false;
     // From now until the job's end is handled no page slips in between.
     scope_.reset();
     scope_.emplace(store_);
@@ -105,6 +106,13 @@ bool ControllerTransferService::upload() {
 
 bool ControllerTransferService::reset() {
     return withContext("Reset", [](TransferContext& c) { return resetController(c); });
+}
+
+TransferReport ControllerTransferService::lastReport() const {
+    TransferReport report = reporter_.report();
+    // Set by the upload once it reads back what it wrote.
+    report.verified = uploadVerified_;
+    return report;
 }
 
 const ConfigSnapshot* ControllerTransferService::lastDownload(std::uint32_t base,

@@ -78,11 +78,12 @@ void CQVDrvCtrlsDlg::noteTransferEnd(bool failed) {
     TransferOutcome o = *runningTransfer_;
     runningTransfer_.reset();
     o.ok = !failed;
+    const TransferReport report = parts_.transfer.lastReport();
     if (failed) {
-        const TransferReport report = parts_.transfer.lastReport();
         o.message = report.message;
         o.declined = report.declined;
     }
+    o.verified = !failed && report.verified;
     o.at = parts_.clock.localTime();
     statusFacts_.lastTransfer = o;
 }

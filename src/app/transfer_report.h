@@ -11,6 +11,8 @@ namespace qv {
 struct TransferReport {
     std::string message;    // "" when no box told why
     bool declined = false;  // the message was a question answered No or Cancel
+    // An upload that succeeded was read back from the controller and matched what was sent.
+    bool verified = false;
 };
 
 // Passes every box on to `inner` and keeps the last one that tells why a job ended: a box with

@@ -156,9 +156,13 @@ TEST_F(StatusDialog, TheLastTransferWithItsDeviceResultAndTime) {
     ASSERT_TRUE(dlg.startConfigurationJob({TransferDirection::Upload, kDownloadAll, 0}));
     ASSERT_TRUE(rig.deliverTransferDone());
     EXPECT_EQ(dlg.statusText().activity, "Upload to 0x400 done 14:03:07");
+    rig.transfer.report.verified = true;  // the controller's configuration read back
+    ASSERT_TRUE(dlg.startConfigurationJob({TransferDirection::Upload, kDownloadAll, 0}));
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(dlg.statusText().activity, "Upload to 0x400 verified 14:03:07");
 
     rig.transfer.succeed = false;
-    rig.transfer.report = {"Timed out waiting for the controller", false};
+    rig.transfer.report = {"Timed out waiting for the controller", false, false};
     rig.clock.local.tm_sec = 9;
     ASSERT_TRUE(dlg.startConfigurationJob({TransferDirection::Download, kDownloadAll, 3}));
     ASSERT_TRUE(rig.deliverTransferDone());
