@@ -8,6 +8,7 @@
 
 #include "app/app_options.h"
 #include "app/config_transfer_service.h"
+#include "app/file_memory.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
@@ -71,12 +72,14 @@ int main(int argc, char** argv) {
     settings.bridge = bridgeSettingsFor(options, SettingsStore(settingsPath));
     settings.settingsPath = settingsPath;
     ui::QtUserInteraction interaction;
+    // Every file dialog starts where the last file of its kind went.
+    RememberingFileDialogs files(interaction, settingsPath);
     ui::QtWindowFactory factory;
-    CQVDrvCtrlsApp app(settings, interaction, factory);
-    ui::installConfigurationWindows(factory, app, interaction,
-                                    installConfigTransferService(app, interaction), &interaction);
-    ui::installCommissioningTools(factory, app, interaction, ui::runMotorSelector);
-    ui::installControlsWindow(factory, app, interaction);
+    CQVDrvCtrlsApp app(settings, files, factory);
+    ui::installConfigurationWindows(factory, app, files, installConfigTransferService(app, files),
+                                    &interaction);
+    ui::installCommissioningTools(factory, app, files, ui::runMotorSelector);
+    ui::installControlsWindow(factory, app, files);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;
     if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);

@@ -1,6 +1,7 @@
 // The main window's menu commands.
 #include "app/main_dialog.h"
 
+#include "app/file_memory.h"
 #include "common/user_interaction.h"
 #include "config/config_data_bank.h"
 #include "config/config_file.h"
@@ -131,10 +132,12 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
     }
     FileDialogRequest request;
     request.filter = kConfigFilter;
+    request.kind = FileKind::Configuration;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
+    addRecentFile(parts_.settingsPath, *path);
     if (!shift) {
         startTransfer({TransferDirection::Upload, kDownloadMaskAll, kActionNone});
         return;
@@ -171,10 +174,12 @@ void CQVDrvCtrlsDlg::openConfiguration(bool shift) {
     applyDeviceResult(monitor_.turnOffAutoSelect(false));
     FileDialogRequest request;
     request.filter = kConfigFilter;
+    request.kind = FileKind::Configuration;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, true, hooks)) return;
+    addRecentFile(parts_.settingsPath, *path);
     // The pages show the file just loaded even when the window was open already.
     openWindow(Tool::Configuration, false);
     parts_.tools[Tool::Configuration].refresh();
@@ -240,6 +245,7 @@ void CQVDrvCtrlsDlg::startLog(bool shift) {
         request.filter = kCsvFilter;
         request.defaultExtension = "csv";
         request.initialPath = path;
+        request.kind = FileKind::Log;
         const auto chosen = parts_.ui.fileDialog(request);
         if (!chosen) return;
         path = withCsvExtension(*chosen);

@@ -12,6 +12,7 @@
 #include "ui/qt_windows.h"
 
 class QAction;
+class QMenu;
 class QMenuBar;
 class QPushButton;
 class QTabWidget;
@@ -54,6 +55,8 @@ class ConfigWindow : public QDialog {
 
   private:
     void buildMenu(QMenuBar* bar);
+    void addRecentFiles(QMenu* file);
+    void showRecentFiles();
     void showPages();
     void apply(const ConfigCommandResult& result);
     ConfigPageWidget* page(int index) const;
@@ -66,6 +69,7 @@ class ConfigWindow : public QDialog {
     ConfigMotorTabsPage* motor_ = nullptr;
     QPushButton* close_ = nullptr;
     std::map<int, QAction*> actions_;
+    QAction* recentSeparator_ = nullptr;
 };
 
 // The window as the main window's tool: refresh and page selection reach it.

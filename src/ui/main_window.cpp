@@ -87,6 +87,7 @@ void MainWindow::buildMenus() {
         const int id = e.id;
         connect(a, &QAction::triggered, this, [this, id] { onMenuCommand(id); });
     }
+    actions_[kCmdAbout]->setShortcut(QKeySequence(Qt::Key_F1));
 }
 
 QAction* MainWindow::action(int commandId) const {

@@ -192,7 +192,12 @@ std::optional<std::string> QtUserInteraction::showFileDialog(const FileDialogReq
     dialog.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (!r.defaultExtension.empty())
         dialog.setDefaultSuffix(QString::fromStdString(r.defaultExtension));
-    if (!r.initialPath.empty()) dialog.selectFile(QString::fromStdString(r.initialPath));
+    // A path ending in "/" names a folder to start in; any other, a file to propose.
+    const QString initial = QString::fromStdString(r.initialPath);
+    if (initial.endsWith('/'))
+        dialog.setDirectory(initial);
+    else if (!initial.isEmpty())
+        dialog.selectFile(initial);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first().toStdString();
 }

@@ -137,6 +137,20 @@ TEST(MainWindowUi, AboutBoxShowsTheVersion) {
     EXPECT_GE(width, ui::captionWidth(caption));
 }
 
+TEST(MainWindowUi, F1OpensTheAboutBoxAndTheMenuTextStays) {
+    UiRig rig;
+    EXPECT_EQ(rig.window->action(kCmdAbout)->text(), "About");
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<ui::CAboutDlg*>(QApplication::activeModalWidget());
+        shown = box != nullptr;
+        if (box) box->accept();
+    });
+    rig.window->activateWindow();
+    QTest::keyClick(rig.window, Qt::Key_F1);
+    EXPECT_TRUE(shown);
+}
+
 TEST(MainWindowUi, DevicesListedSortedAndAClickOnACellSendsARemoteRequest) {
     UiRig rig;
     rig.announce(0x400, "KX01", 111);
