@@ -40,8 +40,10 @@ CQVDrvCtrlsDlg::CQVDrvCtrlsDlg(const MainDialogParts& parts)
             parts_.clock.nowMs() > drainDeadlineMs_)
             throw DrainBudgetSpent{};
     });
+    monitor_.setRecording(true);
     parts_.port.setRawLogHook([this](const CanPacket& packet) {
         ++framesTaken_;
+        monitor_.takePacket(packet);
         monitor_.telemetryWindow().rawLog().write(packet.frame.identifier(), packet.frame.data());
     });
     parts_.port.setProgressHook(
@@ -116,6 +118,7 @@ void CQVDrvCtrlsDlg::onTimer() {
         bool& ticking;
         ~TickEnd() { ticking = false; }
     } tickEnd{ticking_};
+    ++ticks_;
     // 1. The telemetry log row when its countdown runs out.
     if (--logCountdown_ <= 0) {
         logCountdown_ = logPeriodTicks_;
@@ -144,6 +147,12 @@ void CQVDrvCtrlsDlg::onTimer() {
                            parts_.port.busBitRate());
     flushLogs();
     syncView();
+    for (const auto& [command, window] : tickWindows_)
+        if (window->isVisible()) window->onTick();
+}
+
+void CQVDrvCtrlsDlg::addTickWindow(int commandId, TickWindow& window) {
+    tickWindows_.emplace_back(commandId, &window);
 }
 
 void CQVDrvCtrlsDlg::drainQueue() {
@@ -181,6 +190,7 @@ void CQVDrvCtrlsDlg::onCancel() {
     if (shutDown_) return;
     parts_.drive.stop();
     hideAllTools();
+    for (const auto& [command, window] : tickWindows_) window->hide();
     if (parts_.port.isOpen()) {
         parts_.timer.stop();
         parts_.port.close();

@@ -230,6 +230,14 @@ MonitorChanges BusMonitorModel::takeChanges() {
     return c;
 }
 
+void BusMonitorModel::setPaused(bool paused) {
+    if (!paused && offline_) {
+        clear();
+        offline_ = false;
+    }
+    paused_ = paused;
+}
+
 void BusMonitorModel::setFilter(TraceFilter filter) {
     if (filter == filter_) return;
     filter_ = std::move(filter);
@@ -329,6 +337,7 @@ std::size_t BusMonitorModel::load(const std::vector<CandumpRecord>& records) {
     const std::size_t skip = records.size() > ring_.size() ? records.size() - ring_.size() : 0;
     for (std::size_t i = skip; i < records.size(); ++i) record(records[i].timeNs, records[i].frame);
     paused_ = true;
+    offline_ = true;
     return records.size() - skip;
 }
 

@@ -101,8 +101,11 @@ class BusMonitorModel {
     void setHinter(Hinter hinter) { hinter_ = std::move(hinter); }
     void setFilter(TraceFilter filter);
     const TraceFilter& filter() const { return filter_; }
-    // Paused: frames are not recorded (counted in notRecorded()).
-    void setPaused(bool paused) { paused_ = paused; }
+    // Paused: frames are not recorded (counted in notRecorded()). Resuming after load()
+    // starts a new live recording (the log is still in its file).
+    void setPaused(bool paused);
+    // The recording came from load().
+    bool offline() const { return offline_; }
     bool paused() const { return paused_; }
     // Forgets every frame and every identifier.
     void clear();
@@ -159,6 +162,7 @@ class BusMonitorModel {
     TraceFilter filter_;
     Hinter hinter_;
     bool paused_ = false;
+    bool offline_ = false;
     bool resetPending_ = true;
     std::uint64_t recorded_ = 0;
     std::uint64_t notRecorded_ = 0;

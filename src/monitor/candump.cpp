@@ -1,6 +1,8 @@
 #include "monitor/candump.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "link/exceptions.h"
 
@@ -121,6 +123,50 @@ std::optional<CandumpRecord> parseCandumpLine(std::string_view line, std::string
     const auto parsed = parseFrameText(frame);
     if (!parsed) return fail("malformed frame ID#DATA");
     return CandumpRecord{seconds * 1000000000 + fraction, *parsed};
+}
+
+std::optional<std::vector<CandumpRecord>> readCandumpFile(const std::string& path,
+                                                          std::string& error) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        error = "The file does not exist.";
+        return std::nullopt;
+    }
+    // A FIFO or a device would block or never end.
+    if (!std::filesystem::is_regular_file(status)) {
+        error = "This is not a regular file.";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "The file cannot be opened.";
+        return std::nullopt;
+    }
+    std::vector<CandumpRecord> records;
+    std::string line;
+    std::size_t number = 0, bytes = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        bytes += line.size() + 1;
+        if (bytes > kMaxCandumpFileBytes) {
+            error = "The file is larger than 512 MiB.";
+            return std::nullopt;
+        }
+        if (line.empty() || line == "\r") continue;
+        std::string why;
+        const auto record = parseCandumpLine(line, why);
+        if (!record) {
+            error = "line " + std::to_string(number) + ": " + why;
+            return std::nullopt;
+        }
+        records.push_back(*record);
+    }
+    if (in.bad()) {
+        error = "The file cannot be read.";
+        return std::nullopt;
+    }
+    return records;
 }
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/can_frame.h"
 
@@ -30,5 +31,12 @@ struct CandumpRecord {
 // One line of a candump log ("(SECONDS.FRACTION) IFACE ID#DATA", the fraction 1 to 9 digits,
 // any interface name). On a malformed line: nothing, and `error` says why.
 std::optional<CandumpRecord> parseCandumpLine(std::string_view line, std::string& error);
+
+// Reads a candump log file: a regular file of at most kMaxCandumpFileBytes, every non-empty
+// line a frame. On failure: nothing, and `error` says why ("line 12: bad time"); nothing the
+// caller holds is touched.
+inline constexpr std::size_t kMaxCandumpFileBytes = std::size_t{512} << 20;
+std::optional<std::vector<CandumpRecord>> readCandumpFile(const std::string& path,
+                                                          std::string& error);
 
 }  // namespace qv

@@ -165,6 +165,11 @@ std::string readingUnit(int cell, std::int32_t type, std::int32_t activeMotor) {
     return unit;
 }
 
+int readingDecimals(int cell, std::int32_t type, std::int32_t activeMotor) {
+    const auto r = readingOf(cell, type, activeMotor);
+    return r ? r->decimals : 2;
+}
+
 std::string readingCaption(int cell, const TelemetryPanel& panel, std::int32_t type,
                            std::int32_t activeMotor) {
     const PanelRow* row = rowOf(cell);

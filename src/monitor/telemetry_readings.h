@@ -40,6 +40,9 @@ std::span<const int> readingCells();
 // The unit of a cell in the given mode, without its leading blank ("V", "\u00B0C", "%", "").
 std::string readingUnit(int cell, std::int32_t deviceType, std::int32_t activeMotor);
 
+// The decimals the panel shows the cell with.
+int readingDecimals(int cell, std::int32_t deviceType, std::int32_t activeMotor);
+
 // The name of a cell's value: the caption of its panel row as the panel shows it now; when the
 // row's two cells share a unit and the caption names both ("RMS Current C/B", "C / B Temp",
 // "Out Voltage (d/q)"), the part that belongs to this cell ("RMS Current C"); when they share a
