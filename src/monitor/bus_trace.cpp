@@ -106,7 +106,7 @@ std::optional<double> IdStats::meanPeriodMs() const {
 }
 
 BusMonitorModel::BusMonitorModel(std::size_t capacity)
-    : ring_(std::max<std::size_t>(capacity, 1)), cache_(kCacheRows) {}
+    : capacity_(std::max<std::size_t>(capacity, 1)), cache_(kCacheRows) {}
 
 void BusMonitorModel::add(std::int64_t timeNs, const CanFrame& frame) {
     if (paused_) {
@@ -121,16 +121,21 @@ void BusMonitorModel::record(std::int64_t timeNs, const CanFrame& frame) {
         hasOrigin_ = true;
         originNs_ = timeNs;
     }
+    // The ring grows with the recording up to its capacity, then the oldest frame goes.
     const std::uint64_t index = end_++;
-    ring_[index % ring_.size()] = TraceEntry{timeNs, frame};
-    if (end_ - begin_ > ring_.size()) ++begin_;
+    const std::size_t slot = static_cast<std::size_t>(index % capacity_);
+    if (slot == ring_.size())
+        ring_.push_back(TraceEntry{timeNs, frame});
+    else
+        ring_[slot] = TraceEntry{timeNs, frame};
+    if (end_ - begin_ > capacity_) ++begin_;
     ++recorded_;
     if (filter_.accepts(frame)) {
         pending_.push_back(index);
         // Ticks that do not come (a modal box) must not let this grow past the ring.
-        if (pending_.size() > 2 * ring_.size()) {
+        if (pending_.size() > 2 * capacity_) {
             pending_.erase(pending_.begin(),
-                           pending_.begin() + static_cast<std::ptrdiff_t>(ring_.size()));
+                           pending_.begin() + static_cast<std::ptrdiff_t>(capacity_));
         }
     }
 
@@ -334,7 +339,7 @@ std::string BusMonitorModel::candump(bool shownOnly) const {
 
 std::size_t BusMonitorModel::load(const std::vector<CandumpRecord>& records) {
     clear();
-    const std::size_t skip = records.size() > ring_.size() ? records.size() - ring_.size() : 0;
+    const std::size_t skip = records.size() > capacity_ ? records.size() - capacity_ : 0;
     for (std::size_t i = skip; i < records.size(); ++i) record(records[i].timeNs, records[i].frame);
     paused_ = true;
     offline_ = true;

@@ -139,12 +139,15 @@ class BusMonitorModel {
         std::uint64_t index = ~std::uint64_t{0};
         std::string texts[kTraceColumns];
     };
-    const TraceEntry& at(std::uint64_t index) const { return ring_[index % ring_.size()]; }
+    const TraceEntry& at(std::uint64_t index) const {
+        return ring_[static_cast<std::size_t>(index % capacity_)];
+    }
     void record(std::int64_t timeNs, const CanFrame& frame);
     void rebuildViews();
     bool idAccepted(const IdStats& s) const;
     std::size_t idPosition(std::size_t slot) const;
 
+    std::size_t capacity_;
     std::vector<TraceEntry> ring_;
     std::uint64_t begin_ = 0;             // absolute index of the oldest frame held
     std::uint64_t end_ = 0;               // one past the newest

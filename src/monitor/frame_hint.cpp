@@ -4,6 +4,7 @@
 
 #include "monitor/device_list.h"
 #include "monitor/number_text.h"
+#include "monitor/telem_window.h"
 #include "monitor/telemetry_panel.h"
 #include "monitor/telemetry_readings.h"
 
@@ -75,36 +76,8 @@ std::string telemetryHint(std::uint32_t offset, const CanFrame& frame, const Hin
     return s;
 }
 
-}  // namespace
-
-std::string frameHint(const CanFrame& f, const HintContext& c) {
-    if (f.extended()) return {};
-    const std::uint32_t id = f.identifier();
+std::string deviceHint(const CanFrame& f, std::uint32_t offset, const HintContext& c) {
     std::string s;
-    if (!f.remote() && c.driverControlsBase) {
-        const std::uint32_t dc = *c.driverControlsBase;
-        if (id == dc + 1 || id == dc + 2) {
-            s = id == dc + 1 ? "Drive command: " : "Bus current command: ";
-            appendFixed(s, static_cast<double>(floatAt(f.data(), 0)), id == dc + 1 ? 0 : 2);
-            s += id == dc + 1 ? " rpm, " : ", ";
-            appendFixed(s, 100.0 * static_cast<double>(floatAt(f.data(), 4)), 1);
-            s += " %";
-            return s;
-        }
-    }
-    if ((id & 0x1F) == 0 && !f.remote()) {
-        if (const auto product = recognizeProduct(f.data())) {
-            s = "Identification: ";
-            s += product->displayName;
-            while (!s.empty() && s.back() == ' ') s.pop_back();
-            s += " serial ";
-            appendInt(s, u32At(f.data(), 4));
-            return s;
-        }
-    }
-    if (c.selectedBase < 0 || id < static_cast<std::uint32_t>(c.selectedBase)) return {};
-    const std::uint32_t offset = id - static_cast<std::uint32_t>(c.selectedBase);
-    if (offset >= 0x20) return {};
     if (f.remote()) return isTelemetryOffset(offset) ? "Telemetry request" : "";
     if (isTelemetryOffset(offset)) return telemetryHint(offset, f, c);
     switch (offset) {
@@ -132,6 +105,58 @@ std::string frameHint(const CanFrame& f, const HintContext& c) {
         default:
             return {};
     }
+}
+
+}  // namespace
+
+std::string frameHint(const CanFrame& f, const HintContext& c) {
+    if (f.extended()) return {};
+    const std::uint32_t id = f.identifier();
+    std::string s;
+    if (!f.remote() && c.driverControlsBase) {
+        const std::uint32_t dc = *c.driverControlsBase;
+        if (id == dc + 1 || id == dc + 2) {
+            s = id == dc + 1 ? "Drive command: " : "Bus current command: ";
+            appendFixed(s, static_cast<double>(floatAt(f.data(), 0)), id == dc + 1 ? 0 : 2);
+            s += id == dc + 1 ? " rpm, " : ", ";
+            appendFixed(s, 100.0 * static_cast<double>(floatAt(f.data(), 4)), 1);
+            s += " %";
+            return s;
+        }
+    }
+    if ((id & 0x1F) == 0 && !f.remote()) {
+        if (const auto product = recognizeProduct(f.data())) {
+            s = "Identification: ";
+            s += product->displayName;
+            while (!s.empty() && s.back() == ' ') s.pop_back();
+            s += " serial ";
+            appendInt(s, u32At(f.data(), 4));
+            return s;
+        }
+    }
+    if (c.selectedBase >= 0 && id >= static_cast<std::uint32_t>(c.selectedBase) &&
+        id - static_cast<std::uint32_t>(c.selectedBase) < 0x20)
+        return deviceHint(f, id - static_cast<std::uint32_t>(c.selectedBase), c);
+    if (f.remote()) return {};
+    // The battery-management node's messages of the Telemetry window.
+    if (id == kPrechargeId) {
+        const char* state = prechargeText(f.data()[1]);
+        return state ? std::string("Precharge: ") + state : std::string();
+    }
+    if (id == kCellVoltageId) {
+        // As the Telemetry window shows them, "%d: %0.3f V" (in any locale).
+        s = "Cells: min ";
+        appendInt(s, u16At(f.data(), 4));
+        s += ": ";
+        appendFixed(s, static_cast<std::int16_t>(u16At(f.data(), 0)) / 1000.0, 3);
+        s += " V, max ";
+        appendInt(s, u16At(f.data(), 6));
+        s += ": ";
+        appendFixed(s, static_cast<std::int16_t>(u16At(f.data(), 2)) / 1000.0, 3);
+        s += " V";
+        return s;
+    }
+    return {};
 }
 
 }  // namespace qv

@@ -111,9 +111,14 @@ PlotWindow::PlotWindow(Monitor& monitor, UserInteraction& ui, QWidget* parent)
     plot_->axisRect()->setRangeDragAxes({plot_->xAxis}, {plot_->yAxis, plot_->yAxis2});
     plot_->axisRect()->setRangeZoomAxes({plot_->xAxis}, {plot_->yAxis, plot_->yAxis2});
     plot_->axisRect()->setRangeZoom(Qt::Horizontal);
+    // The legend below the chart, never over the data, in as many columns as fit.
     plot_->legend->setVisible(true);
-    plot_->legend->setBrush(QBrush(QColor(255, 255, 255, 220)));
-    plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignLeft | Qt::AlignTop);
+    plot_->axisRect()->insetLayout()->take(plot_->legend);
+    plot_->plotLayout()->addElement(1, 0, plot_->legend);
+    plot_->plotLayout()->setRowStretchFactor(1, 0.001);
+    plot_->legend->setFillOrder(QCPLegend::foColumnsFirst);
+    plot_->legend->setWrap(3);
+    plot_->legend->setBorderPen(Qt::NoPen);
     plot_->xAxis->setRange(0, spanSeconds_);
     cursorLine_ = new QCPItemStraightLine(plot_);
     cursorLine_->setPen(QPen(QColor(90, 90, 90), 1, Qt::DashLine));
@@ -318,8 +323,8 @@ void PlotWindow::updateCursor(double time) {
             text += "-";
             continue;
         }
-        const int decimals = readingDecimals(s.cell, monitor_.selected().type,
-                                             monitor_.values().activeMotor);
+        const int decimals =
+            readingDecimals(s.cell, monitor_.selected().type, monitor_.values().activeMotor);
         appendFixed(text, ring->value(after - 1), decimals);
         if (!s.unit.empty()) text += " " + s.unit;
     }
@@ -473,8 +478,9 @@ bool PlotWindow::exportCsvTo(const std::string& path) {
     for (const PlottedSeries& s : selection_.series()) cells.push_back(s.cell);
     const auto names = exportColumnNames(cells, monitor_.panel(), monitor_.selected().type,
                                          monitor_.values().activeMotor);
-    const std::string text = qv::exportCsv(monitor_.recorder(), cells, names,
-                                       plot_->xAxis->range().lower, plot_->xAxis->range().upper);
+    const std::string text =
+        qv::exportCsv(monitor_.recorder(), cells, names, plot_->xAxis->range().lower,
+                      plot_->xAxis->range().upper);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     return writeFileSafely(path, std::span(bytes, text.size())) == FileErrorCause::None;
 }
