@@ -66,6 +66,7 @@ void LoadStats::begin(CQVDrvCtrlsApp& app, ui::MonitorWindows& windows) {
         if (ui::BusMonitorWindow* monitor = windows_->busMonitor())
             startInsertions_ = monitor->traceModel()->insertions();
         startRssKiB_ = residentKiB();
+        startTicks_ = dlg->ticks();
         probe_.start();
     });
     opener_.start();
@@ -93,7 +94,7 @@ void LoadStats::capture(CQVDrvCtrlsApp& app) {
                   static_cast<unsigned long long>(bus.framesRecorded() - startRecorded_),
                   bus.framesHeld(), monitor ? monitor->traceModel()->rowCount() : -1,
                   monitor ? monitor->traceModel()->insertions() - startInsertions_ : -1,
-                  static_cast<unsigned long long>(dlg->ticks()),
+                  static_cast<unsigned long long>(dlg->ticks() - startTicks_),
                   windows_ && windows_->plot() ? windows_->plot()->selection().series().size()
                                                : std::size_t{0},
                   dlg->monitor().recorder().bytes(), startRssKiB_, residentKiB(), peakKiB());

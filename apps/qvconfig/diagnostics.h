@@ -34,6 +34,7 @@ class LoadStats {
     std::uint64_t startFrames_ = 0;
     std::uint64_t startRecorded_ = 0;
     int startInsertions_ = 0;
+    std::uint64_t startTicks_ = 0;
     long startRssKiB_ = 0;
     ui::MonitorWindows* windows_ = nullptr;
     std::string figures_;
