@@ -30,12 +30,14 @@ void appendReading(std::string& out, const CellReading& r) {
     out += r.unit;
 }
 
-std::string captionOf(int cell, const TelemetryPanel* panel) {
-    for (const PanelRow& row : panelRows()) {
-        if (row.leftCell != cell && row.rightCell != cell) continue;
-        if (row.captionId != 0 && panel) return panel->caption(row.captionId);
-        return row.fixedCaption;
-    }
+// The value's own name where the row names two ("RMS Current C"), as the plots call it.
+std::string captionOf(int cell, const HintContext& c) {
+    const bool hidden = cell == 1199 || cell == 1200;
+    if (hidden) return {};
+    if (c.panel)
+        return readingCaption(cell, *c.panel, c.deviceType, c.values ? c.values->activeMotor : 0);
+    for (const PanelRow& row : panelRows())
+        if (row.leftCell == cell || row.rightCell == cell) return row.fixedCaption;
     return {};
 }
 
@@ -61,7 +63,7 @@ std::string telemetryHint(std::uint32_t offset, const CanFrame& frame, const Hin
     if (n == 0) return "Telemetry (stored only)";
     std::string lastCaption;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::string caption = captionOf(readings[i].cell, c.panel);
+        const std::string caption = captionOf(readings[i].cell, c);
         if (caption.empty()) continue;  // a hidden cell
         if (caption != lastCaption) {
             if (!s.empty()) s += "; ";

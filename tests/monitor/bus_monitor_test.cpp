@@ -195,6 +195,7 @@ TEST(BusMonitor, HintsNameWhatTheProgramKnows) {
     EXPECT_EQ(hint(0x400, identification("KX01", 123456)), "Identification: qvm40 serial 123456");
     EXPECT_EQ(hint(0x402, floats(96.5f, 12.25f)),
               "Bus Volt/Curr: 96.50 V, 12.25 A; Controller Power: 1182 W");
+    EXPECT_EQ(hint(0x404, floats(3.5f, -4.5f)), "RMS Current B: 3.50 A; RMS Current C: -4.50 A");
     EXPECT_EQ(hint(0x401, test::bytes({5, 0, 0x21, 0x02, 1, 0, 0, 0})),
               "Status: motor 1, limits vel, PWM, errors OVSPD, CFG, HWOC");
     EXPECT_EQ(hint(0x412, test::bytes({7, 0, 3, 2, 0, 0, 0, 0})), "Stream: Request");

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTreeView>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "config/config_data_bank.h"
 #include "config_rig.h"
@@ -99,8 +101,8 @@ TEST(PlotWindow, ExportsTheShownSpanAndKeysNavigate) {
     EXPECT_EQ(w.chart()->graph(0)->data()->size(), 50);
     test::TempDir dir;
     ASSERT_TRUE(w.exportCsvTo(dir.file("a.csv")));
-    const auto bytes = test::readFile(dir.file("a.csv"));
-    const std::string csv(bytes.begin(), bytes.end());
+    std::ifstream in(dir.file("a.csv"));
+    const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(csv.substr(0, csv.find('\n')), "Time (s),Bus Voltage (V)");
     EXPECT_NE(csv.find("\n4.900000,139\n"), std::string::npos) << csv;
     ASSERT_TRUE(w.exportPngTo(dir.file("a.png")));
