@@ -8,7 +8,9 @@
 #
 #   bench/gui_load.sh [BUILD_DIR] [SECONDS] [FRAMES_PER_SECOND]
 #
-# BUILD_DIR defaults to build-bench, SECONDS to 30, FRAMES_PER_SECOND to 8700. Runs in a private
+# BUILD_DIR defaults to build-bench, SECONDS to 30, FRAMES_PER_SECOND to 8700. QV_LOAD_BASELINE=1
+# leaves the plot and the bus monitor closed (the figures of the Telemetry window alone, to
+# compare on a busy machine; the checks of the two windows then fail). Runs in a private
 # network namespace when the machine allows it (loopback only, TTL 1).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

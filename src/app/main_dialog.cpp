@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/tool_command.h"
@@ -115,9 +116,15 @@ void CQVDrvCtrlsDlg::onTimer() {
     if (shutDown_ || ticking_) return;
     ticking_ = true;
     struct TickEnd {
-        bool& ticking;
-        ~TickEnd() { ticking = false; }
-    } tickEnd{ticking_};
+        CQVDrvCtrlsDlg& dlg;
+        double startMs;
+        ~TickEnd() {
+            dlg.ticking_ = false;
+            const double ms = dlg.parts_.clock.nowMs() - startMs;
+            dlg.totalTickMs_ += ms;
+            dlg.longestTickMs_ = std::max(dlg.longestTickMs_, ms);
+        }
+    } tickEnd{*this, parts_.clock.nowMs()};
     ++ticks_;
     // 1. The telemetry log row when its countdown runs out.
     if (--logCountdown_ <= 0) {

@@ -119,6 +119,9 @@ class CQVDrvCtrlsDlg {
     std::uint64_t drainsCut() const { return drainsCut_; }
     std::uint64_t framesTaken() const { return framesTaken_; }
     std::uint64_t ticks() const { return ticks_; }
+    // The longest tick so far and all ticks together, in ms (for the load benchmark).
+    double longestTickMs() const { return longestTickMs_; }
+    double totalTickMs() const { return totalTickMs_; }
 
   private:
     // Commands.
@@ -173,6 +176,8 @@ class CQVDrvCtrlsDlg {
     std::uint64_t drainsCut_ = 0;
     std::uint64_t framesTaken_ = 0;
     std::uint64_t ticks_ = 0;
+    double longestTickMs_ = 0;
+    double totalTickMs_ = 0;
     std::uint64_t connection_ = 0;  // successful opens of the CAN port
     bool shutDown_ = false;
 };

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -181,7 +182,21 @@ BusMonitorWindow::BusMonitorWindow(Monitor& monitor, UserInteraction& ui, QWidge
     };
     traceModel_ = new TraceItemModel(core_, this);
     idModel_ = new IdItemModel(core_, this);
-    trace_ = makeView(traceModel_, "busTrace");
+    trace_ = new QTableView;
+    trace_->setObjectName("busTrace");
+    trace_->setModel(traceModel_);
+    trace_->setShowGrid(false);
+    trace_->setWordWrap(false);
+    trace_->setAlternatingRowColors(true);
+    trace_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    trace_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    trace_->horizontalHeader()->setStretchLastSection(true);
+    trace_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    trace_->horizontalHeader()->setHighlightSections(false);
+    trace_->verticalHeader()->hide();
+    trace_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    trace_->verticalHeader()->setMinimumSectionSize(1);
+    trace_->verticalHeader()->setDefaultSectionSize(QFontMetrics(trace_->font()).height() + 4);
     ids_ = makeView(idModel_, "busIds");
     const QFontMetrics fm(trace_->font());
     auto width = [&fm](const char* sample) { return fm.horizontalAdvance(sample) + 16; };
@@ -202,6 +217,9 @@ BusMonitorWindow::BusMonitorWindow(Monitor& monitor, UserInteraction& ui, QWidge
     auto* bottom = new QHBoxLayout;
     status_ = new QLabel;
     status_->setObjectName("busStatus");
+    // Its text changes every tick: it must not lay the window out again each time.
+    status_->setTextFormat(Qt::PlainText);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     bottom->addWidget(status_, 1);
     auto* saveShown = new QPushButton("&Save Shown...");
     saveShown->setObjectName("busSaveShown");

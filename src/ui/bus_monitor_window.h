@@ -5,8 +5,10 @@
 //
 // The item models only adapt the Qt-free BusMonitorModel: once per tick they apply its
 // changes with one removal at the front and one insertion at the end of the trace (or one
-// reset); row texts come from the core's cache. The trace follows the tail only while it is
-// scrolled to the end. Escape closes the window.
+// reset); row texts come from the core's cache. The trace is a table view with rows of one fixed
+// height (a tree view lays out all its rows again on every insertion, which a million rows make
+// too slow for the tick); it follows the tail only while it is scrolled to the end. Escape
+// closes the window.
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <vector>
@@ -19,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class QTableView;
 class QTreeView;
 
 namespace qv {
@@ -78,7 +81,7 @@ class BusMonitorWindow : public QWidget {
     // Once per tick while shown.
     void onTick();
 
-    QTreeView* traceView() const { return trace_; }
+    QTableView* traceView() const { return trace_; }
     QTreeView* idView() const { return ids_; }
     TraceItemModel* traceModel() const { return traceModel_; }
     // Shows the per-identifier view (true) or the trace.
@@ -107,7 +110,7 @@ class BusMonitorWindow : public QWidget {
     TraceItemModel* traceModel_ = nullptr;
     IdItemModel* idModel_ = nullptr;
     QTabWidget* tabs_ = nullptr;
-    QTreeView* trace_ = nullptr;
+    QTableView* trace_ = nullptr;
     QTreeView* ids_ = nullptr;
     QLineEdit* filter_ = nullptr;
     QComboBox* device_ = nullptr;

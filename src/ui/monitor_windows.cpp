@@ -8,6 +8,8 @@ namespace qv::ui {
 MonitorWindows::MonitorWindows(CQVDrvCtrlsApp& app, UserInteraction& ui) {
     CQVDrvCtrlsDlg* dialog = app.dialog();
     auto* main = static_cast<QtMainSide*>(app.mainWindow());
+    plotTick_ = std::make_unique<QtTickWindow>(nullptr, nullptr);
+    busMonitorTick_ = std::make_unique<QtTickWindow>(nullptr, nullptr);
     if (!dialog || !main) return;
     QWidget* owner = main->window();
     plot_ = new PlotWindow(dialog->monitor(), ui, owner);

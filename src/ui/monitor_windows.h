@@ -26,6 +26,8 @@ class MonitorWindows {
 
     PlotWindow* plot() const { return plot_.data(); }
     BusMonitorWindow* busMonitor() const { return busMonitor_.data(); }
+    const TickCost& plotCost() const { return plotTick_->cost(); }
+    const TickCost& busMonitorCost() const { return busMonitorTick_->cost(); }
 
   private:
     QPointer<PlotWindow> plot_;

@@ -1,13 +1,28 @@
 #pragma once
 // A top-level widget behind the logic's TickWindow interface (the plot and bus monitor
 // windows). Not owning: the widget belongs to its Qt parent.
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 
 #include "app/tool_windows.h"
 
 namespace qv::ui {
+
+// What a window's tick work costs (for the load benchmark): calls, total and longest in ms.
+struct TickCost {
+    int calls = 0;
+    double totalMs = 0;
+    double longestMs = 0;
+    void add(const QElapsedTimer& t) {
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        ++calls;
+        totalMs += ms;
+        longestMs = std::max(longestMs, ms);
+    }
+};
 
 class QtTickWindow : public TickWindow {
   public:
@@ -39,12 +54,18 @@ class QtTickWindow : public TickWindow {
         if (widget_) widget_->move(p.x, p.y);
     }
     void onTick() override {
-        if (widget_ && onTick_) onTick_();
+        if (!widget_ || !onTick_) return;
+        QElapsedTimer t;
+        t.start();
+        onTick_();
+        cost_.add(t);
     }
+    const TickCost& cost() const { return cost_; }
 
   private:
     QPointer<QWidget> widget_;
     std::function<void()> onTick_;
+    TickCost cost_;
 };
 
 }  // namespace qv::ui

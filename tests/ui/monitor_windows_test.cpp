@@ -7,7 +7,7 @@
 #include <QAbstractItemModelTester>
 #include <QScrollBar>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 #include <cstring>
 #include <fstream>
 #include <iterator>
