@@ -225,6 +225,24 @@ TEST(BusMonitor, CandumpLinesReadBackAsWritten) {
     EXPECT_EQ(error, "line 2: malformed frame ID#DATA");
     EXPECT_FALSE(readCandumpFile(dir.path().string(), error));
     EXPECT_EQ(error, "This is not a regular file.");
+    for (const auto& [line, why] : std::vector<std::pair<std::string, std::string>>{
+             {"1.0 can0 123#00", "expected \"(SECONDS.FRACTION)\""},
+             {"(1) can0 123#00", "expected \"(SECONDS.FRACTION)\""},
+             {"(1.) can0 123#00", "bad time"},
+             {"(1.0000000001) can0 123#00", "bad time"},
+             {"(-1.5) can0 123#00", "bad time"},
+             {"(1.5) 123#00", "expected an interface name"},
+             {"(1.5) can0 123##0112233", "CAN FD frames are not supported"},
+             {"(1.5) can0 123#0", "malformed frame ID#DATA"},
+             {"(1.5) can0 123#001122334455667788", "malformed frame ID#DATA"}}) {
+        EXPECT_FALSE(parseCandumpLine(line, error)) << line;
+        EXPECT_EQ(error, why) << line;
+    }
+    // Nine fraction digits keep their nanoseconds; a CR LF line end is a line end.
+    const auto fine = parseCandumpLine("(12.000000007) any 7FF#R\r", error);
+    ASSERT_TRUE(fine);
+    EXPECT_EQ(fine->timeNs, 12'000'000'007);
+    EXPECT_TRUE(fine->frame.remote());
 }
 
 }  // namespace
