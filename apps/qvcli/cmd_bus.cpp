@@ -11,6 +11,7 @@
 #include "bus_options.h"
 #include "commands.h"
 #include "link/exceptions.h"
+#include "monitor/candump.h"
 #include "monitor/json_lines.h"
 
 namespace qv::cli {
@@ -26,8 +27,8 @@ extern "C" void onSignal(int) {
 enum class FrameFormat { Text, Candump, Json };
 
 // Prints every frame as it arrives, from the client's receive thread. The candump log format
-// is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock; JSON lines
-// carry the same time.
+// is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock (written by
+// the same function as the Bus Monitor window's saved logs); JSON lines carry the same time.
 class PrintingListener : public PacketReceivedListener {
   public:
     PrintingListener(bool status, std::uint64_t limit, FrameFormat format)
@@ -38,16 +39,20 @@ class PrintingListener : public PacketReceivedListener {
         if (format_ != FrameFormat::Text) ::clock_gettime(CLOCK_REALTIME, &now);
         std::lock_guard lock(mutex_);
         if (limit_ != 0 && printed_ >= limit_) return;
-        if (format_ == FrameFormat::Json)
+        if (format_ == FrameFormat::Json) {
             std::printf(
                 "%s\n",
                 frameJson(packet, static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9).c_str());
-        else if (format_ == FrameFormat::Candump)
-            std::printf("(%lld.%06ld) can0 %s\n", static_cast<long long>(now.tv_sec),
-                        now.tv_nsec / 1000, formatFrame(packet.frame).c_str());
-        else
+        } else if (format_ == FrameFormat::Candump) {
+            line_.clear();
+            appendCandumpLine(line_,
+                              static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec,
+                              packet.frame);
+            std::fwrite(line_.data(), 1, line_.size(), stdout);
+        } else {
             std::printf("%s%s\n", packet.status ? "status " : "",
                         formatFrame(packet.frame).c_str());
+        }
         std::fflush(stdout);
         ++printed_;
     }
@@ -63,6 +68,7 @@ class PrintingListener : public PacketReceivedListener {
     std::uint64_t limit_;
     FrameFormat format_;
     std::uint64_t printed_ = 0;
+    std::string line_;
 };
 
 }  // namespace

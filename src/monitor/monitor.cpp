@@ -7,7 +7,24 @@
 namespace qv {
 
 Monitor::Monitor(const CConfigDataBank& store, std::string rawLogDirectory)
-    : store_(store), telem_(std::move(rawLogDirectory)) {}
+    : store_(store), telem_(std::move(rawLogDirectory)) {
+    busMonitor_.setHinter(
+        [this](const CanFrame& frame) { return frameHint(frame, hintContext()); });
+}
+
+HintContext Monitor::hintContext() const {
+    HintContext c;
+    const SelectedDevice& sel = devices_.selected();
+    if (sel.selected) c.selectedBase = sel.base;
+    c.deviceType = sel.type;
+    c.values = &values_;
+    c.panel = &panel_;
+    if (store_.isValid(StructureKind::Public))
+        c.driverControlsBase = store_.publicConfig.driverControlsBaseAddress;
+    else if (fallbackDriverControlsBase_ >= 0)
+        c.driverControlsBase = static_cast<std::uint32_t>(fallbackDriverControlsBase_);
+    return c;
+}
 
 void Monitor::follow(const DeviceListResult& result) {
     // The selected device left the list: remembered for the status bar.
@@ -15,6 +32,7 @@ void Monitor::follow(const DeviceListResult& result) {
     if (result.configureStream) {
         selectedSilentTicks_ = 0;
         receivedOffsets_ = 0;
+        recorder_.clear();  // another device: its values are another recording
     }
     selectedEntry_ = devices_.selectedEntry();
     if (selectedEntry_) lost_.reset();
@@ -41,6 +59,7 @@ void Monitor::handleFrame(std::uint32_t id, std::uint32_t bridgeAddress,
         if (id >= base && offset < 0x20 && decodeTelemetry(values_, offset, data)) {
             panel_.markMessage(offset);
             receivedOffsets_ |= 1u << offset;
+            if (recording_) recorder_.record(frameTimeNs_, offset, values_, sel.type);
             if (offset == kStatusOffset) {
                 ++statusMessages_;
                 if (values_.activeMotor != values_.lastActiveMotor) {
