@@ -162,9 +162,9 @@ std::string telemetryJson(const Monitor& m) {
     if (has(0x01)) {
         o.integer("active_motor", v.activeMotor)
             .integer("limit_flags", static_cast<std::uint16_t>(v.limitFlags))
-            .texts("limits", bitNames(static_cast<std::uint32_t>(v.limitFlags), limitFlagNames()))
+            .texts("limits", bitNames(static_cast<std::uint32_t>(v.limitFlags), kPanelLimitNames))
             .integer("error_flags", static_cast<std::uint16_t>(v.errorFlags))
-            .texts("errors", bitNames(static_cast<std::uint32_t>(v.errorFlags), errorFlagNames()))
+            .texts("errors", bitNames(static_cast<std::uint32_t>(v.errorFlags), kPanelErrorNames))
             .integer("can_tx_errors", v.canTransmitErrors)
             .integer("can_rx_errors", v.canReceiveErrors);
     }

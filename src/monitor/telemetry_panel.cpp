@@ -78,13 +78,6 @@ std::span<const PanelRow> panelRows() {
     return kRows;
 }
 
-std::span<const char* const> limitFlagNames() {
-    return kLimitNames;
-}
-
-std::span<const char* const> errorFlagNames() {
-    return kErrorNames;
-}
 
 std::span<const int> TelemetryPanel::cellIds() {
     return kCellIds;

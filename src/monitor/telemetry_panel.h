@@ -36,9 +36,6 @@ struct PanelRow {
 };
 // The rows in the panel's order (without the status line).
 std::span<const PanelRow> panelRows();
-// Names of the limit flag bits 0-6 and of the error flag bits 0-9 ("PWM"..., "HWOC"...).
-std::span<const char* const> limitFlagNames();
-std::span<const char* const> errorFlagNames();
 
 // Names of the status message's limit and error flag bits (bit i is names[i]).
 inline constexpr std::array<const char*, 7> kPanelLimitNames = {"PWM",    "Iq",     "vel", "Idc",
