@@ -181,6 +181,7 @@ TEST_F(StatusDialog, TheLogsWhileTheyAreWritten) {
     EXPECT_EQ(dlg.statusText().logs, "No log being written");
     dlg.onCommand(kCmdUpdate1s);
     dlg.onCommand(kCmdLogStartStop);
+    ASSERT_TRUE(rig.deliverTransferDone());  // the public structure, for the drive setpoints
     for (int t = 0; t < 10; ++t) dlg.onTimer();
     rig.clock.ms += 5000;  // the rows reach the disk
     dlg.onTimer();
