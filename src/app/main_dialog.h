@@ -85,6 +85,10 @@ class CQVDrvCtrlsDlg {
     void onOk() {}
     // Escape, the close box and File > Exit.
     void onCancel();
+    // Before the user's Escape, close box or File > Exit: when configuration changes were
+    // neither written to a controller nor saved to a file, asks whether to quit all the same
+    // (default: no). True when the shutdown may go on.
+    bool confirmQuit();
 
     void hideAllTools();
     void enableToolMenus(bool enabled);

@@ -41,6 +41,8 @@ class ToolWindow : public AppWindow {
     // then takes the CAN port's queue itself, offering every frame to the tool first and
     // passing the others to the telemetry decoder, so the tick leaves the queue alone.
     virtual bool acquiring() const { return false; }
+    // Configuration window only: shown, with edits on its pages a write back would store.
+    virtual bool hasUnsavedEdits() const { return false; }
 };
 
 // The seven tool windows, in the order they are constructed.
