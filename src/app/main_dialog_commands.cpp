@@ -141,6 +141,10 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
     if (!shift) {
+        // An open Configuration window shows the file now, not what the store held before
+        // (a write back of its old pages would put that back over the file).
+        if (parts_.tools[Tool::Configuration].isVisible())
+            parts_.tools[Tool::Configuration].refresh();
         startTransfer({TransferDirection::Upload, kDownloadMaskAll, kActionNone});
         return;
     }

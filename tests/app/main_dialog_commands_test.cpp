@@ -204,6 +204,15 @@ TEST(FileCommands, FactoryFileIsUploadedWithoutShiftAndOnlyShownWithIt) {
     ASSERT_TRUE(rig.deliverTransferDone());
     EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"upload"});
     EXPECT_FALSE(rig.tool(Tool::Configuration).visible);
+    EXPECT_EQ(rig.tool(Tool::Configuration).refreshed, 0);
+    // An open Configuration window shows the file it now holds.
+    rig.tool(Tool::Configuration).visible = true;
+    rig.ui.fileAnswers.push_back(rig.configFile());
+    rig.dialog->onCommand(kCmdLoadFactoryFile);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(rig.tool(Tool::Configuration).refreshed, 1);
+    rig.transfer.takeCalls();
+    rig.tool(Tool::Configuration).visible = false;
 
     rig.ui.fileAnswers.push_back(rig.configFile());
     rig.dialog->onCommand(kCmdLoadFactoryFile, true);

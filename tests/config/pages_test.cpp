@@ -579,6 +579,7 @@ TEST_F(Pages, CalibrationAsksBeforeStoringLinesItCannotReadWhole) {
     const PrivateConfig before = store.privateConfig;
     EXPECT_TRUE(page.storePage().keepFocus);
     EXPECT_EQ(bytesOf(store.privateConfig), bytesOf(before));
+    ASSERT_EQ(ui.shown.size(), 1u);
     const MessageBoxRequest asked = ui.shown.back();
     EXPECT_EQ(asked.caption, "Calibration");
     EXPECT_EQ(asked.buttons, MessageButtons::YesNo);
