@@ -10,6 +10,7 @@
 #include "app/config_transfer_service.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
+#include "link/platform/regular_file.h"
 #include "link/platform/settings_store.h"
 #include "ui/commissioning_windows.h"
 #include "ui/config_install.h"
@@ -26,7 +27,8 @@ using namespace qv;
 
 void saveScreenshot(QWidget& window, const std::string& path) {
     const QPixmap shot = window.grab();
-    if (shot.save(QString::fromStdString(path), "PNG"))
+    int error = 0;  // a named pipe in its place would block the save
+    if (regularOrMissing(path, error) && shot.save(QString::fromStdString(path), "PNG"))
         std::printf("qvconfig: screenshot of the main window saved to %s\n", path.c_str());
     else
         std::fprintf(stderr, "qvconfig: could not save the screenshot to %s\n", path.c_str());

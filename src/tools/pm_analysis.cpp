@@ -48,12 +48,13 @@ PmSamples pmSamples(const PmRecording& r) {
             s.voltage.push_back(w[1] * volts);
             s.current.push_back(w[0] * amps);
         } else {
-            // A time base that is not above 0 is refused before any frame is read; should one
-            // reach here, the times are not numbers rather than a division by zero.
-            const double perCount = r.s > 0 ? 1.0 / r.s : std::nan("");
-            s.decayTime.push_back(w[3] * perCount);
+            // Raw time / S, divided (a multiplication by 1/S differs in the last bit). A time
+            // base that is not above 0 is refused before any frame is read; should one reach
+            // here, the times are not numbers rather than a division by zero.
+            const double timeBase = r.s > 0 ? static_cast<double>(r.s) : std::nan("");
+            s.decayTime.push_back(w[3] / timeBase);
             s.decayCurrent.push_back(w[2] * amps);
-            s.decayTime.push_back(w[1] * perCount);
+            s.decayTime.push_back(w[1] / timeBase);
             s.decayCurrent.push_back(w[0] * amps);
         }
     }

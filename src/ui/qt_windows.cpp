@@ -1,7 +1,9 @@
 #include "ui/qt_windows.h"
 
 #include <QCoreApplication>
+#include <QLayout>
 #include <QScreen>
+#include <QWindow>
 
 #include "ui/main_window.h"
 #include "ui/shell_tool_window.h"
@@ -9,8 +11,22 @@
 
 namespace qv::ui {
 
+namespace {
+
+// The outer corner a window not shown yet is to take when it is shown.
+constexpr const char* kPendingFramePosition = "qvPendingFramePosition";
+
+}  // namespace
+
 void showWindow(QWidget& w) {
     w.show();
+    // Shown, the window exists for the window system but has no frame yet: asked now for the
+    // frame's corner, the window manager puts the frame there (asked before, it would put the
+    // contents there and the frame above them).
+    const QVariant pending = w.property(kPendingFramePosition);
+    if (!pending.isValid()) return;
+    w.setProperty(kPendingFramePosition, QVariant());
+    if (QWindow* handle = w.windowHandle()) handle->setFramePosition(pending.toPoint());
 }
 
 ScreenPoint windowPosition(const QWidget& w) {
@@ -19,7 +35,25 @@ ScreenPoint windowPosition(const QWidget& w) {
 }
 
 void moveWindow(QWidget& w, ScreenPoint p) {
-    w.move(p.x, p.y);
+    const QPoint corner(p.x, p.y);
+    if (w.isVisible() && w.windowHandle()) {
+        w.windowHandle()->setFramePosition(corner);
+        return;
+    }
+    w.move(corner);  // where it is until shown (and where it stays without a frame)
+    w.setProperty(kPendingFramePosition, corner);
+}
+
+std::optional<WindowSize> resizableWindowSize(const QWidget& w) {
+    if (const QLayout* layout = w.layout();
+        layout && layout->sizeConstraint() == QLayout::SetFixedSize)
+        return std::nullopt;
+    if (w.minimumSize() == w.maximumSize()) return std::nullopt;
+    return WindowSize{w.width(), w.height()};
+}
+
+void resizeWindow(QWidget& w, WindowSize size) {
+    w.resize(size.width, size.height);
 }
 
 QString toolObjectName(Tool tool) {
@@ -45,7 +79,7 @@ QtMainSide::~QtMainSide() {
 }
 
 void QtMainSide::show() {
-    window_->show();
+    showWindow(*window_);
 }
 void QtMainSide::hide() {
     window_->hide();
@@ -67,6 +101,12 @@ ScreenPoint QtMainSide::position() const {
 }
 void QtMainSide::moveTo(ScreenPoint p) {
     moveWindow(*window_, p);
+}
+std::optional<WindowSize> QtMainSide::resizableSize() const {
+    return resizableWindowSize(*window_);
+}
+void QtMainSide::resizeTo(WindowSize size) {
+    resizeWindow(*window_, size);
 }
 
 void QtMainSide::showDeviceList(const std::vector<std::string>& rows,
