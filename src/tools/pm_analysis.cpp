@@ -10,15 +10,14 @@ namespace {
 
 constexpr const char* kNotUsable = "not usable";
 
-std::string format(const char* pattern, double a) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, a);
-    return text;
-}
-
-std::string format(const char* pattern, double a, double b) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, a, b);
+// printf-style text of any length: a value read from a file may have hundreds of digits.
+template <typename... Values>
+std::string format(const char* pattern, Values... values) {
+    const int length = std::snprintf(nullptr, 0, pattern, values...);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), pattern, values...);
+    text.pop_back();
     return text;
 }
 

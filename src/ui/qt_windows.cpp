@@ -1,6 +1,7 @@
 #include "ui/qt_windows.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QLayout>
 #include <QScreen>
 #include <QWindow>
@@ -16,17 +17,50 @@ namespace {
 // The outer corner a window not shown yet is to take when it is shown.
 constexpr const char* kPendingFramePosition = "qvPendingFramePosition";
 
+// Puts a window's frame at its corner once the window manager has framed it (the window is
+// exposed with its frame known), and then goes. Asked for the frame's corner as it is shown,
+// some window managers still put the contents there and the frame above them.
+class FramePlacer : public QObject {
+  public:
+    static constexpr const char* kName = "qvFramePlacer";
+
+    FramePlacer(QWidget& window, QPoint corner)
+        : QObject(&window), window_(window), corner_(corner) {
+        setObjectName(kName);
+    }
+    // Forgets a place not yet taken (the window is being moved elsewhere).
+    static void cancel(QWidget& window) {
+        for (QObject* placer : window.findChildren<QObject*>(kName, Qt::FindDirectChildrenOnly))
+            delete placer;
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Expose || !window_.isVisible()) return false;
+        const QRect frame = window_.frameGeometry();
+        if (frame == window_.geometry()) return false;          // no frame yet (or none at all)
+        if (frame.topLeft() != corner_) window_.move(corner_);  // a framed window's corner
+        watched->removeEventFilter(this);
+        deleteLater();
+        return false;
+    }
+
+  private:
+    QWidget& window_;
+    QPoint corner_;
+};
+
 }  // namespace
 
 void showWindow(QWidget& w) {
     w.show();
-    // Shown, the window exists for the window system but has no frame yet: asked now for the
-    // frame's corner, the window manager puts the frame there (asked before, it would put the
-    // contents there and the frame above them).
     const QVariant pending = w.property(kPendingFramePosition);
-    if (!pending.isValid()) return;
+    QWindow* handle = w.windowHandle();
+    if (!pending.isValid() || !handle) return;
     w.setProperty(kPendingFramePosition, QVariant());
-    if (QWindow* handle = w.windowHandle()) handle->setFramePosition(pending.toPoint());
+    const QPoint corner = pending.toPoint();
+    handle->setFramePosition(corner);
+    handle->installEventFilter(new FramePlacer(w, corner));
 }
 
 ScreenPoint windowPosition(const QWidget& w) {
@@ -36,12 +70,14 @@ ScreenPoint windowPosition(const QWidget& w) {
 
 void moveWindow(QWidget& w, ScreenPoint p) {
     const QPoint corner(p.x, p.y);
-    if (w.isVisible() && w.windowHandle()) {
-        w.windowHandle()->setFramePosition(corner);
-        return;
-    }
-    w.move(corner);  // where it is until shown (and where it stays without a frame)
-    w.setProperty(kPendingFramePosition, corner);
+    // A shown window's frame is known: move() places its corner. One not shown yet is put
+    // there for now (where it stays without a frame) and framed there when shown.
+    FramePlacer::cancel(w);
+    w.move(corner);
+    if (w.isVisible())
+        w.setProperty(kPendingFramePosition, QVariant());
+    else
+        w.setProperty(kPendingFramePosition, corner);
 }
 
 std::optional<WindowSize> resizableWindowSize(const QWidget& w) {

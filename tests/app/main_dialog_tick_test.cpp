@@ -83,7 +83,7 @@ TEST(MainDialogStart, SizesAndRegisteredWindowsAreKept) {
     EXPECT_EQ(rig.tool(Tool::Configuration).size, (WindowSize{640, 480}));
     EXPECT_EQ(rig.tool(Tool::Controls).size, std::nullopt);
     EXPECT_EQ(rig.tool(Tool::Controls).at, (ScreenPoint{77, 88}));
-    FakeWindow plot("Plot"), busMonitor("Bus monitor");
+    test::FakeWindow plot("Plot"), busMonitor("Bus monitor");
     plot.size = WindowSize{1, 1};
     dlg.keepWindowPlace("PlotDlg", plot, {250, 10});
     dlg.keepWindowPlace("BusMonDlg", busMonitor, {250, 10});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -182,6 +183,10 @@ TEST(PmAnalysis, DecayTimeIsTheRawTimeDividedByTheTimeBase) {
     EXPECT_EQ(flat.decay.tau, -INFINITY);
     EXPECT_NE(flat.log.find("tau=-inf"), std::string::npos);
     EXPECT_FALSE(flat.usable);
+    // A base current read from a file may print with hundreds of digits: every line stays whole.
+    r.baseCurrent = 1e300;
+    const PmReport huge = analysePm(r);
+    EXPECT_EQ(std::count(huge.log.begin(), huge.log.end(), '\n'), 12 + r.n1 + r.n2);
 }
 
 TEST(PmPlots, ScalesComeFromTheLastPointAndTheFit) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -65,20 +66,27 @@ class WindowManagedDisplay {
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         xvfb_ = std::make_unique<Child>(
             std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                     "1280x1024x24", "-nolisten", "tcp"},
+                                     "1280x1024x24", "-nolisten", "tcp", "-noreset"},
             &actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
-        char number[16] = {};
-        const ssize_t n = ::read(fds[0], number, sizeof number - 1);  // the display, once ready
+        // The display's number and a line end, written in two pieces once the server is
+        // ready; the pipe stays open until both came (a closed pipe ends the server).
+        std::string number;
+        for (char c = 0;;) {
+            const ssize_t n = ::read(fds[0], &c, 1);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0 || c == '\n') break;
+            number += c;
+        }
         ::close(fds[0]);
-        if (n <= 0) return;
-        display_ = ":" + std::to_string(std::atoi(number));
+        if (number.empty()) return;
+        display_ = ":" + number;
         ::setenv("DISPLAY", display_.c_str(), 1);
         const std::string ready = dir_ + "/openbox-ready";
         wm_ = std::make_unique<Child>(
             std::vector<std::string>{"openbox", "--startup", "touch " + ready});
-        for (int i = 0; i < 500 && !fs::exists(ready); ++i)
+        for (int i = 0; i < 1500 && !fs::exists(ready); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         managed_ = fs::exists(ready);
     }
