@@ -43,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto back = qv::parsePhaseCsv(saved);
     if (!back.value || !sameNumbers(*read.value, *back.value)) std::abort();
     if (qv::formatPhaseCsv(*back.value) != saved) std::abort();
-    // What qvcli analyse-phases then does with it.
+    // What qvcli analyse-phases then does with it; the analysis of 500 samples costs more than
+    // the reading, so it runs on one input size in four.
+    if (size % 4 != 0) return 0;
     const qv::PhaseReport report = qv::analysePhases(*read.value);
     if (report.verdict && *report.verdict != "SUCCESS" && *report.verdict != "FAILED") std::abort();
     return 0;
