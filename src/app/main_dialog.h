@@ -104,6 +104,10 @@ class CQVDrvCtrlsDlg {
     // tool's action (8, 6 or 4: the tool is selected again). False when nothing started.
     bool startToolUpload(std::int32_t action);
 
+    // A window opened by the menu command `commandId` (Tools > Plot Telemetry..., Bus
+    // Monitor...) and ticked while shown; not owned, registered before it can be opened.
+    void addTickWindow(int commandId, TickWindow& window);
+
     // State for the windows and tests.
     Monitor& monitor() { return monitor_; }
     const Monitor& monitor() const { return monitor_; }
@@ -121,6 +125,10 @@ class CQVDrvCtrlsDlg {
     // Diagnostics: drains cut short by their budget, frames taken from the queue.
     std::uint64_t drainsCut() const { return drainsCut_; }
     std::uint64_t framesTaken() const { return framesTaken_; }
+    std::uint64_t ticks() const { return ticks_; }
+    // The longest tick so far and all ticks together, in ms (for the load benchmark).
+    double longestTickMs() const { return longestTickMs_; }
+    double totalTickMs() const { return totalTickMs_; }
 
   private:
     // Commands.
@@ -166,6 +174,7 @@ class CQVDrvCtrlsDlg {
 
     MainDialogParts parts_;
     Monitor monitor_;
+    std::vector<std::pair<int, TickWindow*>> tickWindows_;
     TelemetryLog log_;
     MenuModel menus_;
     TransferJob job_;
@@ -181,6 +190,9 @@ class CQVDrvCtrlsDlg {
     double drainDeadlineMs_ = 0;
     std::uint64_t drainsCut_ = 0;
     std::uint64_t framesTaken_ = 0;
+    std::uint64_t ticks_ = 0;
+    double longestTickMs_ = 0;
+    double totalTickMs_ = 0;
     std::uint64_t connection_ = 0;  // successful opens of the CAN port
     bool shutDown_ = false;
     // The windows whose places are kept: the main window, the tools, registered windows.
