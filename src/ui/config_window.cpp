@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/file_memory.h"
@@ -32,6 +33,8 @@ constexpr MenuItem kMenu[] = {
     {"&Transfer", "Load from QV", kLoadFromQv},
     {"&Transfer", "Save to QV", kSaveToQv},
 };
+
+constexpr int kTitleRefreshMs = 250;
 
 // Commands before which the field being edited is checked (the focus moves to the window).
 bool checksFocusedField(int id) {
@@ -73,6 +76,16 @@ ConfigWindow::ConfigWindow(CConfigDataBank& store, UserInteraction& ui,
     buttons->addStretch(1);
     buttons->addWidget(close_);
     layout->addLayout(buttons);
+
+    // The title follows the user's edits and the transfers as they happen.
+    titleTimer_ = new QTimer(this);
+    titleTimer_->setInterval(kTitleRefreshMs);
+    connect(titleTimer_, &QTimer::timeout, this, [this] { updateTitle(); });
+}
+
+void ConfigWindow::updateTitle() {
+    const QString title = QString::fromStdString(logic_->title());
+    if (windowTitle() != title) setWindowTitle(title);
 }
 
 ConfigWindow::~ConfigWindow() = default;
@@ -150,6 +163,7 @@ void ConfigWindow::showPages() {
 
 void ConfigWindow::refresh() {
     if (logic_->refresh()) showPages();
+    updateTitle();
 }
 
 void ConfigWindow::selectPage(int index) {
@@ -165,6 +179,7 @@ void ConfigWindow::runCommand(int id) {
 
 void ConfigWindow::apply(const ConfigCommandResult& r) {
     if (r.refreshed) showPages();
+    updateTitle();
     if (r.keepFocus) {
         selectPage(r.page);
         if (r.page == 2)
@@ -188,7 +203,14 @@ void ConfigWindow::showEvent(QShowEvent* e) {
     action(kLoadFromQv)->setEnabled(transfer);
     action(kSaveToQv)->setEnabled(transfer);
     showRecentFiles();
+    updateTitle();
+    titleTimer_->start();
     QDialog::showEvent(e);
+}
+
+void ConfigWindow::hideEvent(QHideEvent* e) {
+    titleTimer_->stop();
+    QDialog::hideEvent(e);
 }
 
 void ConfigWindow::keyPressEvent(QKeyEvent* e) {

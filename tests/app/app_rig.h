@@ -78,11 +78,14 @@ class FakeWindow : public ToolWindow {
     void raise() override { ++raised; }
     ScreenPoint position() const override { return at; }
     void moveTo(ScreenPoint p) override { at = p; }
+    std::optional<WindowSize> resizableSize() const override { return size; }
+    void resizeTo(WindowSize s) override { size = s; }
     bool available() const override { return available_; }
     void refresh() override { ++refreshed; }
     void selectPage(int page) override { selectedPage = page; }
     void advanceProgress(int bytes) override { progress += bytes; }
     bool acquiring() const override { return acquiringNow; }
+    bool hasUnsavedEdits() const override { return unsavedEdits; }
 
     bool visible = false;
     bool enabled = false;
@@ -91,7 +94,9 @@ class FakeWindow : public ToolWindow {
     int selectedPage = -1;
     int progress = 0;
     bool acquiringNow = false;
+    bool unsavedEdits = false;
     ScreenPoint at{-1, -1};
+    std::optional<WindowSize> size;  // nothing: a fixed-size window
 
   private:
     std::string name_;
