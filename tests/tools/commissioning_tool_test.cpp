@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "tool_fixtures.h"
+#include "tools/im_extraction.h"
 
 namespace qv {
 namespace {
@@ -185,6 +186,45 @@ TEST(PmExtractionTool, UnusableFitIsExplainedAndNeverOffered) {
     EXPECT_EQ(b.ui.boxes[0].caption, "Parameter extraction");
     EXPECT_EQ(b.ui.boxes[0].text, tool.report()->problem);
     EXPECT_EQ(b.link.closes, 1);
+}
+
+// Each tool's first wait starts once its request is out, however long the connect took before:
+// the controller keeps its whole time to answer, and the tool's message comes exactly then.
+TEST(CommissioningTools, FirstWaitStartsAfterTheRequestNotBeforeTheConnect) {
+    struct Case {
+        const char* name;
+        std::function<std::unique_ptr<CommissioningTool>(ToolContext)> make;
+        int waitMs;
+        const char* noReply;
+    };
+    const char* extractionText =
+        "No reply from the controller in response to data acquisition request";
+    const Case cases[] = {
+        {"DuvodaRezir", [](ToolContext c) { return std::make_unique<DuvodaRezirTool>(c); }, 100,
+         "No reply from the controller"},
+        {"PM", [](ToolContext c) { return std::make_unique<PmExtractionTool>(c); }, 2000,
+         extractionText},
+        {"IM",
+         [](ToolContext c) {
+             return std::make_unique<ImExtractionTool>(c, std::make_unique<ThreadFitRunner>());
+         },
+         120000, extractionText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b;
+        double clock = 1000;
+        b.link.whileConnecting = [&] { clock += c.waitMs + 150; };
+        auto tool = c.make(b.context());
+        ASSERT_TRUE(tool->acquire([&] { return clock; }));
+        tool->poll(clock + c.waitMs - 1);
+        EXPECT_TRUE(tool->busy());
+        EXPECT_TRUE(b.ui.boxes.empty());
+        tool->poll(clock + c.waitMs);
+        EXPECT_FALSE(tool->busy());
+        ASSERT_EQ(b.ui.boxes.size(), 1u);
+        EXPECT_EQ(b.ui.boxes[0].text, c.noReply);
+    }
 }
 
 }  // namespace
