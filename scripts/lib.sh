@@ -5,6 +5,8 @@ export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 # Paths relative to the checkout, so that several checkouts share one cache.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$QV_ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+# The test programs and the windows use precompiled headers, which ccache takes only so.
+export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros}"
 
 # Installs the Debian packages that are missing (idempotent; apt-get runs only when needed).
 qv_ensure_packages() {
@@ -22,7 +24,8 @@ qv_ensure_packages() {
 }
 
 QV_BUILD_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
-                   iproute2 util-linux qt6-base-dev xvfb xauth fonts-dejavu-core)
+                   iproute2 util-linux qt6-base-dev libqcustomplot-dev xvfb xauth
+                   fonts-dejavu-core)
 QV_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 # qv_build DIR [cmake options...]: configures once, then builds incrementally. With

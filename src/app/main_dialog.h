@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/dialog_interfaces.h"
 #include "app/menu_model.h"
@@ -95,6 +97,10 @@ class CQVDrvCtrlsDlg {
     // tool's action (8, 6 or 4: the tool is selected again). False when nothing started.
     bool startToolUpload(std::int32_t action);
 
+    // A window opened by the menu command `commandId` (Tools > Plot Telemetry..., Bus
+    // Monitor...) and ticked while shown; not owned, registered before it can be opened.
+    void addTickWindow(int commandId, TickWindow& window);
+
     // State for the windows and tests.
     Monitor& monitor() { return monitor_; }
     const Monitor& monitor() const { return monitor_; }
@@ -112,6 +118,10 @@ class CQVDrvCtrlsDlg {
     // Diagnostics: drains cut short by their budget, frames taken from the queue.
     std::uint64_t drainsCut() const { return drainsCut_; }
     std::uint64_t framesTaken() const { return framesTaken_; }
+    std::uint64_t ticks() const { return ticks_; }
+    // The longest tick so far and all ticks together, in ms (for the load benchmark).
+    double longestTickMs() const { return longestTickMs_; }
+    double totalTickMs() const { return totalTickMs_; }
 
   private:
     // Commands.
@@ -149,6 +159,7 @@ class CQVDrvCtrlsDlg {
 
     MainDialogParts parts_;
     Monitor monitor_;
+    std::vector<std::pair<int, TickWindow*>> tickWindows_;
     TelemetryLog log_;
     MenuModel menus_;
     TransferJob job_;
@@ -164,6 +175,9 @@ class CQVDrvCtrlsDlg {
     double drainDeadlineMs_ = 0;
     std::uint64_t drainsCut_ = 0;
     std::uint64_t framesTaken_ = 0;
+    std::uint64_t ticks_ = 0;
+    double longestTickMs_ = 0;
+    double totalTickMs_ = 0;
     std::uint64_t connection_ = 0;  // successful opens of the CAN port
     bool shutDown_ = false;
 };

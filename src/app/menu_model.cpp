@@ -7,7 +7,7 @@ namespace qv {
 
 namespace {
 
-constexpr std::array<MenuEntry, 23> kLayout = {{
+constexpr std::array<MenuEntry, 25> kLayout = {{
     {0, "&File", 0},
     {1, "Re-Connect to Bridge", kCmdReconnect},
     {1, "Load Factory File...", kCmdLoadFactoryFile},
@@ -20,6 +20,8 @@ constexpr std::array<MenuEntry, 23> kLayout = {{
     {1, "ImExtract", kCmdImExtract},
     {1, "Telemetry", kCmdTelemetry},
     {1, "Reset Controller", kCmdResetController},
+    {1, "Plot Telemetry...", kCmdPlotTelemetry},
+    {1, "Bus Monitor...", kCmdBusMonitor},
     {0, "&Log", 0},
     {1, kLogStartText, kCmdLogStartStop},
     {1, "&Update", 0},
