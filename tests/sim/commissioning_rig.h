@@ -83,16 +83,15 @@ class RigLink : public PortToolLink {
 
 // A simulated bus with one controller, the program's port connected to its bridge, a
 // configuration store holding the controller's calibration, and a decoder that counts
-// telemetry. The bridge forwards a TCP connection's identifiers only over it (unless told
-// otherwise), so that the tools' frames take the path their connection asked for.
+// telemetry. The bridge forwards a TCP connection's identifiers only over it, so that the tools'
+// frames take the path their connection asked for.
 class Rig {
   public:
-    explicit Rig(sim::CommissioningOptions commissioning,
-                 sim::TcpForward forward = sim::TcpForward::kTcp) {
+    explicit Rig(sim::CommissioningOptions commissioning) {
         sim::Options o;
         o.port = test::freePort();
         o.seed = 11;
-        o.tcpForward = forward;
+        o.tcpForward = sim::TcpForward::kTcp;
         o.devices.push_back(sim::parseDevice("0x400:123456:KX01"));
         o.commissioning = commissioning;
         world_ = std::make_unique<sim::BackgroundWorld>(o);

@@ -185,8 +185,8 @@ TEST(CommissioningFaultsEndToEnd, PmExtractionNamesWhatIsMissingAndRefusesBadCou
               "count must be between 1 and 30");
 }
 
-// The rig's bridge forwards a connection's identifiers only over it. DuvodaRezir and the PM
-// extraction queue their request on the tool connection, whose prefix asks for base + 15 and the
+// The rig's bridge forwards a connection's identifiers only over it. DuvodaRezir (as the PM
+// extraction) queues its request on the tool connection, whose prefix asks for base + 15 and the
 // two after it: every reply comes over it (a prefix that left one out would bring it by
 // multicast). The IM extraction sends its request at once by multicast and nothing over the
 // connection, so the bridge learns no range and the replies come by multicast. A connect of
@@ -202,16 +202,6 @@ TEST(CommissioningOverTcp, RequestsAndRepliesTakeThePathsTheirConnectionAskedFor
         EXPECT_EQ(rig.overTcp, 3 + 500);
         EXPECT_EQ(rig.byMulticast, 0);
         EXPECT_EQ(rig.bridge().framesFromTcp, 2u);  // the selection and the request
-    }
-    {
-        sim::CommissioningOptions options;
-        options.motor.viPoints = 4;
-        Rig rig(options);
-        PmExtractionTool tool(rig.context());
-        rig.run(tool);
-        ASSERT_TRUE(tool.recording().has_value());
-        EXPECT_EQ(rig.overTcp, 1 + static_cast<int>(tool.recording()->frames.size()));
-        EXPECT_EQ(rig.byMulticast, 0);
     }
     {
         sim::CommissioningOptions options;
