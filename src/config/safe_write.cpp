@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/net/socket.h"
+#include "link/platform/regular_file.h"
 
 namespace qv {
 
@@ -133,7 +134,9 @@ int overwriteInPlace(int fd, std::span<const std::uint8_t> bytes, off_t oldSize)
     if (error == 0) return 0;
     const std::span<const std::uint8_t> restore(saved.data(), std::min(written, saved.size()));
     writeAt(fd, restore, 0);
-    if (static_cast<off_t>(written) > oldSize) ::ftruncate(fd, oldSize);
+    if (static_cast<off_t>(written) > oldSize && ::ftruncate(fd, oldSize) != 0) {
+        // Nothing more can be done here: the first error is the one reported.
+    }
     ::fsync(fd);
     return error;
 }
@@ -144,20 +147,18 @@ FileErrorCause writeFileSafely(const std::string& path, std::span<const std::uin
     const fs::path target = followLinks(path);
 
     // Whatever a plain write would refuse is refused here, before anything is touched.
-    constexpr int kFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Devices, pipes, sockets and folders are not configuration files: they are refused
+    // without being written into or waited on.
     bool readable = true;
-    Fd existing(::open(target.c_str(), O_RDWR | kFlags));
-    int openError = existing.valid() ? 0 : errno;
+    int openError = 0;
+    Fd existing = openRegularFile(target.string(), O_RDWR, openError);
     if (openError == EACCES) {
         readable = false;  // write-only: writable, but its old bytes cannot be kept
-        existing.reset(::open(target.c_str(), O_WRONLY | kFlags));
-        openError = existing.valid() ? 0 : errno;
+        existing = openRegularFile(target.string(), O_WRONLY, openError);
     }
     struct stat old {};
     if (existing.valid()) {
         if (::fstat(existing.get(), &old) != 0) return fileErrorCause(lastError());
-        // Devices, pipes and sockets are not configuration files; never write into them.
-        if (!S_ISREG(old.st_mode)) return FileErrorCause::AccessDenied;
     } else if (openError != ENOENT) {
         return fileErrorCause(openError != 0 ? openError : EIO);
     }

@@ -22,6 +22,7 @@
 #include "ui/colour_static.h"
 #include "ui/error_log_windows.h"
 #include "ui/panel_layout.h"
+#include "ui/qt_windows.h"
 
 namespace qv::ui {
 
@@ -101,6 +102,7 @@ void MainWindow::onMenuCommand(int id) {
         return;
     }
     if (id == kCmdExit) {
+        if (logic_ && !logic_->confirmQuit()) return;
         requestShutdown();
         return;
     }
@@ -292,6 +294,7 @@ bool MainWindow::event(QEvent* e) {
 void MainWindow::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
         e->accept();
+        if (logic_ && !logic_->confirmQuit()) return;
         requestShutdown();
         return;
     }
@@ -309,11 +312,12 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         return;
     }
     e->ignore();
+    if (!logic_->confirmQuit()) return;
     requestShutdown();  // ends the dialog, which closes the window
 }
 
 void MainWindow::runModal() {
-    show();
+    showWindow(*this);
     if (ended_) return;
     QEventLoop loop;
     modalLoop_ = &loop;

@@ -77,11 +77,14 @@ class FakeWindow : public ToolWindow {
     void raise() override { ++raised; }
     ScreenPoint position() const override { return at; }
     void moveTo(ScreenPoint p) override { at = p; }
+    std::optional<WindowSize> resizableSize() const override { return size; }
+    void resizeTo(WindowSize s) override { size = s; }
     bool available() const override { return available_; }
     void refresh() override { ++refreshed; }
     void selectPage(int page) override { selectedPage = page; }
     void advanceProgress(int bytes) override { progress += bytes; }
     bool acquiring() const override { return acquiringNow; }
+    bool hasUnsavedEdits() const override { return unsavedEdits; }
 
     bool visible = false;
     bool enabled = false;
@@ -90,7 +93,9 @@ class FakeWindow : public ToolWindow {
     int selectedPage = -1;
     int progress = 0;
     bool acquiringNow = false;
+    bool unsavedEdits = false;
     ScreenPoint at{-1, -1};
+    std::optional<WindowSize> size;  // nothing: a fixed-size window
 
   private:
     std::string name_;
@@ -134,7 +139,10 @@ class ScriptedUi : public UserInteraction {
     MessageAnswer messageBox(const MessageBoxRequest& r) override {
         std::lock_guard l(mutex);
         messages.push_back(r.text);
-        return MessageAnswer::Ok;
+        if (answers.empty()) return MessageAnswer::Ok;
+        const MessageAnswer a = answers.front();
+        answers.pop_front();
+        return a;
     }
     std::optional<std::string> fileDialog(const FileDialogRequest& r) override {
         std::lock_guard l(mutex);
@@ -152,6 +160,7 @@ class ScriptedUi : public UserInteraction {
     std::vector<std::string> messages;
     std::vector<FileDialogRequest> dialogs;
     std::deque<std::optional<std::string>> fileAnswers;
+    std::deque<MessageAnswer> answers;  // then OK
 };
 
 class RecordingView : public MainView {
