@@ -5,49 +5,13 @@
 
 namespace qv::ui {
 
-namespace {
-
-QPoint toQt(PixelPoint p) {
-    return {p.x, p.y};
-}
-
-// Both corners inside the rectangle (the layout's right and bottom are pixels of the frame).
-QRect toQt(const PixelRect& r) {
-    return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
-}
-
-QString fromUtf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QPen seriesPen(const PlotSeries& s) {
-    QPen pen(colourOf(s.colour), 1);
-    if (s.dashed) pen.setDashPattern({5, 5});  // in pen widths: 5 pixels on, 5 off
-    return pen;
-}
-
-}  // namespace
-
-int QtFontMetrics::textWidth(std::string_view text) const {
-    return metrics_.horizontalAdvance(
-        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-}
-
-QColor colourOf(std::uint32_t c) {
-    return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                  static_cast<int>((c >> 16) & 0xFF));
-}
-
 CPlot::CPlot(QWidget* parent) : QWidget(parent) {
     // The image covers the whole control: nothing is erased before a paint.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     fontHeight_ = chartFontHeight(logicalDpiY());
-    font_ = QFont(QStringLiteral("Sans Serif"));
-    font_.setStyleHint(QFont::SansSerif);
-    font_.setPixelSize(fontHeight_);
-    font_.setWeight(QFont::Normal);
+    font_ = render::chartFont(fontHeight_);
 }
 
 void CPlot::fillBackground() {
@@ -69,87 +33,17 @@ int CPlot::axes(const PlotAxes& a) {
         return 1;
     }
     QPainter p(&image_);
-    p.setFont(font_);
-    const QPen solid(Qt::black, 1, Qt::SolidLine);
-    const QPen dotted(Qt::black, 1, Qt::DotLine);
-    for (const PlotSegment& s : layout_->grid()) {
-        p.setPen(s.dotted ? dotted : solid);
-        p.drawLine(toQt(s.from), toQt(s.to));
-    }
-    p.setPen(solid);
-    for (const PlotText& t : layout_->xLabels()) drawText(p, t);
-    for (const PlotText& t : layout_->yLabels()) drawText(p, t);
-    drawText(p, layout_->xTitle());
-    drawText(p, layout_->yTitle());
-    const PixelRect& f = layout_->frame();
-    p.drawLine(f.left, f.top, f.right, f.top);
-    p.drawLine(f.right, f.top, f.right, f.bottom);
-    p.drawLine(f.right, f.bottom, f.left, f.bottom);
-    p.drawLine(f.left, f.bottom, f.left, f.top);
+    render::paintAxes(p, *layout_, font_);
     p.end();
     update();
     return 1;
-}
-
-void CPlot::drawText(QPainter& p, const PlotText& t) {
-    if (t.text.empty()) return;
-    const QString text = fromUtf8(t.text);
-    constexpr int kUnclipped = Qt::TextDontClip | Qt::TextSingleLine;
-    switch (t.anchor) {
-        case TextAnchor::TopCentre:
-            p.drawText(toQt(t.box), Qt::AlignHCenter | Qt::AlignTop | kUnclipped, text);
-            break;
-        case TextAnchor::RightMiddle:
-            p.drawText(toQt(t.box), Qt::AlignRight | Qt::AlignVCenter | kUnclipped, text);
-            break;
-        case TextAnchor::RotatedCentreBottom: {
-            // Reads upwards; the glyphs' bottom is the box's right edge.
-            const int length = t.box.height();
-            const int height = t.box.width();
-            p.save();
-            p.translate((t.box.left + t.box.right) / 2.0, (t.box.top + t.box.bottom) / 2.0);
-            p.rotate(-90);
-            p.drawText(QRectF(-length / 2.0, -height / 2.0, length, height),
-                       Qt::AlignCenter | kUnclipped, text);
-            p.restore();
-            break;
-        }
-    }
 }
 
 int CPlot::series(const PlotSeries& s) {
     if (s.x.size() != s.y.size()) return 0;
     if (image_.isNull() || !layout_ || !layout_->valid()) return 1;
     QPainter p(&image_);
-    const QPen pen = seriesPen(s);
-    const PixelRect& f = layout_->frame();
-    // The frame's own pixels included, so that a trace along an edge shows in its colour.
-    p.setClipRect(QRect(QPoint(f.left, f.top), QPoint(f.right, f.bottom)));
-    p.setPen(pen);
-    std::optional<PixelPoint> previous;
-    for (std::size_t k = 0; k < s.x.size(); ++k) {
-        const auto point = layout_->map(s.x[k], s.y[k]);
-        // A value that is no number breaks the line.
-        if (point && previous)
-            p.drawLine(toQt(*previous), toQt(*point));
-        else if (point && k + 1 == s.x.size())
-            p.drawPoint(toQt(*point));
-        previous = point;
-    }
-    p.setClipping(false);
-
-    if (const auto entry = layout_->legendEntry(seriesCount_)) {
-        const QRect box = toQt(entry->textBox);
-        p.fillRect(box, palette().color(QPalette::Button));
-        p.setFont(font_);
-        p.setPen(Qt::black);
-        const QString text =
-            QFontMetrics(font_).elidedText(fromUtf8(s.legend), Qt::ElideRight, box.width());
-        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip,
-                   text);
-        p.setPen(pen);
-        p.drawLine(toQt(entry->sample.from), toQt(entry->sample.to));
-    }
+    render::paintSeries(p, *layout_, s, seriesCount_, font_, palette().color(QPalette::Button));
     ++seriesCount_;
     p.end();
     update();

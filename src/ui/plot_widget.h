@@ -9,23 +9,14 @@
 #include <QWidget>
 #include <optional>
 
+#include "render/plot_painter.h"
 #include "tools/plot_layout.h"
 #include "tools/tool_plots.h"
 
 namespace qv::ui {
 
-// The layout's text measurements in a Qt font.
-class QtFontMetrics : public FontMetrics {
-  public:
-    explicit QtFontMetrics(const QFont& font) : metrics_(font) {}
-    int textWidth(std::string_view text) const override;
-
-  private:
-    QFontMetrics metrics_;
-};
-
-// 0x00BBGGRR as a Qt colour.
-QColor colourOf(std::uint32_t colourRef);
+using render::colourOf;
+using render::QtFontMetrics;
 
 class CPlot : public QWidget {
     Q_OBJECT
@@ -59,7 +50,6 @@ class CPlot : public QWidget {
 
   private:
     void fillBackground();
-    void drawText(QPainter& p, const PlotText& text);
 
     QFont font_;
     int fontHeight_ = 10;

@@ -1,0 +1,57 @@
+#pragma once
+// Draws the charts of the commissioning tools with Qt's painter, from the Qt-free layout
+// (PlotLayout): the plot widget paints them into its off-screen image, and the PNG writer into
+// a picture file. Both therefore look the same.
+#include <QColor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <optional>
+#include <string>
+
+#include "tools/commissioning_pass.h"
+#include "tools/plot_layout.h"
+#include "tools/tool_plots.h"
+
+namespace qv::render {
+
+// The layout's text measurements in a Qt font.
+class QtFontMetrics : public FontMetrics {
+  public:
+    explicit QtFontMetrics(const QFont& font) : metrics_(font) {}
+    int textWidth(std::string_view text) const override;
+
+  private:
+    QFontMetrics metrics_;
+};
+
+// 0x00BBGGRR as a Qt colour.
+QColor colourOf(std::uint32_t colourRef);
+
+// The chart's face: a sans-serif font of `pixelHeight` pixels.
+QFont chartFont(int pixelHeight);
+
+// The grid, the tick labels, the axis titles and the frame.
+void paintAxes(QPainter& p, const PlotLayout& layout, const QFont& font);
+// One series (clipped to the frame) and, while the legend has room, its entry as series
+// `index` since the axes; `background` fills the legend's text box.
+void paintSeries(QPainter& p, const PlotLayout& layout, const PlotSeries& series, int index,
+                 const QFont& font, const QColor& background);
+
+// A whole chart in an image of `width` x `height` pixels on `background`.
+QImage renderFigure(const PlotFigure& figure, int width, int height, int fontHeight,
+                    const QColor& background);
+
+// Writes the report's charts as PNG files (white background). Without a running Qt
+// application (qvcli) it starts one on Qt's offscreen platform, which needs no display.
+class PngPlotRenderer final : public PlotRenderer {
+  public:
+    static constexpr int kWidth = 800;
+    static constexpr int kHeight = 360;
+    static constexpr int kFontHeight = 13;
+
+    bool writePng(const PlotFigure& figure, const std::string& path, std::string* error) override;
+};
+
+}  // namespace qv::render
