@@ -512,12 +512,9 @@ void CommissioningPass::cancel(const std::string& reason, double nowMs) {
         case StepOutcome::Failed:
             // The step's own failure is why the pass stopped there.
             return stop(current_, record_.at(current_).summary, StepOutcome::Failed);
-        case StepOutcome::Succeeded: {
-            // Cancelled before the next step started.
-            const auto next = following(current_);
-            current_ = next ? *next : current_;
-            return stop(current_, why, StepOutcome::Cancelled);
-        }
+        case StepOutcome::Succeeded:
+            // Stopped after the step shown, before the next one started.
+            return stop(current_, why, StepOutcome::Succeeded);
         default:
             return stop(current_, why, StepOutcome::Cancelled);
     }
@@ -546,17 +543,24 @@ void CommissioningPass::stop(PassStep at, std::string reason, StepOutcome outcom
     report.outcome = StepOutcome::Running;
     report.attempts = 1;
     finished_ = true;
-    const bool written = writeReportFile();
-    report.outcome = written ? StepOutcome::Succeeded : StepOutcome::Failed;
-    if (written) report.files = {pass_file::kReport};
-    if (written) report.summary = pass_file::kReport;
-    writeReportFile();  // with the report step's own line
+    if (record_.at(PassStep::Device).outcome != StepOutcome::Succeeded) {
+        // Stopped before it started: no folder was made and nothing was recorded.
+        report.outcome = StepOutcome::Skipped;
+        report.summary = "nothing was recorded";
+    } else if (writeReportFile()) {
+        report.outcome = StepOutcome::Succeeded;
+        report.files = {pass_file::kReport};
+        report.summary = pass_file::kReport;
+        writeReportFile();  // with the report step's own line
+    } else {
+        report.outcome = StepOutcome::Failed;
+    }
     ++generation_;
     if (services_.stepEnded) services_.stepEnded(report);
 }
 
 void CommissioningPass::writeReport() {
-    writeReportFile();
+    if (record_.at(PassStep::Device).outcome == StepOutcome::Succeeded) writeReportFile();
 }
 
 bool CommissioningPass::writeReportFile() {
@@ -605,6 +609,28 @@ void CommissioningPass::drawPlot(StepRecord& r, const std::string& title, const 
 std::string CommissioningPass::attemptName(const std::string& stem, const std::string& extension,
                                            int attempt) const {
     return attempt <= 1 ? stem + extension : stem + "-" + std::to_string(attempt) + extension;
+}
+
+void runPassHeadless(CommissioningPass& pass, CBcan& port, const std::function<double()>& clock,
+                     const std::function<void()>& eachTurn) {
+    constexpr std::uint32_t kMatchNothing = 0xFFFFFFFFu;
+    while (!pass.finished()) {
+        if (eachTurn) eachTurn();
+        if (pass.finished()) break;
+        if (pass.busy()) {
+            if (pass.wantedIdentifier())
+                pumpFrames(port, pass, clock());
+            else
+                // Nothing is waited for: what was received is let go (within a millisecond).
+                port.waitForFrame(kMatchNothing, nullptr, 1);
+            pass.poll(clock());
+            continue;
+        }
+        if (pass.canContinue())
+            pass.next(clock());
+        else
+            pass.cancel({}, clock());
+    }
 }
 
 }  // namespace qv

@@ -198,4 +198,10 @@ class CommissioningPass final : public FrameConsumer {
     std::uint64_t generation_ = 0;
 };
 
+// Runs `pass` to its end without a window, as qvcli does: frames pumped while it acquires (the
+// others let go), polled while it is busy, moved on while it can, and given up where a step
+// failed. `eachTurn` runs on every turn of the loop (to cancel, for instance).
+void runPassHeadless(CommissioningPass& pass, CBcan& port, const std::function<double()>& clock,
+                     const std::function<void()>& eachTurn = {});
+
 }  // namespace qv
