@@ -109,25 +109,11 @@ int runCommission(const CommandArgs& argv) {
     interrupted = 0;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    CBcan& port = session.port();
     CommissioningPass pass(services, setup);
     pass.next(nowMs());
-    while (!pass.finished()) {
+    runPassHeadless(pass, session.port(), nowMs, [&pass] {
         if (interrupted) pass.cancel("interrupted", nowMs());
-        if (pass.busy()) {
-            if (pass.wantedIdentifier())
-                pumpFrames(port, pass, nowMs());
-            else
-                // Nothing is waited for: what was received is let go (the tick's drain).
-                port.waitForFrame(0xFFFFFFFFu, nullptr, 1);
-            pass.poll(nowMs());
-            continue;
-        }
-        if (pass.canContinue())
-            pass.next(nowMs());
-        else
-            pass.cancel({}, nowMs());
-    }
+    });
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
 

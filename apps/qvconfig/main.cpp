@@ -11,6 +11,7 @@
 #include "app/qv_drv_ctrls_app.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
+#include "ui/commission_window.h"
 #include "ui/commissioning_windows.h"
 #include "ui/config_install.h"
 #include "ui/controls_window.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     ui::installConfigurationWindows(factory, app, interaction,
                                     installConfigTransferService(app, interaction), &interaction);
     ui::installCommissioningTools(factory, app, interaction, ui::runMotorSelector);
+    ui::installCommissioningAssistant(factory, app, interaction);
     ui::installControlsWindow(factory, app, interaction);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;

@@ -7,7 +7,7 @@ namespace qv {
 
 namespace {
 
-constexpr std::array<MenuEntry, 23> kLayout = {{
+constexpr std::array<MenuEntry, 24> kLayout = {{
     {0, "&File", 0},
     {1, "Re-Connect to Bridge", kCmdReconnect},
     {1, "Load Factory File...", kCmdLoadFactoryFile},
@@ -20,6 +20,7 @@ constexpr std::array<MenuEntry, 23> kLayout = {{
     {1, "ImExtract", kCmdImExtract},
     {1, "Telemetry", kCmdTelemetry},
     {1, "Reset Controller", kCmdResetController},
+    {1, "Commissioning Assistant...", kCmdCommissioningAssistant},
     {0, "&Log", 0},
     {1, kLogStartText, kCmdLogStartStop},
     {1, "&Update", 0},
@@ -33,9 +34,10 @@ constexpr std::array<MenuEntry, 23> kLayout = {{
     {1, "About", kCmdAbout},
 }};
 
-constexpr std::array<int, 8> kToolMenuIds = {
+constexpr std::array<int, 9> kToolMenuIds = {
     kCmdControls,  kCmdDuvodaRezir,     kCmdParamExtract,    kCmdImExtract,
-    kCmdTelemetry, kCmdResetController, kCmdLoadFactoryFile, kCmdLogStartStop};
+    kCmdTelemetry, kCmdResetController, kCmdLoadFactoryFile, kCmdLogStartStop,
+    kCmdCommissioningAssistant};
 
 }  // namespace
 

@@ -26,6 +26,7 @@ enum MainCommand : int {
     kCmdLoadFactoryFile = 32799,
     kCmdResetController = 32800,
     kCmdReconnect = 32802,
+    kCmdCommissioningAssistant = 32902,
 };
 
 inline constexpr const char* kLogStartText = "Start...";

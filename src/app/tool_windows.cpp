@@ -20,6 +20,7 @@ constexpr std::array<ToolInfo, kToolCount> kTools = {{
     {"Induction Motor Extraction", true, PlacedWindow::ImExtraction},
     {"Telemetry", true, PlacedWindow::Telemetry},
     {"Processing Configuration", false, PlacedWindow::Main},
+    {"Commissioning Assistant", false, PlacedWindow::Main},
 }};
 
 }  // namespace

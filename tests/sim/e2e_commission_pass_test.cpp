@@ -15,6 +15,8 @@
 #include "config_transfer_rig.h"
 #include "sim/commissioning_motor.h"
 #include "sim/controller_config.h"
+#include "support/ports.h"
+#include "support/process.h"
 #include "tools/acquisition_csv.h"
 #include "tools/commissioning_pass.h"
 #include "tools/commissioning_report.h"
@@ -404,6 +406,57 @@ INSTANTIATE_TEST_SUITE_P(
                                PassStep::Review,
                                "cancelled by the user"}),
     [](const ::testing::TestParamInfo<StopPath>& info) { return std::string(info.param.name); });
+
+// ---- qvcli commission ----
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+TEST(QvcliCommission, OneLinePerStepThenTheVerdictAndExitZeroOnlyWhenVerified) {
+    const std::uint16_t port = test::freePort();
+    test::BackgroundProcess sim(QV_SIM_PATH, {"--port", std::to_string(port)}, "qvsim ready");
+    ASSERT_TRUE(sim.ready());
+    const fs::path dir = freshFolder("cli");
+    const auto cli = [&](const std::string& folder, std::vector<std::string> extra,
+                         const std::string& input) {
+        std::vector<std::string> args{"commission",           "--interface", "127.0.0.1", "--port",
+                                      std::to_string(port),   "--motor",     "2",         "-o",
+                                      (dir / folder).string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return test::runProcess(QV_CLI_PATH, args, 30000, input);
+    };
+
+    const auto ok = cli("ok", {"--yes"}, "");
+    ASSERT_EQ(ok.exitCode, 0) << ok.out << ok.err;
+    const auto out = lines(ok.out);
+    const std::vector<std::string> steps{"device", "backup", "phases", "params",
+                                         "review", "write",  "verify", "report"};
+    ASSERT_EQ(out.size(), steps.size() + 1) << ok.out;
+    for (std::size_t i = 0; i < steps.size(); ++i)
+        EXPECT_EQ(out[i].rfind(steps[i] + " ok ", 0), 0u) << out[i];
+    EXPECT_EQ(out.back(), "0x400 123456 commissioned motor 2 verified " + (dir / "ok").string());
+    // The charts are PNG files (when this qvcli draws them at all).
+    const std::string html = readFile(dir / "ok" / pass_file::kReport);
+    if (html.find("<img") != std::string::npos) {
+        EXPECT_EQ(readFile(dir / "ok" / "phases_voltages.png").substr(1, 3), "PNG");
+        EXPECT_EQ(readFile(dir / "ok" / "pm_vi.png").substr(1, 3), "PNG");
+    }
+
+    // Asked on the terminal, declined: nothing is written, exit 1.
+    const auto no = cli("no", {"--steps", "phases"}, "n\n");
+    EXPECT_EQ(no.exitCode, 1) << no.out << no.err;
+    EXPECT_NE(no.err.find("Overwrite config? [y/n]"), std::string::npos) << no.err;
+    const auto declined = lines(no.out);
+    ASSERT_GE(declined.size(), 3u) << no.out;
+    EXPECT_EQ(declined[3], "params skipped not chosen");
+    EXPECT_EQ(declined[declined.size() - 3], "write failed declined \"Overwrite config?\"");
+    EXPECT_EQ(declined.back(), "0x400 123456 failed at write: declined \"Overwrite config?\"");
+    fs::remove_all(dir);
+}
 
 }  // namespace
 }  // namespace qv
