@@ -510,8 +510,11 @@ void CommissioningPass::cancel(const std::string& reason, double nowMs) {
     }
     switch (outcome()) {
         case StepOutcome::Failed:
-            // The step's own failure is why the pass stopped there.
-            return stop(current_, record_.at(current_).summary, StepOutcome::Failed);
+            // The step's own failure is why the pass stopped there (and what ended it then).
+            return stop(current_,
+                        record_.at(current_).summary +
+                            (reason.empty() ? std::string() : " (then " + reason + ")"),
+                        StepOutcome::Failed);
         case StepOutcome::Succeeded:
             // Stopped after the step shown, before the next one started.
             return stop(current_, why, StepOutcome::Succeeded);
