@@ -1,5 +1,6 @@
 #include "tools/commissioning_report.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/pass_text.h"
@@ -73,7 +74,15 @@ std::string stepSection(const StepRecord& s, int number) {
         h += "<figure><img src=\"" + htmlEscape(p.file) + "\" alt=\"" + htmlEscape(p.title) +
              "\"><figcaption>" + htmlEscape(p.title) + "</figcaption></figure>\n";
     }
-    if (!s.text.empty()) h += "<pre>" + htmlEscape(s.text) + "</pre>\n";
+    if (!s.text.empty()) {
+        // A long log folds away (the raw files hold the data anyway).
+        const auto lines = 1 + std::count(s.text.begin(), s.text.end(), '\n');
+        if (lines > 15)
+            h += "<details><summary>Log (" + std::to_string(lines) + " lines)</summary><pre>" +
+                 htmlEscape(s.text) + "</pre></details>\n";
+        else
+            h += "<pre>" + htmlEscape(s.text) + "</pre>\n";
+    }
     return h;
 }
 
