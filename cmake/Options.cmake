@@ -7,6 +7,7 @@ set(QV_SANITIZE "" CACHE STRING "Sanitizers to build with: '', 'address,undefine
 # The test programs are most of the build; CI compiles them with -O0 (the code under test keeps
 # the build's own optimisation).
 set(QV_TEST_COMPILE_OPTIONS "" CACHE STRING "Extra compile options of the test programs")
+option(QV_PCH "Parse GoogleTest and Qt's widget headers once per program (precompiled headers)" ON)
 
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)

@@ -5,6 +5,8 @@ export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 # Paths relative to the checkout, so that several checkouts share one cache.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$QV_ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+# The test programs and the windows use precompiled headers, which ccache takes only so.
+export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros}"
 
 # Installs the Debian packages that are missing (idempotent; apt-get runs only when needed).
 qv_ensure_packages() {

@@ -4,16 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#if __has_include("qv_version.h")
 #include "qv_version.h"
-#endif
-#ifndef QV_VERSION
-#ifdef QV_PROJECT_VERSION
-#define QV_VERSION QV_PROJECT_VERSION
-#else
-#define QV_VERSION "unknown"
-#endif
-#endif
 
 namespace qv {
 

@@ -2,10 +2,12 @@
 // CAboutDlg: the About box of Help > About.
 #include <QDialog>
 
+#include "qv_version.h"
+
 namespace qv::ui {
 
 inline constexpr const char* kAboutCaption = "About Quelvane Configuration Tool";
-inline constexpr const char* kAboutText = "qvConfig Version 1.14";
+inline constexpr const char* kAboutText = "qvConfig Version " QV_VERSION;
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
