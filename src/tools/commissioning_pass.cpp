@@ -1,6 +1,8 @@
 #include "tools/commissioning_pass.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "config/config_file.h"
 #include "config/transfer_messages.h"
@@ -621,11 +623,15 @@ void runPassHeadless(CommissioningPass& pass, CBcan& port, const std::function<d
         if (eachTurn) eachTurn();
         if (pass.finished()) break;
         if (pass.busy()) {
-            if (pass.wantedIdentifier())
+            if (pass.wantedIdentifier()) {
                 pumpFrames(port, pass, clock());
-            else
+                // Nothing more arrived yet: come back shortly rather than spin.
+                if (port.queuedPackets() == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(300));
+            } else {
                 // Nothing is waited for: what was received is let go (within a millisecond).
                 port.waitForFrame(kMatchNothing, nullptr, 1);
+            }
             pass.poll(clock());
             continue;
         }

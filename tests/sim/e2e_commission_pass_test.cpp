@@ -215,6 +215,8 @@ TEST_P(PassAgainstTruth, WritesWhatTheMotorIsAndOnlyIntoItsRecord) {
     // The phases: the wiring as the simulator made it.
     const sim::MotorModel model(t.motor);
     EXPECT_EQ(+m.phaseSequenceReversed, t.motor.phasesReversed ? 1 : 0);
+    EXPECT_EQ(value(r.at(PassStep::Phases), "Phase order").substr(0, 5),
+              t.motor.phasesReversed ? "A-C-B" : "A-B-C");
     const auto truth = model.hallTable();
     const bool halls = t.motor.hallsFitted();
     const double tolerance = 2.5 * 360 * t.motor.speedHz / 1000;
@@ -232,8 +234,17 @@ TEST_P(PassAgainstTruth, WritesWhatTheMotorIsAndOnlyIntoItsRecord) {
             << value(r.at(PassStep::Phases), "Result list");
     }
 
-    // The parameters within the tools' accuracy.
+    // The parameters within the tools' accuracy, in the report and as read back.
+    const StepRecord& params = r.at(PassStep::Parameters);
+    const std::string html = readFile(run.folder / pass_file::kReport);
+    const auto reported = [&](const std::string& name, double truth, double tolerance) {
+        const std::string text = value(params, name);
+        EXPECT_NE(html.find(htmlEscape(text)), std::string::npos) << name;
+        EXPECT_NEAR(std::stod(text), truth, tolerance * truth) << name << ": " << text;
+    };
     if (t.type == motor_type::kInduction) {
+        reported("Rotor resistance written", t.motor.rotorResistanceOhm, 0.05);
+        reported("Magnetising inductance written", t.motor.magnetisingInductanceHenry, 0.05);
         EXPECT_NEAR(m.rotorResistance, t.motor.rotorResistanceOhm,
                     0.05 * t.motor.rotorResistanceOhm);
         EXPECT_NEAR(m.rotorInductance, t.motor.magnetisingInductanceHenry,
@@ -242,6 +253,8 @@ TEST_P(PassAgainstTruth, WritesWhatTheMotorIsAndOnlyIntoItsRecord) {
         EXPECT_EQ(parseImSampleFile(samples, ImModel::FrequencyResponse).currentA.size(),
                   static_cast<std::size_t>(t.motor.imFrameCount()));
     } else {
+        reported("Resistance", t.motor.resistanceOhm, 0.02);
+        reported("Inductance", t.motor.inductanceHenry, 0.02);
         EXPECT_NEAR(m.lineResistance, t.motor.resistanceOhm, 0.02 * t.motor.resistanceOhm);
         EXPECT_NEAR(m.lineInductance, t.motor.inductanceHenry, 0.02 * t.motor.inductanceHenry);
         // The raw file gives the same result again (as qvcli fit-pm would).
@@ -255,7 +268,6 @@ TEST_P(PassAgainstTruth, WritesWhatTheMotorIsAndOnlyIntoItsRecord) {
     EXPECT_TRUE(analysePhases(*phases.value).success());
 
     // The report: complete, every chart drawn with both axes labelled.
-    const std::string html = readFile(run.folder / pass_file::kReport);
     EXPECT_NE(html.find("Commissioned: motor record " + std::to_string(t.record) +
                         " written and verified"),
               std::string::npos);
