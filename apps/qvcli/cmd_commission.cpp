@@ -101,6 +101,8 @@ int runCommission(const CommandArgs& argv) {
     services.forwardMessages = true;
     services.worker = &worker;
 #ifdef QV_HAVE_PLOT_RENDER
+    // The charts are drawn by Qt's painter on its offscreen platform (no display needed).
+    render::OffscreenApplication gui;
     render::PngPlotRenderer renderer;
     services.plots = &renderer;
 #endif

@@ -53,31 +53,6 @@ void drawText(QPainter& p, const PlotText& t) {
     }
 }
 
-// qvcli has no Qt application of its own: one is started, once, on the offscreen platform (it
-// needs no display) so that fonts can be found.
-bool ensureGuiApplication(std::string* error) {
-    if (QCoreApplication::instance()) {
-        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return true;
-        if (error) *error = "charts need a Qt GUI application";
-        return false;
-    }
-    static int argc = 3;
-    static char name[] = "qvcli";
-    static char option[] = "-platform";
-    static char platform[] = "offscreen";
-    static char* argv[] = {name, option, platform, nullptr};
-    // Its start-up notes (such as a missing XDG_RUNTIME_DIR) are no concern of qvcli's user.
-    static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-            if (type == QtCriticalMsg || type == QtFatalMsg) previous(type, context, message);
-        });
-    // Kept for the life of the process (reachable, so no leak is reported).
-    static QGuiApplication* application = new QGuiApplication(argc, argv);
-    qInstallMessageHandler(previous);
-    return application != nullptr;
-}
-
 }  // namespace
 
 int QtFontMetrics::textWidth(std::string_view text) const {
@@ -170,9 +145,31 @@ QImage renderFigure(const PlotFigure& figure, int width, int height, int fontHei
     return image;
 }
 
+OffscreenApplication::OffscreenApplication() {
+    if (QCoreApplication::instance()) return;
+    static int argc = 3;
+    static char name[] = "qvcli";
+    static char option[] = "-platform";
+    static char platform[] = "offscreen";
+    static char* argv[] = {name, option, platform, nullptr};
+    // Its start-up notes (such as a missing XDG_RUNTIME_DIR) are no concern of the user's.
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (type == QtCriticalMsg || type == QtFatalMsg) previous(type, context, message);
+        });
+    application_ = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+}
+
+OffscreenApplication::~OffscreenApplication() = default;
+
 bool PngPlotRenderer::writePng(const PlotFigure& figure, const std::string& path,
                                std::string* error) {
-    if (!ensureGuiApplication(error)) return false;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (error) *error = "charts need a Qt GUI application";
+        return false;
+    }
     const QImage image = renderFigure(figure, kWidth, kHeight, kFontHeight, Qt::white);
     // Through a temporary file beside it: a failed write leaves any file of that name as it was.
     QSaveFile file(QString::fromStdString(path));

@@ -7,12 +7,15 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "tools/commissioning_pass.h"
 #include "tools/plot_layout.h"
 #include "tools/tool_plots.h"
+
+class QGuiApplication;
 
 namespace qv::render {
 
@@ -43,8 +46,21 @@ void paintSeries(QPainter& p, const PlotLayout& layout, const PlotSeries& series
 QImage renderFigure(const PlotFigure& figure, int width, int height, int fontHeight,
                     const QColor& background);
 
-// Writes the report's charts as PNG files (white background). Without a running Qt
-// application (qvcli) it starts one on Qt's offscreen platform, which needs no display.
+// A Qt GUI application on Qt's offscreen platform (it needs no display), for a program that has
+// none of its own (qvcli): fonts are found through it. Nothing when one runs already.
+class OffscreenApplication {
+  public:
+    OffscreenApplication();
+    ~OffscreenApplication();
+    OffscreenApplication(const OffscreenApplication&) = delete;
+    OffscreenApplication& operator=(const OffscreenApplication&) = delete;
+
+  private:
+    std::unique_ptr<QGuiApplication> application_;
+};
+
+// Writes the report's charts as PNG files (white background). Needs a Qt GUI application (the
+// program's own, or an OffscreenApplication).
 class PngPlotRenderer final : public PlotRenderer {
   public:
     static constexpr int kWidth = 800;
