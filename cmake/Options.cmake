@@ -42,5 +42,7 @@ find_package(Threads REQUIRED)
 # qvsim are built.
 option(QV_BUILD_UI "Build the Qt windows and qvconfig" ON)
 if(QV_BUILD_UI)
-  find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Test)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Test PrintSupport)
+  # The telemetry plots' chart (libqcustomplot-dev).
+  find_package(QCustomPlotQt6 REQUIRED)
 endif()

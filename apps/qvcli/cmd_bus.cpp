@@ -11,6 +11,7 @@
 #include "bus_options.h"
 #include "commands.h"
 #include "link/exceptions.h"
+#include "monitor/candump.h"
 
 namespace qv::cli {
 
@@ -23,7 +24,8 @@ extern "C" void onSignal(int) {
 }
 
 // Prints every frame as it arrives, from the client's receive thread. The candump log format
-// is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock.
+// is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock (written by
+// the same function as the Bus Monitor window's saved logs).
 class PrintingListener : public PacketReceivedListener {
   public:
     PrintingListener(bool status, std::uint64_t limit, bool candump)
@@ -34,10 +36,13 @@ class PrintingListener : public PacketReceivedListener {
         if (candump_) ::clock_gettime(CLOCK_REALTIME, &now);
         std::lock_guard lock(mutex_);
         if (limit_ != 0 && printed_ >= limit_) return;
-        if (candump_)
-            std::printf("(%lld.%06ld) can0 %s\n", static_cast<long long>(now.tv_sec),
-                        now.tv_nsec / 1000, formatFrame(packet.frame).c_str());
-        else
+        if (candump_) {
+            line_.clear();
+            appendCandumpLine(line_,
+                              static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec,
+                              packet.frame);
+            std::fwrite(line_.data(), 1, line_.size(), stdout);
+        } else
             std::printf("%s%s\n", packet.status ? "status " : "",
                         formatFrame(packet.frame).c_str());
         std::fflush(stdout);
@@ -55,6 +60,7 @@ class PrintingListener : public PacketReceivedListener {
     std::uint64_t limit_;
     bool candump_;
     std::uint64_t printed_ = 0;
+    std::string line_;
 };
 
 }  // namespace

@@ -2,11 +2,17 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <string>
 
+#include <qcustomplot.h>
 #include "app/qv_drv_ctrls_app.h"
+
+#include "ui/monitor_windows.h"
 
 namespace qv {
 
@@ -19,6 +25,20 @@ double cpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return 0;
+}
+
+long peakKiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
 double wallSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -26,17 +46,34 @@ double wallSeconds() {
 
 }  // namespace
 
-void LoadStats::begin(CQVDrvCtrlsApp& app) {
+void LoadStats::begin(CQVDrvCtrlsApp& app, ui::MonitorWindows& windows) {
+    windows_ = &windows;
     opener_.setInterval(50);
     QObject::connect(&opener_, &QTimer::timeout, [this, &app] {
         CQVDrvCtrlsDlg* dlg = app.dialog();
         if (!dlg || !dlg->monitor().selected().selected) return;
         opener_.stop();
         dlg->onCommand(kCmdTelemetry);
+        // Six values on two axes: velocity, bus voltage and current, two phase currents and
+        // the motor temperature. QV_LOAD_BASELINE=1: the Telemetry window alone, to compare.
+        const char* baseline = std::getenv("QV_LOAD_BASELINE");
+        if (!baseline || std::string(baseline) != "1") {
+            if (ui::PlotWindow* plot = windows_->plot())
+                for (const int cell : {1006, 1001, 1000, 1007, 1022, 1018})
+                    plot->choose(cell, true);
+            dlg->onCommand(kCmdPlotTelemetry);
+            dlg->onCommand(kCmdBusMonitor);
+        }
+        if (ui::BusMonitorWindow* monitor = windows_->busMonitor()) monitor->showIdView(false);
         measuring_ = true;
         startCpuS_ = cpuSeconds();
         startWallS_ = wallSeconds();
         startFrames_ = dlg->framesTaken();
+        startRecorded_ = dlg->monitor().busMonitor().framesRecorded();
+        if (ui::BusMonitorWindow* monitor = windows_->busMonitor())
+            startInsertions_ = monitor->traceModel()->insertions();
+        startRssKiB_ = residentKiB();
+        startTicks_ = dlg->ticks();
         probe_.start();
     });
     opener_.start();
@@ -53,6 +90,31 @@ void LoadStats::capture(CQVDrvCtrlsApp& app) {
     CBcan& port = app.port();
     const CanUdpClient* client = port.client();
     const RawCanLog& raw = dlg->monitor().telemetryWindow().rawLog();
+    const BusMonitorModel& bus = dlg->monitor().busMonitor();
+    ui::BusMonitorWindow* monitor = windows_ ? windows_->busMonitor() : nullptr;
+    char more[1024];
+    std::snprintf(
+        more, sizeof more,
+        "bus_monitor_frames_recorded=%llu\nbus_monitor_frames_held=%zu\n"
+        "bus_monitor_trace_rows=%d\nbus_monitor_insertions=%d\nticks=%llu\n"
+        "plot_series=%zu\nrecorder_bytes=%zu\nrss_start_kib=%ld\nrss_end_kib=%ld\n"
+        "rss_peak_kib=%ld\nplot_tick_ms_mean=%.2f\nplot_tick_ms_max=%.2f\n"
+        "plot_replot_ms=%.2f\nbus_monitor_tick_ms_mean=%.2f\nbus_monitor_tick_ms_max=%.2f\n"
+        "tick_ms_mean=%.2f\ntick_ms_max=%.2f\n",
+        static_cast<unsigned long long>(bus.framesRecorded() - startRecorded_), bus.framesHeld(),
+        monitor ? monitor->traceModel()->rowCount() : -1,
+        monitor ? monitor->traceModel()->insertions() - startInsertions_ : -1,
+        static_cast<unsigned long long>(dlg->ticks() - startTicks_),
+        windows_ && windows_->plot() ? windows_->plot()->selection().series().size()
+                                     : std::size_t{0},
+        dlg->monitor().recorder().bytes(), startRssKiB_, residentKiB(), peakKiB(),
+        windows_->plotCost().totalMs / std::max(1, windows_->plotCost().calls),
+        windows_->plotCost().longestMs,
+        windows_->plot() ? windows_->plot()->chart()->replotTime(true) : 0.0,
+        windows_->busMonitorCost().totalMs / std::max(1, windows_->busMonitorCost().calls),
+        windows_->busMonitorCost().longestMs,
+        dlg->totalTickMs() / static_cast<double>(std::max<std::uint64_t>(1, dlg->ticks())),
+        dlg->longestTickMs());
     char text[1024];
     std::snprintf(text, sizeof text,
                   "measured=1\nseconds=%.2f\nlongest_stall_ms=%.2f\np99_latency_ms=%.2f\n"
@@ -67,7 +129,7 @@ void LoadStats::capture(CQVDrvCtrlsApp& app) {
                   static_cast<unsigned long long>(port.droppedQueuePackets()),
                   static_cast<unsigned long long>(client ? client->droppedDatagrams() : 0),
                   static_cast<unsigned long long>(dlg->drainsCut()));
-    figures_ = text;
+    figures_ = std::string(text) + more;
 }
 
 bool LoadStats::write() const {

@@ -1,7 +1,7 @@
 #pragma once
 // qvconfig --stats FILE: how the program kept up with the bus, written at exit. The load
-// benchmark opens the Telemetry window (raw CAN log on) as soon as a device is selected and
-// measures from then on.
+// benchmark opens the Telemetry window (raw CAN log on), the telemetry plot with six values and
+// the bus monitor's trace as soon as a device is selected and measures from then on.
 #include <QTimer>
 #include <cstdint>
 #include <string>
@@ -11,12 +11,15 @@
 namespace qv {
 
 class CQVDrvCtrlsApp;
+namespace ui {
+class MonitorWindows;
+}
 
 class LoadStats {
   public:
     explicit LoadStats(std::string path) : path_(std::move(path)) {}
     // Starts watching; opens the Telemetry window once a device is selected.
-    void begin(CQVDrvCtrlsApp& app);
+    void begin(CQVDrvCtrlsApp& app, ui::MonitorWindows& windows);
     // Takes the figures (before the port closes).
     void capture(CQVDrvCtrlsApp& app);
     bool write() const;
@@ -29,6 +32,11 @@ class LoadStats {
     double startCpuS_ = 0;
     double startWallS_ = 0;
     std::uint64_t startFrames_ = 0;
+    std::uint64_t startRecorded_ = 0;
+    int startInsertions_ = 0;
+    std::uint64_t startTicks_ = 0;
+    long startRssKiB_ = 0;
+    ui::MonitorWindows* windows_ = nullptr;
     std::string figures_;
 };
 

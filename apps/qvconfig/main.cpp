@@ -1,14 +1,18 @@
 // qvconfig: the configuration and commissioning tool's window.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/app_options.h"
 #include "app/config_transfer_service.h"
 #include "app/qv_drv_ctrls_app.h"
+#include "app/screenshot_windows.h"
 #include "diagnostics.h"
 #include "link/platform/settings_store.h"
 #include "ui/commission_window.h"
@@ -16,6 +20,7 @@
 #include "ui/config_install.h"
 #include "ui/controls_window.h"
 #include "ui/main_window.h"
+#include "ui/monitor_windows.h"
 #include "ui/motor_selector_dialog.h"
 #include "ui/qt_user_interaction.h"
 #include "ui/qt_windows.h"
@@ -25,13 +30,23 @@ namespace {
 
 using namespace qv;
 
-void saveScreenshot(QWidget& window, const std::string& path) {
+bool saveScreenshot(QWidget& window, const std::string& path, const std::string& name) {
     const QPixmap shot = window.grab();
-    if (shot.save(QString::fromStdString(path), "PNG"))
+    const bool saved = shot.save(QString::fromStdString(path), "PNG");
+    if (saved && name == "main")
         std::printf("qvconfig: screenshot of the main window saved to %s\n", path.c_str());
+    else if (saved)
+        std::printf("qvconfig: screenshot of window %s saved to %s\n", name.c_str(), path.c_str());
     else
         std::fprintf(stderr, "qvconfig: could not save the screenshot to %s\n", path.c_str());
     std::fflush(stdout);
+    return saved;
+}
+
+QWidget* shownWindow(const char* objectName) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == objectName && w->isVisible()) return w;
+    return nullptr;
 }
 
 // Closes a message box that waits for a user who is not there, then shuts down normally.
@@ -79,19 +94,48 @@ int main(int argc, char** argv) {
     std::unique_ptr<LoadStats> stats;
     if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);
 
-    QTimer quitTimer, screenshotTimer;
+    QTimer quitTimer, screenshotTimer, openerTimer;
+    bool screenshotFailed = false;
     ui::MainWindow* window = nullptr;
     app.start();
     window = static_cast<ui::QtMainSide*>(app.mainWindow())->window();
     interaction.setOwner(window);
+    ui::MonitorWindows monitorWindows(app, interaction);
     window->setBeforeShutdown([&] {
         interaction.abandonQuestions();
         if (stats) stats->capture(app);
     });
     if (options.screenshotPath) {
+        const ScreenshotWindow& target = *findScreenshotWindow(options.screenshotWindow);
+        // The window opens as the user would open it, once a device is selected (or a second
+        // before the picture at the latest), so that it shows live data.
+        if (target.command != 0) {
+            const double latestS = std::max(0.0, options.screenshotAfterSeconds - 1.0);
+            auto started = std::make_shared<QElapsedTimer>();
+            started->start();
+            QObject::connect(&openerTimer, &QTimer::timeout, window,
+                             [&app, &openerTimer, target, latestS, started] {
+                                 CQVDrvCtrlsDlg* dlg = app.dialog();
+                                 if (!dlg) return;
+                                 if (!dlg->monitor().selected().selected &&
+                                     static_cast<double>(started->elapsed()) < latestS * 1000)
+                                     return;
+                                 openerTimer.stop();
+                                 dlg->onCommand(target.command);
+                             });
+            openerTimer.start(100);
+        }
         screenshotTimer.setSingleShot(true);
-        QObject::connect(&screenshotTimer, &QTimer::timeout, window,
-                         [&] { saveScreenshot(*window, *options.screenshotPath); });
+        QObject::connect(&screenshotTimer, &QTimer::timeout, window, [&, target] {
+            QWidget* shown = shownWindow(target.objectName);
+            if (!shown) {
+                std::fprintf(stderr, "qvconfig: window %s was not shown\n", target.name);
+                screenshotFailed = true;
+                return;
+            }
+            if (!saveScreenshot(*shown, *options.screenshotPath, target.name))
+                screenshotFailed = true;
+        });
         screenshotTimer.start(static_cast<int>(options.screenshotAfterSeconds * 1000));
     }
     if (options.quitAfterSeconds) {
@@ -100,8 +144,8 @@ int main(int argc, char** argv) {
                          [&] { shutDownSoon(*window, interaction); });
         quitTimer.start(static_cast<int>(*options.quitAfterSeconds * 1000));
     }
-    if (stats) stats->begin(app);
+    if (stats) stats->begin(app, monitorWindows);
     const int code = app.run();
     if (stats && !stats->write()) return 1;
-    return code;
+    return screenshotFailed ? 1 : code;
 }

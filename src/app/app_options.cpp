@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/screenshot_windows.h"
 #include "common/parse_number.h"
 #include "link/net/interfaces.h"
 #include "link/net/socket.h"
@@ -32,7 +33,7 @@ std::optional<std::string> parseAppOptions(const std::vector<std::string>& args,
         }
         const bool valued = name == "--interface" || name == "--port" || name == "--screenshot" ||
                             name == "--screenshot-after" || name == "--quit-after" ||
-                            name == "--stats";
+                            name == "--stats" || name == "--screenshot-window";
         if (!valued) return "unknown option " + name;
         if (i + 1 >= args.size()) return "missing value for " + name;
         const std::string& value = args[++i];
@@ -44,6 +45,11 @@ std::optional<std::string> parseAppOptions(const std::vector<std::string>& args,
             const auto port = parseUnsignedNumber(value);
             if (!port || *port == 0 || *port > 0xFFFF) return "invalid value for --port: " + value;
             out.port = static_cast<std::uint16_t>(*port);
+        } else if (name == "--screenshot-window") {
+            if (!findScreenshotWindow(value))
+                return "invalid value for --screenshot-window: " + value + " (one of " +
+                       screenshotWindowNames() + ")";
+            out.screenshotWindow = value;
         } else if (name == "--screenshot" || name == "--stats") {
             if (value.empty()) return "missing value for " + name;
             (name == "--screenshot" ? out.screenshotPath : out.statsPath) = value;

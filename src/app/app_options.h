@@ -16,6 +16,7 @@ struct AppOptions {
     std::optional<std::uint32_t> interfaceAddress;  // network order
     std::optional<std::uint16_t> port;
     std::optional<std::string> screenshotPath;
+    std::string screenshotWindow = "main";  // a name of screenshotWindows()
     double screenshotAfterSeconds = 3.0;
     std::optional<double> quitAfterSeconds;
     std::optional<std::string> statsPath;  // diagnostics written at exit
@@ -23,8 +24,8 @@ struct AppOptions {
 };
 
 inline constexpr const char* kAppUsage =
-    "usage: qvconfig [--interface ADDR] [--port N] [--screenshot FILE [--screenshot-after S]]\n"
-    "                [--quit-after S]\n";
+    "usage: qvconfig [--interface ADDR] [--port N] [--screenshot FILE [--screenshot-after S]\n"
+    "                [--screenshot-window NAME]] [--quit-after S]\n";
 
 // Parses the arguments after the program name (Qt's own already taken out). The error text,
 // or nothing when they are fine.

@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/tool_command.h"
@@ -40,8 +41,10 @@ CQVDrvCtrlsDlg::CQVDrvCtrlsDlg(const MainDialogParts& parts)
             parts_.clock.nowMs() > drainDeadlineMs_)
             throw DrainBudgetSpent{};
     });
+    monitor_.setRecording(true);
     parts_.port.setRawLogHook([this](const CanPacket& packet) {
         ++framesTaken_;
+        monitor_.takePacket(packet);
         monitor_.telemetryWindow().rawLog().write(packet.frame.identifier(), packet.frame.data());
     });
     parts_.port.setProgressHook(
@@ -113,9 +116,16 @@ void CQVDrvCtrlsDlg::onTimer() {
     if (shutDown_ || ticking_) return;
     ticking_ = true;
     struct TickEnd {
-        bool& ticking;
-        ~TickEnd() { ticking = false; }
-    } tickEnd{ticking_};
+        CQVDrvCtrlsDlg& dlg;
+        double startMs;
+        ~TickEnd() {
+            dlg.ticking_ = false;
+            const double ms = dlg.parts_.clock.nowMs() - startMs;
+            dlg.totalTickMs_ += ms;
+            dlg.longestTickMs_ = std::max(dlg.longestTickMs_, ms);
+        }
+    } tickEnd{*this, parts_.clock.nowMs()};
+    ++ticks_;
     // 1. The telemetry log row when its countdown runs out.
     if (--logCountdown_ <= 0) {
         logCountdown_ = logPeriodTicks_;
@@ -144,6 +154,12 @@ void CQVDrvCtrlsDlg::onTimer() {
                            parts_.port.busBitRate());
     flushLogs();
     syncView();
+    for (const auto& [command, window] : tickWindows_)
+        if (window->isVisible()) window->onTick();
+}
+
+void CQVDrvCtrlsDlg::addTickWindow(int commandId, TickWindow& window) {
+    tickWindows_.emplace_back(commandId, &window);
 }
 
 void CQVDrvCtrlsDlg::drainQueue() {
@@ -181,6 +197,7 @@ void CQVDrvCtrlsDlg::onCancel() {
     if (shutDown_) return;
     parts_.drive.stop();
     hideAllTools();
+    for (const auto& [command, window] : tickWindows_) window->hide();
     if (parts_.port.isOpen()) {
         parts_.timer.stop();
         parts_.port.close();

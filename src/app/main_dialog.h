@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/dialog_interfaces.h"
 #include "app/menu_model.h"
@@ -99,6 +101,10 @@ class CQVDrvCtrlsDlg {
     // configuration transfer runs beside it. False when nothing started (the worker is busy).
     bool startWorkerTask(std::function<void()> task);
 
+    // A window opened by the menu command `commandId` (Tools > Plot Telemetry..., Bus
+    // Monitor...) and ticked while shown; not owned, registered before it can be opened.
+    void addTickWindow(int commandId, TickWindow& window);
+
     // State for the windows and tests.
     Monitor& monitor() { return monitor_; }
     const Monitor& monitor() const { return monitor_; }
@@ -116,6 +122,10 @@ class CQVDrvCtrlsDlg {
     // Diagnostics: drains cut short by their budget, frames taken from the queue.
     std::uint64_t drainsCut() const { return drainsCut_; }
     std::uint64_t framesTaken() const { return framesTaken_; }
+    std::uint64_t ticks() const { return ticks_; }
+    // The longest tick so far and all ticks together, in ms (for the load benchmark).
+    double longestTickMs() const { return longestTickMs_; }
+    double totalTickMs() const { return totalTickMs_; }
 
   private:
     // Commands.
@@ -153,6 +163,7 @@ class CQVDrvCtrlsDlg {
 
     MainDialogParts parts_;
     Monitor monitor_;
+    std::vector<std::pair<int, TickWindow*>> tickWindows_;
     TelemetryLog log_;
     MenuModel menus_;
     TransferJob job_;
@@ -168,6 +179,9 @@ class CQVDrvCtrlsDlg {
     double drainDeadlineMs_ = 0;
     std::uint64_t drainsCut_ = 0;
     std::uint64_t framesTaken_ = 0;
+    std::uint64_t ticks_ = 0;
+    double longestTickMs_ = 0;
+    double totalTickMs_ = 0;
     std::uint64_t connection_ = 0;  // successful opens of the CAN port
     bool shutDown_ = false;
 };

@@ -57,6 +57,17 @@ void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
         case kCmdResetController:
             resetController();
             break;
+        case kCmdPlotTelemetry:
+        case kCmdBusMonitor:
+            // Beside the tools like the Telemetry window, but no other command closes them.
+            for (const auto& [command, window] : tickWindows_) {
+                if (command != id) continue;
+                window->show();
+                window->setEnabled(true);
+                window->raise();
+                window->onTick();
+            }
+            break;
         case kCmdCommissioningAssistant:
             // The assistant downloads the configuration itself, as its first step.
             if (toolReady(Tool::Commissioning)) openWindow(Tool::Commissioning, false);

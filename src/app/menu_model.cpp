@@ -7,7 +7,7 @@ namespace qv {
 
 namespace {
 
-constexpr std::array<MenuEntry, 24> kLayout = {{
+constexpr std::array<MenuEntry, 26> kLayout = {{
     {0, "&File", 0},
     {1, "Re-Connect to Bridge", kCmdReconnect},
     {1, "Load Factory File...", kCmdLoadFactoryFile},
@@ -20,6 +20,8 @@ constexpr std::array<MenuEntry, 24> kLayout = {{
     {1, "ImExtract", kCmdImExtract},
     {1, "Telemetry", kCmdTelemetry},
     {1, "Reset Controller", kCmdResetController},
+    {1, "Plot Telemetry...", kCmdPlotTelemetry},
+    {1, "Bus Monitor...", kCmdBusMonitor},
     {1, "Commissioning Assistant...", kCmdCommissioningAssistant},
     {0, "&Log", 0},
     {1, kLogStartText, kCmdLogStartStop},

@@ -26,6 +26,8 @@ enum MainCommand : int {
     kCmdLoadFactoryFile = 32799,
     kCmdResetController = 32800,
     kCmdReconnect = 32802,
+    kCmdPlotTelemetry = 32900,
+    kCmdBusMonitor = 32901,
     kCmdCommissioningAssistant = 32902,
 };
 

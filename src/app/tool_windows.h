@@ -43,6 +43,14 @@ class ToolWindow : public AppWindow {
     virtual bool acquiring() const { return false; }
 };
 
+// A window beside the tools that shows the monitor's recordings (Plot Telemetry, Bus
+// Monitor): opened by its menu command, closed by itself, left open by the other tools, and
+// brought up to date once per tick while shown.
+class TickWindow : public AppWindow {
+  public:
+    virtual void onTick() = 0;
+};
+
 // The tool windows, in the order they are constructed.
 enum class Tool : std::size_t {
     Configuration,

@@ -51,6 +51,7 @@ struct CanPacket {
     std::uint32_t sourceAddress = 0;     // IPv4, network byte order as the socket gives it
     std::uint16_t port = 0;              // UDP port the client listens on, host order
     std::uint32_t interfaceAddress = 0;  // multicast interface of the receiving socket
+    std::int64_t arrivalNs = 0;          // wall clock when the CAN port queued it (ns since 1970)
 };
 
 }  // namespace qv

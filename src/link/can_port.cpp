@@ -305,6 +305,10 @@ void CBcan::onPacketReceived(const CanPacket& packet) {
             ++droppedPackets_;
         }
         queue_.push_back(packet);
+        // The time of arrival travels with the frame: the tick takes it up to 200 ms later.
+        queue_.back().arrivalNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count();
         ++receivedFrames_;
     }
     queueReady_.notify_one();

@@ -5,9 +5,28 @@
 namespace qv {
 
 Monitor::Monitor(const CConfigDataBank& store, std::string rawLogDirectory)
-    : store_(store), telem_(std::move(rawLogDirectory)) {}
+    : store_(store), telem_(std::move(rawLogDirectory)) {
+    busMonitor_.setHinter(
+        [this](const CanFrame& frame) { return frameHint(frame, hintContext()); });
+}
+
+HintContext Monitor::hintContext() const {
+    HintContext c;
+    const SelectedDevice& sel = devices_.selected();
+    if (sel.selected) c.selectedBase = sel.base;
+    c.deviceType = sel.type;
+    c.values = &values_;
+    c.panel = &panel_;
+    if (store_.isValid(StructureKind::Public))
+        c.driverControlsBase = store_.publicConfig.driverControlsBaseAddress;
+    else if (fallbackDriverControlsBase_ >= 0)
+        c.driverControlsBase = static_cast<std::uint32_t>(fallbackDriverControlsBase_);
+    return c;
+}
 
 void Monitor::follow(const DeviceListResult& result) {
+    // Another device: its values are another recording.
+    if (result.configureStream) recorder_.clear();
     if (result.telemetryReset) panel_.reset();
     if (result.relabel) panel_.markRelabel();
     pending_.mergeFrom(result);
@@ -29,6 +48,7 @@ void Monitor::handleFrame(std::uint32_t id, std::uint32_t bridgeAddress,
         const std::uint32_t offset = id - base;  // wraps for identifiers below the base
         if (id >= base && offset < 0x20 && decodeTelemetry(values_, offset, data)) {
             panel_.markMessage(offset);
+            if (recording_) recorder_.record(frameTimeNs_, offset, values_, sel.type);
             if (offset == kStatusOffset) {
                 ++statusMessages_;
                 if (values_.activeMotor != values_.lastActiveMotor) {

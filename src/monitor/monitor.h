@@ -7,7 +7,8 @@
 // How a window uses it (all on the GUI thread):
 //  - CBcan decoder hook -> handleFrame(id, source, data) for every frame the queue drain takes.
 //    Cheap: no allocation, no text formatting.
-//  - CBcan raw log hook -> telemetryWindow().rawLog().write(id, data).
+//  - CBcan raw log hook -> telemetryWindow().rawLog().write(id, data), and takePacket(packet)
+//    before the decoder hook sees the frame (its time of arrival, the bus monitor).
 //  - After each drain, and after selectRow/purgeDeviceList/reconnect/turnOffAutoSelect, apply
 //    the DeviceListResult (takeDeviceResult() for the frames of the drain): see device_list.h.
 //  - Tick: purgeDeviceList() every 12 ticks; updateBusLoad(...) as the last step; then
@@ -20,10 +21,13 @@
 
 #include "link/can_frame.h"
 #include "monitor/bus_load.h"
+#include "monitor/bus_trace.h"
 #include "monitor/device_list.h"
+#include "monitor/frame_hint.h"
 #include "monitor/monitor_types.h"
 #include "monitor/telem_window.h"
 #include "monitor/telemetry_panel.h"
+#include "monitor/telemetry_recorder.h"
 #include "monitor/telemetry_values.h"
 
 namespace qv {
@@ -35,6 +39,18 @@ class Monitor {
     // `store` is read for the driver-controls base, the motor names and the serial number of
     // the configuration held; the window clears it when a DeviceListResult says so.
     explicit Monitor(const CConfigDataBank& store, std::string rawLogDirectory = {});
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // Every frame taken from the queue, before handleFrame: the bus monitor records it, and
+    // the telemetry it carries is recorded at its time of arrival. Only while recording.
+    void takePacket(const CanPacket& packet) {
+        if (!recording_) return;
+        frameTimeNs_ = packet.arrivalNs;
+        if (!packet.status) busMonitor_.add(packet.arrivalNs, packet.frame);
+    }
+    // The window records for its plots and its bus monitor; qvcli does not.
+    void setRecording(bool recording) { recording_ = recording; }
 
     // Discovery, the Telemetry window (while shown), decoding, drive commands on the bus.
     void handleFrame(std::uint32_t identifier, std::uint32_t bridgeAddress,
@@ -79,6 +95,10 @@ class Monitor {
     std::uint64_t statusMessages() const { return statusMessages_; }
     const TelemetryPanel& panel() const { return panel_; }
     TelemWindowModel& telemetryWindow() { return telem_; }
+    const TelemetryRecorder& recorder() const { return recorder_; }
+    BusMonitorModel& busMonitor() { return busMonitor_; }
+    // What the bus monitor's hints know now.
+    HintContext hintContext() const;
 
   private:
     void follow(const DeviceListResult& result);
@@ -90,6 +110,10 @@ class Monitor {
     TelemetryPanel panel_;
     BusLoad busLoad_;
     TelemWindowModel telem_;
+    TelemetryRecorder recorder_;
+    BusMonitorModel busMonitor_;
+    std::int64_t frameTimeNs_ = 0;
+    bool recording_ = false;
     DeviceListResult pending_;
     bool controlsVisible_ = false;
     bool otherDriverControlsSeen_ = false;

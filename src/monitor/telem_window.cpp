@@ -49,6 +49,10 @@ constexpr double kCellsInSeries = 108.0;
 
 }  // namespace
 
+const char* prechargeText(std::uint8_t state) {
+    return state < kPrechargeStates.size() ? kPrechargeStates[state].text : nullptr;
+}
+
 std::span<const TelemCellInfo> telemCells() {
     return kCells;
 }

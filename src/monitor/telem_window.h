@@ -29,6 +29,9 @@ struct TelemCellInfo {
     int id;
     const char* caption;
 };
+// The text of a precharge state (0 to 4), nullptr for another value.
+const char* prechargeText(std::uint8_t state);
+
 // The cells in their order with the caption printed above each.
 std::span<const TelemCellInfo> telemCells();
 

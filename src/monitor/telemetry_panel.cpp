@@ -5,6 +5,7 @@
 
 #include "config/config_data_bank.h"
 #include "monitor/number_text.h"
+#include "monitor/telemetry_readings.h"
 
 namespace qv {
 
@@ -50,11 +51,6 @@ constexpr std::array<RequestCell, 27> kRequests = {{
     {1009, 0x0B}, {1018, 0x0B}, {1008, 0x0C}, {1019, 0x0C}, {1020, 0x0D}, {1200, 0x0D},
     {1030, 0x0E}, {1031, 0x0E}, {1032, 0x17},
 }};
-
-constexpr std::array<const char*, 7> kLimitNames = {"PWM",    "Iq",     "vel", "Idc",
-                                                    "VdcMax", "VdcMin", "temp"};
-constexpr std::array<const char*, 10> kErrorNames = {"HWOC", "SWOC",  "OV",    "HALL", "WD",
-                                                     "CFG",  "UV15V", "DESAT", "MOT",  "OVSPD"};
 
 // Cell id -> index into kCellIds, -1 for none.
 constexpr auto kCellIndex = [] {
@@ -217,106 +213,47 @@ void TelemetryPanel::applyLabels(std::int32_t type, std::int32_t activeMotor) {
 
 void TelemetryPanel::formatMessage(std::uint32_t offset, const TelemetryValues& v,
                                    std::int32_t type, const CConfigDataBank* store) {
-    const bool charger = isChargerMode(type, v.activeMotor);
-    const bool isoCharger = charger && type == kTypeIsolatedCharger;
-    const bool gridCharger = charger && type == kTypeGridTieCharger;
     std::string& s = scratch_;
-    auto show = [&](int id, double value, int decimals, const char* unit) {
+    if (offset == kStatusOffset) {
         s.clear();
-        appendFixed(s, value, decimals);
-        s += unit;
-        setText(id, s);
-    };
-    switch (offset) {
-        case 0x01: {
-            s.clear();
-            appendBitNames(s, static_cast<std::uint32_t>(v.limitFlags), kLimitNames);
-            setText(1003, s);
-            s.clear();
-            appendBitNames(s, static_cast<std::uint32_t>(v.errorFlags), kErrorNames);
-            setText(1004, s);
-            setBackground(1004, v.errorFlags != 0 ? kErrorRed : kButtonFace);
-            s.clear();
-            appendInt(s, v.activeMotor);
-            if (v.activeMotor >= 0 && v.activeMotor < 10 && store != nullptr &&
-                store->isValid(StructureKind::Motor)) {
-                s += ": ";
-                s += store->motorDescription(static_cast<std::size_t>(v.activeMotor));
-            }
-            setText(1177, s);
-            s.clear();
-            appendInt(s, v.canTransmitErrors);
-            s += ' ';
-            setText(1179, s);
-            setBackground(1179, v.canTransmitErrors != 0 ? kWarningOrange : kButtonFace);
-            s.clear();
-            appendInt(s, v.canReceiveErrors);
-            s += ' ';
-            setText(1178, s);
-            setBackground(1178, v.canReceiveErrors != 0 ? kWarningOrange : kButtonFace);
-            break;
+        appendBitNames(s, static_cast<std::uint32_t>(v.limitFlags), kPanelLimitNames);
+        setText(1003, s);
+        s.clear();
+        appendBitNames(s, static_cast<std::uint32_t>(v.errorFlags), kPanelErrorNames);
+        setText(1004, s);
+        setBackground(1004, v.errorFlags != 0 ? kErrorRed : kButtonFace);
+        s.clear();
+        appendInt(s, v.activeMotor);
+        if (v.activeMotor >= 0 && v.activeMotor < 10 && store != nullptr &&
+            store->isValid(StructureKind::Motor)) {
+            s += ": ";
+            s += store->motorDescription(static_cast<std::size_t>(v.activeMotor));
         }
-        case 0x02:
-            show(1000, v.busVoltage, 2, " V");
-            if (gridCharger)
-                setText(1001, v.busCurrent > 0.5f ? "TRUE" : "FALSE", v.busCurrent > 0.5f ? 4 : 5);
-            else
-                show(1001, v.busCurrent, 2, " A");
-            if (!charger) show(1133, v.busCurrent * v.busVoltage, 0, " W");
-            break;
-        case 0x03:
-            if (gridCharger)
-                show(1006, v.motorVelocity, 2, " Hz");
-            else
-                show(1006, v.motorVelocity, 0, " rpm");
-            show(1028, v.vehicleVelocity * 3.6, 1, " kph");
-            break;
-        case 0x04:
-            show(1022, v.phaseBCurrent, 2, " A");
-            show(1007, v.phaseCCurrent, 2, " A");
-            break;
-        case 0x05:
-            show(1015, v.outputVoltageD, 2, " V");
-            show(1016, v.outputVoltageQ, 2, " V");
-            if (isoCharger) show(1133, v.phaseCCurrent * v.outputVoltageQ, 0, " W");
-            break;
-        case 0x06:
-            show(1017, v.outputCurrentD, 2, isoCharger ? " V" : " A");
-            show(1025, v.outputCurrentQ, 2, isoCharger ? " %" : " A");
-            break;
-        case 0x07:
-            show(1023, v.backEmf, 2, " V");
-            if (gridCharger) show(1133, v.outputCurrentQ * v.backEmf * 3, 0, " W");
-            break;
-        case 0x08:
-            show(1199, v.hiddenVoltage, 2, " V");
-            show(1011, v.rail15V, 2, " V");
-            break;
-        case 0x09:
-            show(1013, v.rail1V9, 2, " V");
-            show(1014, v.rail3V3, 2, " V");
-            break;
-        case 0x0B:
-            show(1018, v.motorTemperature, 1, kDegreesCelsius);
-            show(1009, v.phaseATemperature, 1, kDegreesCelsius);
-            break;
-        case 0x0C:
-            show(1008, v.dspTemperature, 1, kDegreesCelsius);
-            show(1019, v.phaseBTemperature, 1, kDegreesCelsius);
-            break;
-        case 0x0D:
-            show(1200, v.hiddenTemperature, 1, kDegreesCelsius);
-            show(1020, v.phaseCTemperature, 1, kDegreesCelsius);
-            break;
-        case 0x0E:
-            show(1030, v.odometer / 1000, 2, " km");
-            show(1031, v.busCharge, 2, charger ? "" : " Ah");
-            break;
-        case 0x17:
-            show(1032, v.slipSpeed, 2, " Hz");
-            break;
-        default:
-            break;
+        setText(1177, s);
+        s.clear();
+        appendInt(s, v.canTransmitErrors);
+        s += ' ';
+        setText(1179, s);
+        setBackground(1179, v.canTransmitErrors != 0 ? kWarningOrange : kButtonFace);
+        s.clear();
+        appendInt(s, v.canReceiveErrors);
+        s += ' ';
+        setText(1178, s);
+        setBackground(1178, v.canReceiveErrors != 0 ? kWarningOrange : kButtonFace);
+        return;
+    }
+    CellReadings readings;
+    const std::size_t n = cellReadings(offset, v, type, readings);
+    for (std::size_t i = 0; i < n; ++i) {
+        const CellReading& r = readings[i];
+        s.clear();
+        if (r.text) {
+            s += r.text;
+        } else {
+            appendFixed(s, r.value, r.decimals);
+            s += r.unit;
+        }
+        setText(r.cell, s);
     }
 }
 

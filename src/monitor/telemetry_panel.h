@@ -37,6 +37,12 @@ struct PanelRow {
 // The rows in the panel's order (without the status line).
 std::span<const PanelRow> panelRows();
 
+// Names of the status message's limit and error flag bits (bit i is names[i]).
+inline constexpr std::array<const char*, 7> kPanelLimitNames = {"PWM",    "Iq",     "vel", "Idc",
+                                                                "VdcMax", "VdcMin", "temp"};
+inline constexpr std::array<const char*, 10> kPanelErrorNames = {
+    "HWOC", "SWOC", "OV", "HALL", "WD", "CFG", "UV15V", "DESAT", "MOT", "OVSPD"};
+
 struct PanelChanges {
     std::vector<int> cells;
     std::vector<int> captions;

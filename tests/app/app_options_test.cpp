@@ -13,22 +13,28 @@ namespace {
 
 TEST(AppOptions, EveryOptionAndItsErrors) {
     AppOptions o;
-    EXPECT_EQ(
-        parseAppOptions({"--interface", "127.0.0.1", "--port", "5001", "--screenshot", "a.png",
-                         "--screenshot-after", "1.5", "--quit-after", "4", "--stats", "s.txt"},
-                        o),
-        std::nullopt);
+    EXPECT_EQ(parseAppOptions({"--interface", "127.0.0.1", "--port", "5001", "--screenshot",
+                               "a.png", "--screenshot-after", "1.5", "--quit-after", "4", "--stats",
+                               "s.txt", "--screenshot-window", "monitor"},
+                              o),
+              std::nullopt);
     EXPECT_EQ(o.interfaceAddress, net::parseIPv4("127.0.0.1"));
     EXPECT_EQ(o.port, 5001);
     EXPECT_EQ(o.screenshotPath, "a.png");
     EXPECT_DOUBLE_EQ(o.screenshotAfterSeconds, 1.5);
     EXPECT_EQ(o.quitAfterSeconds, 4.0);
     EXPECT_EQ(o.statsPath, "s.txt");
+    EXPECT_EQ(o.screenshotWindow, "monitor");
 
     AppOptions d;
     EXPECT_EQ(parseAppOptions({}, d), std::nullopt);
     EXPECT_DOUBLE_EQ(d.screenshotAfterSeconds, 3.0);
     EXPECT_FALSE(d.quitAfterSeconds);
+    EXPECT_EQ(d.screenshotWindow, "main");
+    AppOptions w;
+    EXPECT_EQ(parseAppOptions({"--screenshot-window", "nope"}, w),
+              "invalid value for --screenshot-window: nope (one of main, telemetry, plot, monitor, "
+              "configuration, controls, duvodarezir, paramextract, imextract)");
 
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "0"},
                                                 {"--port", "65536"},

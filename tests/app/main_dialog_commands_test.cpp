@@ -56,6 +56,51 @@ TEST(ToolsCommands, TelemetryLeavesOtherWindowsAloneAndOthersCloseIt) {
     EXPECT_TRUE(rig.transfer.takeCalls().empty());
 }
 
+// Plot Telemetry and Bus Monitor open beside the tools and stay when a tool opens; they follow
+// the tick while shown; the tick records every frame it takes with its time of arrival, also the
+// extended ones the decoder never sees.
+TEST(ToolsCommands, MonitorWindowsStayBesideTheToolsAndFollowTheTick) {
+    struct Ticked : test::FakeWindow {
+        Ticked() : FakeWindow("ticked") {}
+    };
+    struct FakeTick : TickWindow {
+        Ticked w;
+        int ticks = 0;
+        void show() override { w.show(); }
+        void hide() override { w.hide(); }
+        void setEnabled(bool e) override { w.setEnabled(e); }
+        bool isVisible() const override { return w.isVisible(); }
+        bool isEnabled() const override { return w.isEnabled(); }
+        void raise() override { w.raise(); }
+        ScreenPoint position() const override { return w.position(); }
+        void moveTo(ScreenPoint p) override { w.moveTo(p); }
+        void onTick() override { ++ticks; }
+    } plot, bus;
+    Selected rig;
+    rig.holdAll();
+    rig.dialog->addTickWindow(kCmdPlotTelemetry, plot);
+    rig.dialog->addTickWindow(kCmdBusMonitor, bus);
+    rig.dialog->onCommand(kCmdPlotTelemetry);
+    EXPECT_TRUE(plot.w.visible && plot.w.enabled);
+    EXPECT_FALSE(bus.w.visible);
+    rig.dialog->onCommand(kCmdDuvodaRezir);
+    EXPECT_TRUE(plot.w.visible);
+    const std::uint64_t before = rig.dialog->monitor().busMonitor().framesRecorded();
+    rig.frame(0x402, CanFrame::Data{0, 0, 0xC0, 0x42, 0, 0, 0, 0});  // 96 V
+    rig.frame(0x1ABCDE01, CanFrame::Data{});
+    const int ticks = plot.ticks;
+    rig.dialog->onTimer();
+    EXPECT_EQ(plot.ticks, ticks + 1);
+    EXPECT_EQ(bus.ticks, 0);
+    EXPECT_EQ(rig.dialog->monitor().busMonitor().framesRecorded(), before + 2);
+    const RecordedSeries* volts = rig.dialog->monitor().recorder().find(1000);
+    ASSERT_EQ(volts->samples.size(), 1u);
+    EXPECT_EQ(volts->samples.value(0), 96.0f);
+    EXPECT_GT(rig.dialog->monitor().recorder().originNs(), 0);
+    rig.dialog->onCancel();
+    EXPECT_FALSE(plot.w.visible);
+}
+
 TEST(ToolsCommands, TelemetryCancelClosesItsRawLog) {
     Selected rig;
     rig.dialog->onCommand(kCmdTelemetry);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "monitor/bus_trace.h"
 #include "sim/world.h"
 #include "support/ports.h"
 #include "support/process.h"
@@ -196,6 +197,17 @@ TEST_F(CliMonitoring, MonitorWritesCandumpLogLines) {
     }
     EXPECT_TRUE(extended);
     EXPECT_TRUE(standard);
+    // The Bus Monitor window's log of the same frames at the same times is the same text.
+    std::vector<CandumpRecord> records;
+    for (const std::string& s : l) {
+        std::string error;
+        const auto record = parseCandumpLine(s, error);
+        ASSERT_TRUE(record) << s << ": " << error;
+        records.push_back(*record);
+    }
+    BusMonitorModel window;
+    window.load(records);
+    EXPECT_EQ(window.candump(false), r.out);
     EXPECT_EQ(cli({"monitor", "--format", "candump", "--status"}).exitCode, 2);
 }
 

@@ -1,0 +1,71 @@
+#pragma once
+// A top-level widget behind the logic's TickWindow interface (the plot and bus monitor
+// windows). Not owning: the widget belongs to its Qt parent.
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QWidget>
+#include <algorithm>
+#include <functional>
+
+#include "app/tool_windows.h"
+
+namespace qv::ui {
+
+// What a window's tick work costs (for the load benchmark): calls, total and longest in ms.
+struct TickCost {
+    int calls = 0;
+    double totalMs = 0;
+    double longestMs = 0;
+    void add(const QElapsedTimer& t) {
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        ++calls;
+        totalMs += ms;
+        longestMs = std::max(longestMs, ms);
+    }
+};
+
+class QtTickWindow : public TickWindow {
+  public:
+    QtTickWindow(QWidget* widget, std::function<void()> onTick)
+        : widget_(widget), onTick_(std::move(onTick)) {}
+
+    void show() override {
+        if (widget_) widget_->show();
+    }
+    void hide() override {
+        if (widget_) widget_->hide();
+    }
+    void setEnabled(bool enabled) override {
+        if (widget_) widget_->setEnabled(enabled);
+    }
+    bool isVisible() const override { return widget_ && widget_->isVisible(); }
+    bool isEnabled() const override { return widget_ && widget_->isEnabled(); }
+    void raise() override {
+        if (!widget_) return;
+        widget_->raise();
+        widget_->activateWindow();
+    }
+    ScreenPoint position() const override {
+        if (!widget_) return {};
+        const QPoint p = widget_->frameGeometry().topLeft();
+        return {p.x(), p.y()};
+    }
+    void moveTo(ScreenPoint p) override {
+        if (widget_) widget_->move(p.x, p.y);
+    }
+    void onTick() override {
+        if (!widget_ || !onTick_) return;
+        QElapsedTimer t;
+        t.start();
+        onTick_();
+        cost_.add(t);
+    }
+    const TickCost& cost() const { return cost_; }
+
+  private:
+    QPointer<QWidget> widget_;
+    std::function<void()> onTick_;
+    TickCost cost_;
+};
+
+}  // namespace qv::ui

@@ -1,0 +1,122 @@
+// The plot and bus monitor windows over their recordings: the trace model's one insertion per
+// tick (checked by Qt's model tester while the ring lets frames go), the tail followed only at
+// the end, the plot's CSV export and keys.
+#include <gtest/gtest.h>
+
+#include <qcustomplot.h>
+#include <QAbstractItemModelTester>
+#include <QScrollBar>
+#include <QTest>
+#include <QTableView>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "config/config_data_bank.h"
+#include "config_rig.h"
+#include "monitor/monitor.h"
+#include "ui/bus_monitor_window.h"
+#include "ui/plot_window.h"
+
+namespace qv {
+namespace {
+
+CanFrame frame(std::uint32_t id, std::uint8_t b) {
+    return CanFrame(id, false, 8, CanFrame::Data{b, 1, 2, 3, 4, 5, 6, 7});
+}
+
+TEST(TraceModel, OneInsertionPerTickAndFrontRemovalsAsTheRingLetsGo) {
+    BusMonitorModel core(100);
+    ui::TraceItemModel model(core);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.apply(core.takeChanges());
+    std::int64_t t = 0;
+    for (int tick = 0; tick < 30; ++tick) {
+        for (int i = 0; i < 17; ++i)
+            core.add(t += 1000,
+                     frame(0x100 + static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(tick)));
+        model.apply(core.takeChanges());
+        ASSERT_EQ(model.rowCount(), static_cast<int>(core.traceRows()));
+    }
+    EXPECT_EQ(model.rowCount(), 100);
+    EXPECT_EQ(model.insertions(), 30);
+    // The last row is the newest frame.
+    EXPECT_EQ(model.data(model.index(99, kTraceData), Qt::DisplayRole).toString(),
+              "1D 01 02 03 04 05 06 07");
+}
+
+TEST(BusMonitorWindow, FollowsTheTailOnlyAtTheEnd) {
+    CConfigDataBank store;
+    Monitor monitor(store);
+    test::Answers answers;
+    ui::BusMonitorWindow w(monitor, answers);
+    w.resize(700, 300);
+    w.show();
+    std::int64_t t = 0;
+    auto tick = [&](int frames) {
+        for (int i = 0; i < frames; ++i) monitor.busMonitor().add(t += 1000, frame(0x123, 0));
+        w.onTick();
+        QCoreApplication::processEvents();
+    };
+    tick(500);
+    QScrollBar* bar = w.traceView()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    bar->setValue(10);
+    tick(200);
+    EXPECT_EQ(bar->value(), 10);
+    // A filter that leaves nothing, then a bad one: a message, the filter stays.
+    EXPECT_TRUE(w.setIdFilter("200-2FF"));
+    EXPECT_EQ(w.traceView()->model()->rowCount(), 0);
+    EXPECT_FALSE(w.setIdFilter("2FF-200"));
+    ASSERT_EQ(answers.shown().size(), 1u);
+    EXPECT_EQ(monitor.busMonitor().filter().ranges.size(), 1u);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST(PlotWindow, ExportsTheShownSpanAndKeysNavigate) {
+    CConfigDataBank store;
+    Monitor monitor(store);
+    monitor.setRecording(true);
+    auto feed = [&](std::int64_t t, std::uint32_t id, const CanFrame::Data& d) {
+        CanPacket p;
+        p.frame = CanFrame(id, false, 8, d);
+        p.arrivalNs = t;
+        monitor.takePacket(p);
+        monitor.handleFrame(id, 0, d);
+    };
+    CanFrame::Data ident{'K', 'X', '0', '1', 5, 0, 0, 0};
+    feed(0, 0x400, ident);
+    for (int i = 0; i < 50; ++i) {
+        CanFrame::Data d{};
+        const float v = 90.0f + static_cast<float>(i);
+        std::memcpy(d.data(), &v, 4);
+        feed(i * 100'000'000LL, 0x402, d);
+    }
+    test::Answers answers;
+    ui::PlotWindow w(monitor, answers);
+    w.choose(1000, true);
+    w.show();
+    w.onTick();
+    EXPECT_EQ(w.chart()->graph(0)->data()->size(), 50);
+    test::TempDir dir;
+    ASSERT_TRUE(w.exportCsvTo(dir.file("a.csv")));
+    std::ifstream in(dir.file("a.csv"));
+    const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), "Time (s),Bus Voltage (V)");
+    EXPECT_NE(csv.find("\n4.900000,139\n"), std::string::npos) << csv;
+    ASSERT_TRUE(w.exportPngTo(dir.file("a.png")));
+    // Keys on the chart: zooming pauses the strip chart, Home goes back to the live tail.
+    w.chart()->setFocus();
+    const double span = w.chart()->xAxis->range().size();
+    QTest::keyClick(w.chart(), Qt::Key_Plus);
+    EXPECT_TRUE(w.paused());
+    EXPECT_DOUBLE_EQ(w.chart()->xAxis->range().size(), span / 2);
+    QTest::keyClick(w.chart(), Qt::Key_Home);
+    EXPECT_FALSE(w.paused());
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
+}
+
+}  // namespace
+}  // namespace qv
