@@ -1,15 +1,13 @@
 // qvcli fit-im: fits an induction-motor model to recorded samples, as the induction-motor
 // extraction does after an acquisition.
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <string>
 
 #include "args.h"
 #include "commands.h"
 
+#include "link/platform/regular_file.h"
 #include "tools/im_inputs.h"
 #include "tools/im_log.h"
 #include "tools/im_sample_file.h"
@@ -26,21 +24,17 @@ std::string g17(double v) {
     return std::string(buffer, r.ptr);
 }
 
-// The file's bytes, refusing one larger than a sample file can be.
+// The file's bytes, refusing one larger than a sample file can be (the parser names that) and
+// anything that is not a regular file.
 bool readSampleFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    int error = 0;
+    auto bytes = readRegularFile(path, kImSampleFileMaxBytes + 1, error);
+    if (!bytes) {
         std::fprintf(stderr, "%s: %s: cannot open: %s\n", kName, path.c_str(),
-                     std::strerror(errno));
+                     fileErrorDescription(error).c_str());
         return false;
     }
-    text.resize(kImSampleFileMaxBytes + 1);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        std::fprintf(stderr, "%s: %s: read error\n", kName, path.c_str());
-        return false;
-    }
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    text = std::move(*bytes);
     return true;
 }
 

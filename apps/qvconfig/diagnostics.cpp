@@ -1,8 +1,10 @@
 #include "diagnostics.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 
 #include <qcustomplot.h>
 #include "app/qv_drv_ctrls_app.h"
+#include "link/platform/regular_file.h"
 
 #include "ui/monitor_windows.h"
 
@@ -133,11 +136,14 @@ void LoadStats::capture(CQVDrvCtrlsApp& app) {
 }
 
 bool LoadStats::write() const {
-    std::ofstream out(path_);
-    out << (figures_.empty() ? "measured=0\n" : figures_);
-    out.flush();
-    if (!out) std::fprintf(stderr, "qvconfig: could not write %s\n", path_.c_str());
-    return static_cast<bool>(out);
+    int error = 0;
+    const net::Fd out = openRegularFile(path_, O_WRONLY | O_CREAT | O_TRUNC, error);
+    if (!out.valid() || !writeAll(out.get(), figures_.empty() ? "measured=0\n" : figures_)) {
+        std::fprintf(stderr, "qvconfig: could not write %s: %s\n", path_.c_str(),
+                     fileErrorDescription(out.valid() ? errno : error).c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qv

@@ -14,6 +14,7 @@
 #include "app/qv_drv_ctrls_app.h"
 #include "app/screenshot_windows.h"
 #include "diagnostics.h"
+#include "link/platform/regular_file.h"
 #include "link/platform/settings_store.h"
 #include "ui/commission_window.h"
 #include "ui/commissioning_windows.h"
@@ -32,7 +33,9 @@ using namespace qv;
 
 bool saveScreenshot(QWidget& window, const std::string& path, const std::string& name) {
     const QPixmap shot = window.grab();
-    const bool saved = shot.save(QString::fromStdString(path), "PNG");
+    int error = 0;  // a named pipe in its place would block the save
+    const bool saved =
+        regularOrMissing(path, error) && shot.save(QString::fromStdString(path), "PNG");
     if (saved && name == "main")
         std::printf("qvconfig: screenshot of the main window saved to %s\n", path.c_str());
     else if (saved)

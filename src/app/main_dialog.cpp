@@ -49,6 +49,13 @@ CQVDrvCtrlsDlg::CQVDrvCtrlsDlg(const MainDialogParts& parts)
     });
     parts_.port.setProgressHook(
         [this](std::uint16_t bytes) { parts_.poster.postCanTransfer(bytes); });
+    keptPlaces_.push_back(
+        {positionValueStem(PlacedWindow::Main), &parts_.window, kMainDefaultPosition});
+    for (std::size_t i = 0; i < kToolCount; ++i) {
+        const Tool tool = static_cast<Tool>(i);
+        if (const char* stem = toolPlaceStem(tool))
+            keptPlaces_.push_back({stem, &parts_.tools[tool], kToolDefaultPosition});
+    }
 }
 
 CQVDrvCtrlsDlg::~CQVDrvCtrlsDlg() {
@@ -74,15 +81,36 @@ void CQVDrvCtrlsDlg::message(const std::string& text, const char* caption) {
 
 // ---- initialisation, tick, shutdown ----
 
-void CQVDrvCtrlsDlg::initDialog(const WorkArea& workArea) {
-    const WindowPositions positions =
-        restoreWindowPositions(SettingsStore(parts_.settingsPath), workArea);
-    parts_.window.moveTo(positions[static_cast<std::size_t>(PlacedWindow::Main)]);
-    for (std::size_t i = 0; i < kToolCount; ++i) {
-        const Tool tool = static_cast<Tool>(i);
-        if (hasKeptPosition(tool))
-            parts_.tools[tool].moveTo(positions[static_cast<std::size_t>(placedWindowOf(tool))]);
+void CQVDrvCtrlsDlg::restorePlace(const KeptPlace& kept) {
+    const WindowPlace place = restoreWindowPlace(SettingsStore(parts_.settingsPath), kept.stem,
+                                                 kept.defaultPosition, *workArea_);
+    // The size first: a window manager may keep a window that grows inside the screen.
+    if (place.size && kept.window->resizableSize()) kept.window->resizeTo(*place.size);
+    kept.window->moveTo(place.position);
+}
+
+std::pair<std::string, WindowPlace> CQVDrvCtrlsDlg::currentPlace(const KeptPlace& kept) {
+    return {kept.stem, {kept.window->position(), kept.window->resizableSize()}};
+}
+
+void CQVDrvCtrlsDlg::keepWindowPlace(const std::string& stem, Placeable& window,
+                                     ScreenPoint defaultPosition) {
+    keptPlaces_.push_back({stem, &window, defaultPosition});
+    if (workArea_) restorePlace(keptPlaces_.back());
+}
+
+void CQVDrvCtrlsDlg::forgetWindowPlace(Placeable& window) {
+    for (auto it = keptPlaces_.begin(); it != keptPlaces_.end(); ++it) {
+        if (it->window != &window) continue;
+        if (workArea_ && !shutDown_) saveWindowPlaces(parts_.settingsPath, {currentPlace(*it)});
+        keptPlaces_.erase(it);
+        return;
     }
+}
+
+void CQVDrvCtrlsDlg::initDialog(const WorkArea& workArea) {
+    workArea_ = workArea;
+    for (const KeptPlace& kept : keptPlaces_) restorePlace(kept);
     menus_.checkLogPeriod(kCmdUpdate02s);
     if (openPort())
         parts_.timer.start(kTickMs);
@@ -209,15 +237,9 @@ void CQVDrvCtrlsDlg::onCancel() {
     if (log_.logging()) log_.stop();
     monitor_.telemetryWindow().rawLog().close();
 
-    WindowPositions positions = defaultPositions();
-    positions[static_cast<std::size_t>(PlacedWindow::Main)] = parts_.window.position();
-    for (std::size_t i = 0; i < kToolCount; ++i) {
-        const Tool tool = static_cast<Tool>(i);
-        if (hasKeptPosition(tool))
-            positions[static_cast<std::size_t>(placedWindowOf(tool))] =
-                parts_.tools[tool].position();
-    }
-    saveWindowPositions(parts_.settingsPath, positions);  // a failure is ignored
+    std::vector<std::pair<std::string, WindowPlace>> places;
+    for (const KeptPlace& kept : keptPlaces_) places.push_back(currentPlace(kept));
+    saveWindowPlaces(parts_.settingsPath, places);  // a failure is ignored
     shutDown_ = true;
     parts_.view.endDialog();
 }

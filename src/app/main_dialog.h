@@ -89,6 +89,13 @@ class CQVDrvCtrlsDlg {
     // Escape, the close box and File > Exit.
     void onCancel();
 
+    // A window outside the main window and its tools that keeps its place under `stem`
+    // ("PlotDlg": see window_positions.h), opening at `defaultPosition` otherwise. Placed at once
+    // when initDialog has run, else there; its place is saved at shutdown with the others.
+    void keepWindowPlace(const std::string& stem, Placeable& window, ScreenPoint defaultPosition);
+    // Saves the window's place now and stops keeping it (call before it is destroyed).
+    void forgetWindowPlace(Placeable& window);
+
     void hideAllTools();
     void enableToolMenus(bool enabled);
     // The Configuration window's "Load from QV" and "Save to QV": runs `job` on the worker.
@@ -161,6 +168,14 @@ class CQVDrvCtrlsDlg {
     void syncView();
     void message(const std::string& text, const char* caption = kAppCaption);
 
+    struct KeptPlace {
+        std::string stem;
+        Placeable* window;
+        ScreenPoint defaultPosition;
+    };
+    void restorePlace(const KeptPlace& kept);
+    static std::pair<std::string, WindowPlace> currentPlace(const KeptPlace& kept);
+
     MainDialogParts parts_;
     Monitor monitor_;
     std::vector<std::pair<int, TickWindow*>> tickWindows_;
@@ -184,6 +199,9 @@ class CQVDrvCtrlsDlg {
     double totalTickMs_ = 0;
     std::uint64_t connection_ = 0;  // successful opens of the CAN port
     bool shutDown_ = false;
+    // The windows whose places are kept: the main window, the tools, registered windows.
+    std::vector<KeptPlace> keptPlaces_;
+    std::optional<WorkArea> workArea_;  // known from initDialog on
 };
 
 }  // namespace qv

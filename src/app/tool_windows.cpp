@@ -1,26 +1,24 @@
 #include "app/tool_windows.h"
 
-#include <stdexcept>
-
 namespace qv {
 
 namespace {
 
 struct ToolInfo {
     const char* caption;
-    bool kept;
-    PlacedWindow placed;
+    const char* stem;  // where its place is kept; nullptr: nowhere
 };
 
+// A new tool adds its row here; its stem makes the main window keep its place.
 constexpr std::array<ToolInfo, kToolCount> kTools = {{
-    {"Configuration", true, PlacedWindow::Configuration},
-    {"DuvodaRezir", true, PlacedWindow::DuvodaRezir},
-    {"Controls", true, PlacedWindow::Controls},
-    {"Parameter Extraction", true, PlacedWindow::PmExtraction},
-    {"Induction Motor Extraction", true, PlacedWindow::ImExtraction},
-    {"Telemetry", true, PlacedWindow::Telemetry},
-    {"Processing Configuration", false, PlacedWindow::Main},
-    {"Commissioning Assistant", false, PlacedWindow::Main},
+    {"Configuration", "CfgDlg"},
+    {"DuvodaRezir", "PhSenseDlg"},
+    {"Controls", "CtrlDlg"},
+    {"Parameter Extraction", "PmExtractDlg"},
+    {"Induction Motor Extraction", "ImExtractDlg"},
+    {"Telemetry", "TelemDlg"},
+    {"Processing Configuration", nullptr},
+    {"Commissioning Assistant", "CommissionDlg"},
 }};
 
 }  // namespace
@@ -30,13 +28,11 @@ const char* toolCaption(Tool tool) {
 }
 
 bool hasKeptPosition(Tool tool) {
-    return kTools.at(static_cast<std::size_t>(tool)).kept;
+    return toolPlaceStem(tool) != nullptr;
 }
 
-PlacedWindow placedWindowOf(Tool tool) {
-    const ToolInfo& info = kTools.at(static_cast<std::size_t>(tool));
-    if (!info.kept) throw std::invalid_argument("the transfer progress window has no position");
-    return info.placed;
+const char* toolPlaceStem(Tool tool) {
+    return kTools.at(static_cast<std::size_t>(tool)).stem;
 }
 
 }  // namespace qv

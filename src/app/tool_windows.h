@@ -9,10 +9,9 @@
 
 namespace qv {
 
-// A top-level window as the logic sees it.
-class AppWindow {
+// A top-level window as the logic sees it; where it is comes from Placeable.
+class AppWindow : public Placeable {
   public:
-    virtual ~AppWindow() = default;
     virtual void show() = 0;
     virtual void hide() = 0;
     virtual void setEnabled(bool enabled) = 0;
@@ -20,9 +19,6 @@ class AppWindow {
     virtual bool isEnabled() const = 0;
     // Brings the window to the top of the others.
     virtual void raise() = 0;
-    // Left and top edges in screen coordinates; moveTo keeps the size.
-    virtual ScreenPoint position() const = 0;
-    virtual void moveTo(ScreenPoint point) = 0;
 };
 
 // A modeless tool window, created hidden and disabled at start-up.
@@ -66,9 +62,10 @@ inline constexpr std::size_t kToolCount = 8;
 
 // The window's caption ("Configuration", "Controls", ...).
 const char* toolCaption(Tool tool);
-// Where the tool's position is kept; Tool::TransferProgress has none.
+// Whether the tool's place is kept (Tool::TransferProgress: no), and under which stem of the
+// settings' value names ("CfgDlg"); nullptr for none.
 bool hasKeptPosition(Tool tool);
-PlacedWindow placedWindowOf(Tool tool);
+const char* toolPlaceStem(Tool tool);
 
 // The windows the logic drives, not owned.
 struct ToolWindowSet {

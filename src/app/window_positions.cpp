@@ -30,7 +30,7 @@ const char* positionValueStem(PlacedWindow window) {
 }
 
 ScreenPoint defaultPosition(PlacedWindow window) {
-    return window == PlacedWindow::Main ? ScreenPoint{10, 10} : ScreenPoint{250, 10};
+    return window == PlacedWindow::Main ? kMainDefaultPosition : kToolDefaultPosition;
 }
 
 WindowPositions defaultPositions() {
@@ -40,29 +40,52 @@ WindowPositions defaultPositions() {
     return positions;
 }
 
+WindowPlace restoreWindowPlace(const SettingsStore& store, const std::string& stem,
+                               ScreenPoint defaultPosition, const WorkArea& area) {
+    WindowPlace place{defaultPosition, std::nullopt};
+    if (!store.hasKey(kWindowPositionsKey)) return place;
+    const auto x = readCoordinate(store, stem + "(X)");
+    const auto y = readCoordinate(store, stem + "(Y)");
+    if (x && y && *x >= 0 && *x < area.right && *y >= 0 && *y < area.bottom)
+        place.position = {*x, *y};
+    const auto w = readCoordinate(store, stem + "(W)");
+    const auto h = readCoordinate(store, stem + "(H)");
+    if (w && h && *w >= 1 && *w <= area.right - area.left && *h >= 1 &&
+        *h <= area.bottom - area.top)
+        place.size = WindowSize{*w, *h};
+    return place;
+}
+
 WindowPositions restoreWindowPositions(const SettingsStore& store, const WorkArea& area) {
-    WindowPositions positions = defaultPositions();
-    if (!store.hasKey(kWindowPositionsKey)) return positions;
+    WindowPositions positions;
     for (std::size_t i = 0; i < kPlacedWindowCount; ++i) {
-        const std::string stem = kStems[i];
-        const auto x = readCoordinate(store, stem + "(X)");
-        const auto y = readCoordinate(store, stem + "(Y)");
-        if (!x || !y) continue;
-        if (*x < 0 || *x >= area.right || *y < 0 || *y >= area.bottom) continue;
-        positions[i] = {*x, *y};
+        const auto window = static_cast<PlacedWindow>(i);
+        positions[i] = restoreWindowPlace(store, kStems[i], defaultPosition(window), area).position;
     }
     return positions;
 }
 
+void storeWindowPlace(SettingsStore& store, const std::string& stem, const WindowPlace& place) {
+    const auto asStored = [](int v) {
+        return std::to_string(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
+    };
+    store.setValue(kWindowPositionsKey, stem + "(X)", asStored(place.position.x));
+    store.setValue(kWindowPositionsKey, stem + "(Y)", asStored(place.position.y));
+    if (!place.size) return;
+    store.setValue(kWindowPositionsKey, stem + "(W)", asStored(place.size->width));
+    store.setValue(kWindowPositionsKey, stem + "(H)", asStored(place.size->height));
+}
+
 void storeWindowPositions(SettingsStore& store, const WindowPositions& positions) {
-    for (std::size_t i = 0; i < kPlacedWindowCount; ++i) {
-        const std::string stem = kStems[i];
-        const auto asStored = [](int v) {
-            return std::to_string(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
-        };
-        store.setValue(kWindowPositionsKey, stem + "(X)", asStored(positions[i].x));
-        store.setValue(kWindowPositionsKey, stem + "(Y)", asStored(positions[i].y));
-    }
+    for (std::size_t i = 0; i < kPlacedWindowCount; ++i)
+        storeWindowPlace(store, kStems[i], {positions[i], std::nullopt});
+}
+
+bool saveWindowPlaces(const std::string& settingsPath,
+                      const std::vector<std::pair<std::string, WindowPlace>>& places) {
+    SettingsStore store(settingsPath);
+    for (const auto& [stem, place] : places) storeWindowPlace(store, stem, place);
+    return store.save();
 }
 
 bool saveWindowPositions(const std::string& settingsPath, const WindowPositions& positions) {

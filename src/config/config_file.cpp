@@ -9,6 +9,7 @@
 
 #include "config/file_errors.h"
 #include "config/safe_write.h"
+#include "link/platform/regular_file.h"
 
 namespace qv {
 
@@ -54,15 +55,6 @@ class Cursor {
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;
 };
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-int lastErrno(int fallback = EIO) {
-    return errno != 0 ? errno : fallback;
-}
 
 }  // namespace
 
@@ -136,24 +128,17 @@ bool saveConfigFile(CConfigDataBank& store, const std::string& path, UserInterac
 bool loadConfigFile(CConfigDataBank& store, const std::string& path, UserInteraction& ui,
                     bool loadPrivate, bool loadTrailer, const ConfigFileHooks& hooks,
                     ConfigFileInfo* info) {
-    errno = 0;
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        ui.messageBox(fileErrorMessage(fileErrorCause(lastErrno(0)), false));
-        return false;
-    }
-    // Bytes past the largest file the format can describe are never looked at.
-    std::vector<std::uint8_t> bytes(kMaxConfigFileBytes);
-    errno = 0;
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get())) {
-        const FileErrorCause cause = fileErrorCause(lastErrno());
+    // Bytes past the largest file the format can describe are never looked at. A named pipe
+    // or a device is refused ("The file could not be accessed"), never waited on.
+    int error = 0;
+    const auto text = readRegularFile(path, kMaxConfigFileBytes, error);
+    if (!text) {
+        const FileErrorCause cause = fileErrorCause(error);
         ui.messageBox(fileErrorMessage(
             cause == FileErrorCause::None ? FileErrorCause::Unspecified : cause, false));
         return false;
     }
-    bytes.resize(got);
-    file.reset();
+    const std::vector<std::uint8_t> bytes(text->begin(), text->end());
     return loadConfigData(store, bytes, ui, loadPrivate, loadTrailer, hooks, info);
 }
 

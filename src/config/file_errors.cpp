@@ -3,6 +3,8 @@
 #include <array>
 #include <cerrno>
 
+#include "link/platform/regular_file.h"
+
 namespace qv {
 
 namespace {
@@ -36,6 +38,8 @@ FileErrorCause fileErrorCause(int e) {
     switch (e) {
         case 0:
             return FileErrorCause::None;
+        case kNotRegularFile:  // a named pipe, a device, a socket or a folder
+            return FileErrorCause::AccessDenied;
         case ENOENT:
             return FileErrorCause::FileNotFound;
         case ENOTDIR:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/net/socket.h"
+#include "link/platform/regular_file.h"
 
 namespace qv {
 
@@ -144,20 +145,18 @@ FileErrorCause writeFileSafely(const std::string& path, std::span<const std::uin
     const fs::path target = followLinks(path);
 
     // Whatever a plain write would refuse is refused here, before anything is touched.
-    constexpr int kFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Devices, pipes, sockets and folders are not configuration files: they are refused
+    // without being written into or waited on.
     bool readable = true;
-    Fd existing(::open(target.c_str(), O_RDWR | kFlags));
-    int openError = existing.valid() ? 0 : errno;
+    int openError = 0;
+    Fd existing = openRegularFile(target.string(), O_RDWR, openError);
     if (openError == EACCES) {
         readable = false;  // write-only: writable, but its old bytes cannot be kept
-        existing.reset(::open(target.c_str(), O_WRONLY | kFlags));
-        openError = existing.valid() ? 0 : errno;
+        existing = openRegularFile(target.string(), O_WRONLY, openError);
     }
     struct stat old {};
     if (existing.valid()) {
         if (::fstat(existing.get(), &old) != 0) return fileErrorCause(lastError());
-        // Devices, pipes and sockets are not configuration files; never write into them.
-        if (!S_ISREG(old.st_mode)) return FileErrorCause::AccessDenied;
     } else if (openError != ENOENT) {
         return fileErrorCause(openError != 0 ? openError : EIO);
     }

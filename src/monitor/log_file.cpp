@@ -1,6 +1,9 @@
 #include "monitor/log_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include "link/platform/regular_file.h"
 
 namespace qv {
 
@@ -8,23 +11,22 @@ LogFile::Opened LogFile::open(const std::string& path, double nowMs) {
     close();
     failed_ = false;
     buffer_.clear();
-    struct stat before {};
-    const bool existed = ::stat(path.c_str(), &before) == 0;
     // Append mode never truncates, so an existing log (a second start within the same second,
-    // a chosen file) keeps what it holds.
-    file_.reset(std::fopen(path.c_str(), "ab"));
-    if (!file_) return Opened::kFailed;
+    // a chosen file) keeps what it holds. A named pipe or a device is refused, never waited on.
+    int error = 0;
+    net::Fd fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, error);
+    if (!fd.valid()) return Opened::kFailed;
     struct stat now {};
-    if (::fstat(fileno(file_.get()), &now) != 0 || !S_ISREG(now.st_mode)) {
-        file_.reset();
-        return Opened::kFailed;
-    }
+    if (::fstat(fd.get(), &now) != 0) return Opened::kFailed;
+    file_.reset(::fdopen(fd.get(), "ab"));
+    if (!file_) return Opened::kFailed;
+    fd.release();
     device_ = static_cast<std::uint64_t>(now.st_dev);
     inode_ = static_cast<std::uint64_t>(now.st_ino);
     path_ = path;
     lastFlushMs_ = nowMs;
     buffer_.reserve(kBufferLimit + 256);
-    return existed && now.st_size > 0 ? Opened::kAppended : Opened::kCreated;
+    return now.st_size > 0 ? Opened::kAppended : Opened::kCreated;
 }
 
 bool LogFile::append(std::string_view text) {

@@ -1,15 +1,12 @@
 #include "tools/acquisition_csv.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
+
+#include "config/safe_write.h"
+#include "link/platform/regular_file.h"
 
 namespace qv {
 
@@ -267,46 +264,31 @@ CsvParse<PmRecording> loadPmCsv(const std::string& path) {
 
 std::optional<std::string> readTextFile(const std::string& path, std::size_t maxBytes,
                                         std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+    int failure = 0;
+    bool more = false;
+    auto text = readRegularFile(path, maxBytes, failure, &more);
+    if (!text) {
+        if (error) *error = "cannot open " + path + ": " + fileErrorDescription(failure);
         return std::nullopt;
     }
-    std::string text;
-    char buffer[8192];
-    while (in) {
-        in.read(buffer, sizeof buffer);
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > maxBytes) {
-            if (error) *error = path + " is larger than " + std::to_string(maxBytes) + " bytes";
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        if (error) *error = "cannot read " + path;
+    if (more) {
+        if (error) *error = path + " is larger than " + std::to_string(maxBytes) + " bytes";
         return std::nullopt;
     }
     return text;
 }
 
 bool writeTextFile(const std::string& path, std::string_view text, std::string* error) {
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) {
-            if (error) *error = "cannot write " + path + ": " + std::strerror(errno);
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return false;
-        }
+    // A named pipe or a device is no place for the data; it is neither written nor replaced.
+    int failure = 0;
+    if (!regularOrMissing(path, failure)) {
+        if (error) *error = "cannot write " + path + ": " + fileErrorDescription(failure);
+        return false;
     }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        if (error) *error = "cannot write " + path + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const FileErrorCause cause = writeFileSafely(path, {bytes, text.size()});
+    if (cause != FileErrorCause::None) {
+        if (error) *error = "cannot write " + path + ": " + fileErrorText(cause);
         return false;
     }
     return true;

@@ -43,11 +43,13 @@ CsvParse<PmRecording> parsePmCsv(std::string_view text);
 CsvParse<PhaseRecording> loadPhaseCsv(const std::string& path);
 CsvParse<PmRecording> loadPmCsv(const std::string& path);
 
-// Reads a whole file of at most `maxBytes`; nothing, with the reason, when it cannot.
+// Reads a whole regular file of at most `maxBytes`; nothing, with the reason, when it cannot (a
+// named pipe or a device is refused, never waited on).
 std::optional<std::string> readTextFile(const std::string& path, std::size_t maxBytes,
                                         std::string* error);
-// Writes the file through a temporary one beside it, so that a failed save leaves any file of
-// that name as it was. False with the reason when it cannot.
+// Writes the file as writeFileSafely does (through a temporary one beside it, so that a failed
+// save leaves any file of that name as it was); a path that names a named pipe, a device or a
+// folder is refused. False with the reason when it cannot.
 bool writeTextFile(const std::string& path, std::string_view text, std::string* error);
 
 }  // namespace qv

@@ -1,19 +1,18 @@
 #include "tools/im_fit.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 // The hot loops are built for the baseline x86-64 instruction set and again for AVX2 and
-// AVX-512; the loader picks one for the CPU. All of them do the same IEEE operations in the same
-// order (element-wise vector arithmetic, sums in point order, no fused multiply-add: this file is
-// built with -ffp-contract=off), so every CPU gives the same bits. Not under ThreadSanitizer:
-// the loader runs the clones' resolver before the sanitizer's runtime is up.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_THREAD__)
-#define QV_IM_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+// AVX-512, and the widest path the CPU runs is taken (imFitPath). All of them do the same IEEE
+// operations in the same order (element-wise vector arithmetic, sums in point order, no fused
+// multiply-add: this file is built with -ffp-contract=off), so every CPU gives the same bits.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QV_IM_VECTOR_PATHS 1
 #else
-#define QV_IM_CLONES
+#define QV_IM_VECTOR_PATHS 0
 #endif
 #define QV_IM_INLINE [[gnu::always_inline]] inline
 // The loops over points read and write distinct arrays.
@@ -275,22 +274,56 @@ QV_IM_INLINE bool iterate(Model& model, ImParameters& p, int limit,
     return true;
 }
 
-QV_IM_CLONES bool fitSweep(SweepModel& model, ImParameters& p, int limit,
-                           const std::atomic<bool>* cancel) {
-    return iterate(model, p, limit, cancel);
+// The four entry points of one instruction-set path.
+struct PathFunctions {
+    bool (*fitSweep)(SweepModel&, ImParameters&, int, const std::atomic<bool>*);
+    bool (*fitStep)(StepModel&, ImParameters&, int, const std::atomic<bool>*);
+    void (*evaluateSweep)(SweepModel&, const ImParameters&);
+    void (*evaluateStep)(StepModel&, const ImParameters&);
+};
+
+// Everything above is inlined into these, so each path compiles it for its instruction set.
+#define QV_IM_PATH(name, target)                                                              \
+    namespace name {                                                                          \
+    target bool fitSweep(SweepModel& m, ImParameters& p, int limit,                          \
+                         const std::atomic<bool>* cancel) {                                  \
+        return iterate(m, p, limit, cancel);                                                  \
+    }                                                                                         \
+    target bool fitStep(StepModel& m, ImParameters& p, int limit,                            \
+                        const std::atomic<bool>* cancel) {                                   \
+        return iterate(m, p, limit, cancel);                                                  \
+    }                                                                                         \
+    target void evaluateSweep(SweepModel& m, const ImParameters& p) { m.evaluate(p); }       \
+    target void evaluateStep(StepModel& m, const ImParameters& p) { m.evaluate(p); }         \
+    constexpr PathFunctions kFunctions{&fitSweep, &fitStep, &evaluateSweep, &evaluateStep}; \
+    }
+
+QV_IM_PATH(baseline, )
+#if QV_IM_VECTOR_PATHS
+QV_IM_PATH(avx2, __attribute__((target("avx2"))))
+QV_IM_PATH(avx512, __attribute__((target("avx512f"))))
+#endif
+
+const PathFunctions& pathFunctions(ImFitPath path) {
+#if QV_IM_VECTOR_PATHS
+    if (path == ImFitPath::Avx512) return avx512::kFunctions;
+    if (path == ImFitPath::Avx2) return avx2::kFunctions;
+#endif
+    (void)path;
+    return baseline::kFunctions;
 }
 
-QV_IM_CLONES bool fitStep(StepModel& model, ImParameters& p, int limit,
-                          const std::atomic<bool>* cancel) {
-    return iterate(model, p, limit, cancel);
-}
+// The forced path (-1: none).
+std::atomic<int> forcedPath{-1};
 
-QV_IM_CLONES void evaluateSweep(SweepModel& model, const ImParameters& p) {
-    model.evaluate(p);
-}
-
-QV_IM_CLONES void evaluateStep(StepModel& model, const ImParameters& p) {
-    model.evaluate(p);
+// QV_IM_FIT_PATH=baseline|avx2|avx512 forces a path for the whole run (when the CPU runs it).
+int pathFromEnvironment() {
+    const char* name = std::getenv("QV_IM_FIT_PATH");
+    if (!name) return -1;
+    for (ImFitPath p : {ImFitPath::Baseline, ImFitPath::Avx2, ImFitPath::Avx512})
+        if (std::strcmp(name, imFitPathName(p)) == 0 && imFitPathAvailable(p))
+            return static_cast<int>(p);
+    return -1;
 }
 
 bool allFinite(std::span<const double> values) {
@@ -309,6 +342,7 @@ ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const d
         throw std::invalid_argument("fitModel: one voltage amplitude per measured value is needed");
     limit = std::max(limit, 0);
 
+    const PathFunctions& path = pathFunctions(imFitPath());
     ImFitResult result;
     result.parameters = start;
     result.model.assign(y.size(), 0.0);
@@ -330,12 +364,12 @@ ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const d
         }
         SweepModel s{m, yy, v, w, w2, ws.array(4), ws.array(5), ws.array(6), ws.array(7)};
         if (limit == 0) {
-            evaluateSweep(s, p);
+            path.evaluateSweep(s, p);
         } else {
-            finished = fitSweep(s, p, limit, cancel);
+            finished = path.fitSweep(s, p, limit, cancel);
         }
         std::copy(s.f0, s.f0 + m, result.model.begin());
-        evaluateSweep(s, p);
+        path.evaluateSweep(s, p);
         finiteAtEnd = allFinite({s.f0, std::size_t(m)});
     } else if (model == ImModel::StepResponse) {
         Workspace ws(m, 8 + kRowStride);
@@ -346,12 +380,12 @@ ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const d
         StepModel s{m,           yy,          t,           ws.array(2), ws.array(4),
                     ws.array(6), ws.array(7), ws.array(8), expTable()};
         if (limit == 0) {
-            evaluateStep(s, p);
+            path.evaluateStep(s, p);
         } else {
-            finished = fitStep(s, p, limit, cancel);
+            finished = path.fitStep(s, p, limit, cancel);
         }
         std::copy(s.f0, s.f0 + m, result.model.begin());
-        evaluateStep(s, p);
+        path.evaluateStep(s, p);
         finiteAtEnd = allFinite({s.f0, std::size_t(m)});
     } else {
         return result;  // no model: nothing evaluated, nothing fitted
@@ -362,6 +396,43 @@ ImFitResult fitModel(ImModel model, std::span<const double> y, std::span<const d
     }
     result.usable = finiteAtEnd && allFinite(p) && allFinite(result.model);
     return result;
+}
+
+const char* imFitPathName(ImFitPath path) {
+    switch (path) {
+        case ImFitPath::Avx512:
+            return "avx512";
+        case ImFitPath::Avx2:
+            return "avx2";
+        default:
+            return "baseline";
+    }
+}
+
+bool imFitPathAvailable(ImFitPath path) {
+    if (path == ImFitPath::Baseline) return true;
+#if QV_IM_VECTOR_PATHS
+    __builtin_cpu_init();
+    if (path == ImFitPath::Avx2) return __builtin_cpu_supports("avx2");
+    if (path == ImFitPath::Avx512) return __builtin_cpu_supports("avx512f");
+#endif
+    return false;
+}
+
+ImFitPath imFitPath() {
+    static const int fromEnvironment = pathFromEnvironment();
+    const int forced = forcedPath.load(std::memory_order_relaxed);
+    if (forced >= 0) return static_cast<ImFitPath>(forced);
+    if (fromEnvironment >= 0) return static_cast<ImFitPath>(fromEnvironment);
+    for (ImFitPath p : {ImFitPath::Avx512, ImFitPath::Avx2})
+        if (imFitPathAvailable(p)) return p;
+    return ImFitPath::Baseline;
+}
+
+bool forceImFitPath(std::optional<ImFitPath> path) {
+    if (path && !imFitPathAvailable(*path)) return false;
+    forcedPath.store(path ? static_cast<int>(*path) : -1, std::memory_order_relaxed);
+    return true;
 }
 
 void solveAugmented(std::span<double> augmented, int n, std::span<double> delta,

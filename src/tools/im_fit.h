@@ -5,6 +5,7 @@
 // acceptance test: every step is taken. Results are reproducible bit for bit on every x86-64
 // CPU (vectorised where the CPU allows, in the same order of operations everywhere).
 #include <atomic>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -13,6 +14,20 @@
 namespace qv {
 
 inline constexpr double kImJacobianStep = 1e-6;
+
+// The instruction sets the fit is built for; every one gives the same bits.
+enum class ImFitPath { Baseline, Avx2, Avx512 };
+
+// "baseline", "avx2", "avx512".
+const char* imFitPathName(ImFitPath path);
+// Whether this CPU (and this build) runs the path.
+bool imFitPathAvailable(ImFitPath path);
+// The path fits take: the forced one, else QV_IM_FIT_PATH=baseline|avx2|avx512 from the
+// environment when the CPU runs it, else the widest the CPU runs.
+ImFitPath imFitPath();
+// Forces `path` for every fit that starts from now on (nothing: back to the choice above).
+// False, with nothing changed, when the CPU does not run it.
+bool forceImFitPath(std::optional<ImFitPath> path);
 
 struct ImFitResult {
     // The parameters after the last iteration's step.

@@ -10,15 +10,14 @@ namespace {
 
 constexpr const char* kNotUsable = "not usable";
 
-std::string format(const char* pattern, double a) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, a);
-    return text;
-}
-
-std::string format(const char* pattern, double a, double b) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, a, b);
+// printf-style text of any length: a value read from a file may have hundreds of digits.
+template <typename... Values>
+std::string format(const char* pattern, Values... values) {
+    const int length = std::snprintf(nullptr, 0, pattern, values...);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), pattern, values...);
+    text.pop_back();
     return text;
 }
 
@@ -48,12 +47,13 @@ PmSamples pmSamples(const PmRecording& r) {
             s.voltage.push_back(w[1] * volts);
             s.current.push_back(w[0] * amps);
         } else {
-            // A time base that is not above 0 is refused before any frame is read; should one
-            // reach here, the times are not numbers rather than a division by zero.
-            const double perCount = r.s > 0 ? 1.0 / r.s : std::nan("");
-            s.decayTime.push_back(w[3] * perCount);
+            // Raw time / S, divided (a multiplication by 1/S differs in the last bit). A time
+            // base that is not above 0 is refused before any frame is read; should one reach
+            // here, the times are not numbers rather than a division by zero.
+            const double timeBase = r.s > 0 ? static_cast<double>(r.s) : std::nan("");
+            s.decayTime.push_back(w[3] / timeBase);
             s.decayCurrent.push_back(w[2] * amps);
-            s.decayTime.push_back(w[1] * perCount);
+            s.decayTime.push_back(w[1] / timeBase);
             s.decayCurrent.push_back(w[0] * amps);
         }
     }

@@ -1,6 +1,7 @@
 #include "ui/error_log_windows.h"
 
-#include <QFontInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +27,27 @@ QSize dialogUnits(const QWidget& w, int x, int y) {
     return {static_cast<int>(x * baseX / 4 + 0.5), y * baseY / 8};
 }
 
+// Whether every character of the list draws equally wide: what a fixed-pitch font means.
+bool hasEqualAdvances(const QFont& font) {
+    const QFontMetrics fm(font);
+    const int width = fm.horizontalAdvance(QLatin1Char('M'));
+    for (QChar c : QStringLiteral("il.:W0 #_"))
+        if (fm.horizontalAdvance(c) != width) return false;
+    return true;
+}
+
+// `family` at `points` when it resolves to a font of equal advances, else the system's
+// fixed-pitch font at that size.
+QFont fixedPitchFont(const char* family, int points) {
+    QFont font(family, points);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    if (hasEqualAdvances(font)) return font;
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(points);
+    return font;
+}
+
 QPushButton* button(const char* caption, int id) {
     auto* b = new QPushButton(caption);
     b->setObjectName(QString("id%1").arg(id));
@@ -43,10 +65,7 @@ ErrorLogReviewDialog::ErrorLogReviewDialog(UserInteraction& ui, QWidget* parent)
 
     lines_ = new QListWidget;
     lines_->setObjectName("id1162");
-    QFont mono(kErrorLogListFont, kErrorLogListFontPoints);
-    mono.setStyleHint(QFont::Monospace);
-    mono.setFixedPitch(true);
-    lines_->setFont(mono);
+    lines_->setFont(fixedPitchFont(kErrorLogListFont, kErrorLogListFontPoints));
 
     count_ = new QLineEdit(QString::fromStdString(model_.countText()));
     count_->setObjectName("id1163");

@@ -22,6 +22,7 @@
 #include "ui/colour_static.h"
 #include "ui/error_log_windows.h"
 #include "ui/panel_layout.h"
+#include "ui/qt_windows.h"
 
 namespace qv::ui {
 
@@ -313,7 +314,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 }
 
 void MainWindow::runModal() {
-    show();
+    showWindow(*this);
     if (ended_) return;
     QEventLoop loop;
     modalLoop_ = &loop;

@@ -1,7 +1,10 @@
 #include "ui/qt_windows.h"
 
 #include <QCoreApplication>
+#include <QEvent>
+#include <QLayout>
 #include <QScreen>
+#include <QWindow>
 
 #include "ui/main_window.h"
 #include "ui/shell_tool_window.h"
@@ -9,8 +12,55 @@
 
 namespace qv::ui {
 
+namespace {
+
+// The outer corner a window not shown yet is to take when it is shown.
+constexpr const char* kPendingFramePosition = "qvPendingFramePosition";
+
+// Puts a window's frame at its corner once the window manager has framed it (the window is
+// exposed with its frame known), and then goes. Asked for the frame's corner as it is shown,
+// some window managers still put the contents there and the frame above them.
+class FramePlacer : public QObject {
+  public:
+    static constexpr const char* kName = "qvFramePlacer";
+
+    FramePlacer(QWidget& window, QPoint corner)
+        : QObject(&window), window_(window), corner_(corner) {
+        setObjectName(kName);
+    }
+    // Forgets a place not yet taken (the window is being moved elsewhere).
+    static void cancel(QWidget& window) {
+        for (QObject* placer : window.findChildren<QObject*>(kName, Qt::FindDirectChildrenOnly))
+            delete placer;
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Expose || !window_.isVisible()) return false;
+        const QRect frame = window_.frameGeometry();
+        if (frame == window_.geometry()) return false;          // no frame yet (or none at all)
+        if (frame.topLeft() != corner_) window_.move(corner_);  // a framed window's corner
+        watched->removeEventFilter(this);
+        deleteLater();
+        return false;
+    }
+
+  private:
+    QWidget& window_;
+    QPoint corner_;
+};
+
+}  // namespace
+
 void showWindow(QWidget& w) {
     w.show();
+    const QVariant pending = w.property(kPendingFramePosition);
+    QWindow* handle = w.windowHandle();
+    if (!pending.isValid() || !handle) return;
+    w.setProperty(kPendingFramePosition, QVariant());
+    const QPoint corner = pending.toPoint();
+    handle->setFramePosition(corner);
+    handle->installEventFilter(new FramePlacer(w, corner));
 }
 
 ScreenPoint windowPosition(const QWidget& w) {
@@ -19,7 +69,27 @@ ScreenPoint windowPosition(const QWidget& w) {
 }
 
 void moveWindow(QWidget& w, ScreenPoint p) {
-    w.move(p.x, p.y);
+    const QPoint corner(p.x, p.y);
+    // A shown window's frame is known: move() places its corner. One not shown yet is put
+    // there for now (where it stays without a frame) and framed there when shown.
+    FramePlacer::cancel(w);
+    w.move(corner);
+    if (w.isVisible())
+        w.setProperty(kPendingFramePosition, QVariant());
+    else
+        w.setProperty(kPendingFramePosition, corner);
+}
+
+std::optional<WindowSize> resizableWindowSize(const QWidget& w) {
+    if (const QLayout* layout = w.layout();
+        layout && layout->sizeConstraint() == QLayout::SetFixedSize)
+        return std::nullopt;
+    if (w.minimumSize() == w.maximumSize()) return std::nullopt;
+    return WindowSize{w.width(), w.height()};
+}
+
+void resizeWindow(QWidget& w, WindowSize size) {
+    w.resize(size.width, size.height);
 }
 
 QString toolObjectName(Tool tool) {
@@ -47,7 +117,7 @@ QtMainSide::~QtMainSide() {
 }
 
 void QtMainSide::show() {
-    window_->show();
+    showWindow(*window_);
 }
 void QtMainSide::hide() {
     window_->hide();
@@ -69,6 +139,12 @@ ScreenPoint QtMainSide::position() const {
 }
 void QtMainSide::moveTo(ScreenPoint p) {
     moveWindow(*window_, p);
+}
+std::optional<WindowSize> QtMainSide::resizableSize() const {
+    return resizableWindowSize(*window_);
+}
+void QtMainSide::resizeTo(WindowSize size) {
+    resizeWindow(*window_, size);
 }
 
 void QtMainSide::showDeviceList(const std::vector<std::string>& rows,

@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include "ui/main_window.h"
 #include "ui/telem_window.h"
 
@@ -14,10 +15,37 @@
 
 namespace qv::ui {
 
-// AppWindow calls on any top-level widget.
+// AppWindow calls on any top-level widget. A position is the outer corner, frame included.
+// Before a window is first shown the window manager has given it no frame: moveWindow then
+// keeps the position and showWindow hands it to the window system as the frame's corner.
 void showWindow(QWidget& w);
 ScreenPoint windowPosition(const QWidget& w);
 void moveWindow(QWidget& w, ScreenPoint p);
+// The size of the contents of a window the user can resize; nothing for a fixed-size window.
+std::optional<WindowSize> resizableWindowSize(const QWidget& w);
+void resizeWindow(QWidget& w, WindowSize size);
+
+// A widget's place for CQVDrvCtrlsDlg::keepWindowPlace (not owning; keep it as long as the
+// widget is kept).
+class WidgetPlace : public Placeable {
+  public:
+    explicit WidgetPlace(QWidget* widget) : widget_(widget) {}
+    ScreenPoint position() const override {
+        return widget_ ? windowPosition(*widget_) : ScreenPoint{};
+    }
+    void moveTo(ScreenPoint p) override {
+        if (widget_) moveWindow(*widget_, p);
+    }
+    std::optional<WindowSize> resizableSize() const override {
+        return widget_ ? resizableWindowSize(*widget_) : std::nullopt;
+    }
+    void resizeTo(WindowSize size) override {
+        if (widget_) resizeWindow(*widget_, size);
+    }
+
+  private:
+    QPointer<QWidget> widget_;
+};
 
 // A tool window made of a widget (owned; deleted with this object unless Qt deleted it).
 class QtToolWindow : public ToolWindow {
@@ -36,6 +64,10 @@ class QtToolWindow : public ToolWindow {
     }
     ScreenPoint position() const override { return windowPosition(*widget_); }
     void moveTo(ScreenPoint p) override { moveWindow(*widget_, p); }
+    std::optional<WindowSize> resizableSize() const override {
+        return resizableWindowSize(*widget_);
+    }
+    void resizeTo(WindowSize size) override { resizeWindow(*widget_, size); }
     bool available() const override { return available_; }
 
     QWidget* widget() const { return widget_.data(); }
@@ -59,6 +91,8 @@ class QtMainSide : public MainWindowSide {
     void raise() override;
     ScreenPoint position() const override;
     void moveTo(ScreenPoint p) override;
+    std::optional<WindowSize> resizableSize() const override;
+    void resizeTo(WindowSize size) override;
     // MainView
     void showDeviceList(const std::vector<std::string>& rows,
                         std::optional<std::size_t> selectedRow) override;

@@ -77,6 +77,8 @@ class FakeWindow : public ToolWindow {
     void raise() override { ++raised; }
     ScreenPoint position() const override { return at; }
     void moveTo(ScreenPoint p) override { at = p; }
+    std::optional<WindowSize> resizableSize() const override { return size; }
+    void resizeTo(WindowSize s) override { size = s; }
     bool available() const override { return available_; }
     void refresh() override { ++refreshed; }
     void selectPage(int page) override { selectedPage = page; }
@@ -91,6 +93,7 @@ class FakeWindow : public ToolWindow {
     int progress = 0;
     bool acquiringNow = false;
     ScreenPoint at{-1, -1};
+    std::optional<WindowSize> size;  // nothing: a fixed-size window
 
   private:
     std::string name_;

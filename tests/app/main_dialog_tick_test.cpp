@@ -64,6 +64,49 @@ TEST(MainDialogStart, OpensThePortStartsTheTimerAndPlacesTheWindows) {
     EXPECT_EQ(rig.dialog->monitor().panel().cell(1000).text, "0 V");
 }
 
+// Resizable windows keep their sizes, fixed ones only their corners; a window registered later
+// is placed at once and saved with the others, or when it is forgotten.
+TEST(MainDialogStart, SizesAndRegisteredWindowsAreKept) {
+    DialogRig rig;
+    {
+        SettingsStore s(rig.dir.file("settings.ini"));
+        for (const char* stem : {"CfgDlg", "CtrlDlg", "PlotDlg"}) {
+            s.setValue(kWindowPositionsKey, std::string(stem) + "(X)", "77");
+            s.setValue(kWindowPositionsKey, std::string(stem) + "(Y)", "88");
+            s.setValue(kWindowPositionsKey, std::string(stem) + "(W)", "640");
+            s.setValue(kWindowPositionsKey, std::string(stem) + "(H)", "480");
+        }
+        ASSERT_TRUE(s.save());
+    }
+    rig.tool(Tool::Configuration).size = WindowSize{300, 200};
+    auto& dlg = rig.make();
+    EXPECT_EQ(rig.tool(Tool::Configuration).size, (WindowSize{640, 480}));
+    EXPECT_EQ(rig.tool(Tool::Controls).size, std::nullopt);
+    EXPECT_EQ(rig.tool(Tool::Controls).at, (ScreenPoint{77, 88}));
+    test::FakeWindow plot("Plot"), busMonitor("Bus monitor");
+    plot.size = WindowSize{1, 1};
+    dlg.keepWindowPlace("PlotDlg", plot, {250, 10});
+    dlg.keepWindowPlace("BusMonDlg", busMonitor, {250, 10});
+    EXPECT_EQ(plot.at, (ScreenPoint{77, 88}));
+    EXPECT_EQ(plot.size, (WindowSize{640, 480}));
+    EXPECT_EQ(busMonitor.at, (ScreenPoint{250, 10}));
+
+    busMonitor.at = {5, 6};
+    dlg.forgetWindowPlace(busMonitor);
+    EXPECT_EQ(
+        SettingsStore(rig.dir.file("settings.ini")).value(kWindowPositionsKey, "BusMonDlg(Y)"),
+        "6");
+    rig.tool(Tool::Configuration).size = WindowSize{700, 500};
+    plot.at = {9, 8};
+    dlg.onCommand(kCmdExit);
+    const SettingsStore s(rig.dir.file("settings.ini"));
+    EXPECT_EQ(s.value(kWindowPositionsKey, "CfgDlg(W)"), "700");
+    EXPECT_EQ(s.value(kWindowPositionsKey, "CfgDlg(H)"), "500");
+    EXPECT_EQ(s.value(kWindowPositionsKey, "PlotDlg(X)"), "9");
+    EXPECT_EQ(s.value(kWindowPositionsKey, "PlotDlg(W)"), "640");
+    EXPECT_EQ(s.value(kWindowPositionsKey, "BusMonDlg(X)"), "5");
+}
+
 // Escape, the close box and Exit: tools hidden, port closed, all seven positions written.
 TEST(MainDialogShutdown, CancelSavesEveryPositionAndClosesThePort) {
     DialogRig rig;

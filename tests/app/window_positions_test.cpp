@@ -74,6 +74,26 @@ TEST(WindowPositions, LastPixelInsideIsTakenAndAMissingHalfIsNot) {
     EXPECT_EQ(p[1], (ScreenPoint{250, 10}));
 }
 
+// A size comes back when both halves are numbers from 1 to the work area's extent.
+TEST(WindowPositions, SizesAreCheckedAgainstTheWorkArea) {
+    test::TempDir dir;
+    const std::string path = dir.file("settings.ini");
+    ASSERT_TRUE(saveWindowPlaces(path, {{"PlotDlg", {{30, 40}, WindowSize{1920, 1040}}},
+                                        {"BusMonDlg", {{50, 60}, std::nullopt}}}));
+    SettingsStore s(path);
+    EXPECT_EQ(restoreWindowPlace(s, "PlotDlg", {1, 2}, kScreen),
+              (WindowPlace{{30, 40}, WindowSize{1920, 1040}}));
+    EXPECT_EQ(restoreWindowPlace(s, "BusMonDlg", {1, 2}, kScreen), (WindowPlace{{50, 60}, {}}));
+    EXPECT_FALSE(s.value(kWindowPositionsKey, "BusMonDlg(W)"));
+    for (const auto& [w, h] :
+         {std::pair{"1921", "10"}, std::pair{"0", "10"}, std::pair{"10", "1041"},
+          std::pair{"10", "-3"}, std::pair{"10", "x"}}) {
+        s.setValue(kWindowPositionsKey, "PlotDlg(W)", w);
+        s.setValue(kWindowPositionsKey, "PlotDlg(H)", h);
+        EXPECT_EQ(restoreWindowPlace(s, "PlotDlg", {1, 2}, kScreen).size, std::nullopt) << w << h;
+    }
+}
+
 // Saving keeps the bridge settings of the same file, and a negative X does not come back.
 TEST(WindowPositions, SaveKeepsOtherKeysAndRoundTrips) {
     test::TempDir dir;

@@ -13,6 +13,7 @@
 #include "config/file_errors.h"
 #include "config_test_support.h"
 #include "distinct_fixture.h"
+#include "support/fifo.h"
 
 namespace qv {
 namespace {
@@ -426,6 +427,17 @@ TEST(ConfigFile, FileSystemFailuresNameTheirCause) {
     ScriptedInteraction folder;
     EXPECT_FALSE(loadConfigFile(s, dir.path().string(), folder, true, true));
     expectOnlyMessage(folder, "The file could not be accessed", "File read error");
+
+    // A named pipe is refused at once, never waited on, and stays a pipe.
+    test::Fifo fifo;
+    ScriptedInteraction pipeRead, pipeWrite;
+    EXPECT_TRUE(fifo.returnsAtOnce([&] {
+        EXPECT_FALSE(loadConfigFile(s, fifo.path(), pipeRead, true, true));
+        EXPECT_FALSE(saveConfigFile(s, fifo.path(), pipeWrite));
+    }));
+    expectOnlyMessage(pipeRead, "The file could not be accessed", "File read error");
+    expectOnlyMessage(pipeWrite, "The file could not be accessed", "File write error");
+    EXPECT_TRUE(fifo.stillAPipe());
 
     // A folder that is not there is a fault of the path, not a missing file.
     ScriptedInteraction write;

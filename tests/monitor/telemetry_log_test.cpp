@@ -6,7 +6,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "monitor/raw_can_log.h"
 #include "monitor_test_support.h"
+#include "support/fifo.h"
 
 namespace qv {
 namespace {
@@ -154,6 +156,26 @@ TEST(TelemetryLog, UnopenableFileIsReportedAndLoggingStaysOff) {
     ASSERT_TRUE(message);
     EXPECT_EQ(*message, "Unable to open file \"/nonexistent-dir/x.csv\" for logging");
     EXPECT_FALSE(log.logging());
+}
+
+// A named pipe (or a device) is no log: refused at once for both logs, never waited on.
+TEST(TelemetryLog, PipeIsRefusedAtOnce) {
+    test::Fifo fifo;
+    TelemetryLog log;
+    std::optional<std::string> message;
+    EXPECT_TRUE(
+        fifo.returnsAtOnce([&] { message = log.start(fifo.path(), kTypeLargeController, 0, 0); }));
+    EXPECT_EQ(message, "Unable to open file \"" + fifo.path() + "\" for logging");
+    EXPECT_FALSE(log.logging());
+
+    std::tm when{};
+    when.tm_year = 115;
+    when.tm_mday = 2;
+    test::Fifo rawFifo(rawCanLogFileName(when));
+    RawCanLog raw(rawFifo.folder());
+    EXPECT_TRUE(rawFifo.returnsAtOnce([&] { EXPECT_FALSE(raw.open(when, 0)); }));
+    EXPECT_FALSE(raw.isOpen());
+    EXPECT_TRUE(fifo.stillAPipe());
 }
 
 TEST(TelemetryLog, RemovedFileStopsTheLogWithOneMessage) {

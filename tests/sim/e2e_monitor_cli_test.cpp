@@ -8,6 +8,7 @@
 
 #include "monitor/bus_trace.h"
 #include "sim/world.h"
+#include "support/fifo.h"
 #include "support/ports.h"
 #include "support/process.h"
 
@@ -180,6 +181,11 @@ TEST_F(CliMonitoring, LogWritesHeaderAndRowsAndAppendsLater) {
     const auto bad = cli({"log", "--seconds", "1.5", "-o", "/nonexistent-dir/x"});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_EQ(bad.err, "Unable to open file \"/nonexistent-dir/x.csv\" for logging\n");
+    // A named pipe is refused at once, not waited on.
+    test::Fifo fifo;
+    const auto pipe = cli({"log", "--seconds", "1.5", "-o", fifo.path()});
+    EXPECT_EQ(pipe.exitCode, 1);
+    EXPECT_EQ(pipe.err, "Unable to open file \"" + fifo.path() + "\" for logging\n");
 }
 
 TEST_F(CliMonitoring, MonitorWritesCandumpLogLines) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "support/fifo.h"
 #include "support/process.h"
 #include "tool_fixtures.h"
 #include "tools/pm_analysis.h"
@@ -151,6 +152,19 @@ TEST(AcquisitionCsv, FailedWriteLeavesTheOldFile) {
     EXPECT_FALSE(readTextFile(path, 4, &error).has_value());
     EXPECT_FALSE(readTextFile((folder.path() / "missing.csv").string(), 100, &error));
     EXPECT_NE(error.find("cannot open"), std::string::npos);
+
+    // A named pipe is neither waited on nor replaced by the save.
+    test::Fifo fifo;
+    std::string readError;
+    EXPECT_TRUE(fifo.returnsAtOnce([&] {
+        EXPECT_FALSE(writeTextFile(fifo.path(), "x", &error));
+        EXPECT_FALSE(readTextFile(fifo.path(), 100, &readError));
+    }));
+    const std::string notRegular =
+        fifo.path() + ": not a regular file (a named pipe, a device, a socket or a folder)";
+    EXPECT_EQ(error, "cannot write " + notRegular);
+    EXPECT_EQ(readError, "cannot open " + notRegular);
+    EXPECT_TRUE(fifo.stillAPipe());
 }
 
 #ifdef QV_CLI_PATH
@@ -200,6 +214,23 @@ TEST(QvcliAnalysePhases, FailuresExitOne) {
     r = test::runProcess(QV_CLI_PATH, {"analyse-phases", (folder.path() / "none.csv").string()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("cannot open"), std::string::npos);
+}
+
+// Every command that reads a file the user names refuses a named pipe at once.
+TEST(Qvcli, FileArgumentsThatAreNamedPipesAreRefusedAtOnce) {
+    test::Fifo fifo;
+    const std::string& p = fifo.path();
+    const std::vector<std::vector<std::string>> commands{
+        {"analyse-phases", p}, {"fit-pm", p},  {"fit-im", "--mode", "1", p},
+        {"dump", p},           {"diff", p, p}, {"upload", p, "--interface", "127.0.0.1"}};
+    for (const auto& args : commands) {
+        const auto r = test::runProcess(QV_CLI_PATH, args, 5000);
+        EXPECT_EQ(r.exitCode, args[0] == "diff" ? 2 : 1) << args[0] << ": " << r.err;
+        EXPECT_TRUE(r.err.find("not a regular file") != std::string::npos ||
+                    r.err.find("The file could not be accessed") != std::string::npos)
+            << args[0] << ": " << r.err;
+    }
+    EXPECT_TRUE(fifo.stillAPipe());
 }
 
 TEST(QvcliFitPm, PrintsLogResistanceAndInductance) {

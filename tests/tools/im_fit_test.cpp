@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <stdexcept>
 
@@ -60,27 +61,41 @@ TEST(ImFit, RecoversACircuitFromNoiselessDataStartedAwayFromIt) {
     EXPECT_LT(largestRelativeDifference(rt.parameters, step), 2e-6);
 }
 
-TEST(ImFit, EqualsTheLiteralImplementationToTheLastBit) {
+// Every instruction-set path this CPU runs, forced in turn, against the literal algorithm.
+TEST(ImFit, EveryPathEqualsTheLiteralImplementationToTheLastBit) {
     // Short runs keep the literal one quick; the damping schedule still spans 100 to 1000. With
     // the same exponential the two give the same bits: the fast one skips only evaluations that
     // repeat earlier ones and keeps every sum in point order.
     const int iterations = 1500;
-    for (std::uint32_t seed : {1u, 2u, 3u}) {
+    std::vector<std::pair<ImFitInput, reference::FitResult>> cases;
+    for (std::uint32_t seed : {1u, 2u, 3u})
         for (const ImFitInput& in :
              {test::benchmarkSweep(seed), test::benchmarkStep(seed),
               test::sweepData({180.0, 95.0, 18.0, 37.0, 0.5}, 12, 900.0, 0.01, seed),
-              test::stepData({0.6, 0.03, 0.004, 30.0, 0.0002}, 101, 20, 0.2, 0.05, seed)}) {
+              test::stepData({0.6, 0.03, 0.004, 30.0, 0.0002}, 101, 20, 0.2, 0.05, seed)})
+            cases.emplace_back(
+                in, reference::fitModel(static_cast<int>(in.model), in.y, in.amplitude, in.x,
+                                        {in.start.begin(), in.start.end()}, iterations,
+                                        [](double x) { return portableExp(x); }));
+    std::string ran;
+    for (ImFitPath path : {ImFitPath::Baseline, ImFitPath::Avx2, ImFitPath::Avx512}) {
+        if (!forceImFitPath(path)) continue;
+        ran += std::string(ran.empty() ? "" : " ") + imFitPathName(path);
+        for (const auto& [in, same] : cases) {
             const ImFitResult fast = fit(in, in.start, iterations);
-            const auto same =
-                reference::fitModel(static_cast<int>(in.model), in.y, in.amplitude, in.x,
-                                    {in.start.begin(), in.start.end()}, iterations,
-                                    [](double x) { return portableExp(x); });
             for (int j = 0; j < kImParameterCount; ++j)
-                EXPECT_EQ(fast.parameters[j], same.p[j]) << "seed " << seed << " parameter " << j;
+                EXPECT_EQ(fast.parameters[j], same.p[j]) << imFitPathName(path) << " " << j;
             ASSERT_EQ(fast.model.size(), same.f.size());
-            for (std::size_t k = 0; k < same.f.size(); ++k) EXPECT_EQ(fast.model[k], same.f[k]);
+            for (std::size_t k = 0; k < same.f.size(); ++k)
+                EXPECT_EQ(fast.model[k], same.f[k]) << imFitPathName(path) << " " << k;
         }
     }
+    forceImFitPath(std::nullopt);
+    RecordProperty("paths", ran);
+    std::printf("paths compared: %s (in use without forcing: %s)\n", ran.c_str(),
+                imFitPathName(imFitPath()));
+    EXPECT_NE(ran.find("baseline"), std::string::npos);
+    EXPECT_FALSE(forceImFitPath(static_cast<ImFitPath>(7)));
 }
 
 TEST(ImFit, StepFitWithTheLibrarysExponentialDiffersByRoundingOnly) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "tools/tool_plots.h"
 
@@ -156,6 +158,35 @@ TEST(PmAnalysis, ZeroTimeBaseGivesNoNumbersInsteadOfDividing) {
     EXPECT_FALSE(r.usable);
     EXPECT_TRUE(pmCountsRefusal(2, 4, 0).has_value());
     EXPECT_FALSE(pmCountsRefusal(30, 1, 1).has_value());
+}
+
+// Every decay time is the raw time divided by S, to the last bit; a flat decay then has a slope
+// of exactly 0 and a time constant of -inf (a multiplication by 1/S gave 1.8e14 s here, which
+// passed as a usable inductance).
+TEST(PmAnalysis, DecayTimeIsTheRawTimeDividedByTheTimeBase) {
+    PmRecording r = recording({{1, 10}, {2, 20}}, {}, 1);
+    std::mt19937 random(5);
+    for (int i = 0; i < 2000; ++i) {
+        r.s = 1 + static_cast<int>(random() % 32767);
+        const auto raw = static_cast<std::int16_t>(random());
+        r.frames.resize(1);
+        r.frames.push_back({1, raw, 1, 1});
+        EXPECT_EQ(pmSamples(r).decayTime.at(1), raw / static_cast<double>(r.s))
+            << raw << "/" << r.s;
+    }
+    r.baseCurrent = 40;
+    r.n2 = 2;
+    r.s = 5598;
+    r.frames.resize(1);
+    r.frames.push_back({21569, 15568, 21569, 10072});
+    const PmReport flat = analysePm(r);
+    EXPECT_EQ(flat.decay.tau, -INFINITY);
+    EXPECT_NE(flat.log.find("tau=-inf"), std::string::npos);
+    EXPECT_FALSE(flat.usable);
+    // A base current read from a file may print with hundreds of digits: every line stays whole.
+    r.baseCurrent = 1e300;
+    const PmReport huge = analysePm(r);
+    EXPECT_EQ(std::count(huge.log.begin(), huge.log.end(), '\n'), 12 + r.n1 + r.n2);
 }
 
 TEST(PmPlots, ScalesComeFromTheLastPointAndTheFit) {

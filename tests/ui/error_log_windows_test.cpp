@@ -72,7 +72,7 @@ TEST(ErrorLogReview, ListUsesAFixedPitchEightPointFont) {
     EXPECT_EQ(dialog.windowTitle(), "Error Log Review");
     auto* list = dialog.findChild<QListWidget*>("id1162");
     ASSERT_NE(list, nullptr);
-    EXPECT_TRUE(QFontInfo(list->font()).fixedPitch());
+    EXPECT_TRUE(test::hasEqualAdvances(list->font()));
     EXPECT_EQ(list->font().pointSize(), 8);
 }
 

@@ -40,7 +40,7 @@ TEST(MainWindowUi, EveryControlHasItsIdAsObjectName) {
 
     auto* list = rig.window->findChild<QListWidget*>("id1159");
     ASSERT_NE(list, nullptr);
-    EXPECT_TRUE(QFontInfo(list->font()).fixedPitch());
+    EXPECT_TRUE(test::hasEqualAdvances(list->font()));
     EXPECT_EQ(list->font().pointSize(), 8);
 
     // The seven tool windows exist, hidden and disabled, with their captions.

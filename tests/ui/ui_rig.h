@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QTest>
 #include <functional>
 
@@ -15,6 +17,19 @@
 #include "ui/telem_window.h"
 
 namespace qv::test {
+
+// A fixed-pitch font is one whose characters all advance alike, whether or not the font
+// database flags the face that a family name resolves to (Noto Sans Mono is not flagged).
+inline ::testing::AssertionResult hasEqualAdvances(const QFont& font) {
+    const QFontMetrics fm(font);
+    const int m = fm.horizontalAdvance(QLatin1Char('M'));
+    for (QChar c : QStringLiteral("il.:W0 #_|"))
+        if (fm.horizontalAdvance(c) != m)
+            return ::testing::AssertionFailure()
+                   << QFontInfo(font).family().toStdString() << ": '" << c.toLatin1()
+                   << "' advances " << fm.horizontalAdvance(c) << ", 'M' " << m;
+    return ::testing::AssertionSuccess();
+}
 
 class UiRig {
   public:

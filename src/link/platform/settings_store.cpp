@@ -1,17 +1,20 @@
 #include "link/platform/settings_store.h"
 
-#include "common/parse_number.h"
+#include <fcntl.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
+
+#include "common/parse_number.h"
+#include "link/platform/regular_file.h"
 
 namespace qv {
 
 namespace {
+
+// A settings file is a few kilobytes; nothing past this is read.
+constexpr std::size_t kMaxSettingsBytes = 1 << 20;
 
 std::string trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t\r\n");
@@ -23,10 +26,12 @@ std::string trim(const std::string& s) {
 }  // namespace
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {
-    std::ifstream in(path_);
+    // A named pipe or a device in its place reads as an empty store, never waited on.
+    int error = 0;
+    const auto text = readRegularFile(path_, kMaxSettingsBytes, error);
+    std::istringstream in(text.value_or(std::string()));
     std::string line, section;
-    std::size_t lines = 0;
-    while (lines++ < 100000 && std::getline(in, line)) {
+    while (std::getline(in, line)) {
         line = trim(line);
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {
@@ -87,18 +92,17 @@ bool SettingsStore::save() const {
     const std::filesystem::path target(path_);
     if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
     const std::string temp = path_ + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& [key, values] : keys_) {
-            out << '[' << key << "]\n";
-            for (const auto& [name, value] : values) out << name << '=' << value << '\n';
-            out << '\n';
-        }
-        out.flush();
-        if (!out) {
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
+    std::string text;
+    for (const auto& [key, values] : keys_) {
+        text += '[' + key + "]\n";
+        for (const auto& [name, value] : values) text += name + '=' + value + '\n';
+        text += '\n';
+    }
+    int error = 0;
+    const net::Fd out = openRegularFile(temp, O_WRONLY | O_CREAT | O_TRUNC, error);
+    if (!out.valid() || !writeAll(out.get(), text)) {
+        if (out.valid()) std::filesystem::remove(temp, ec);
+        return false;
     }
     std::filesystem::rename(temp, target, ec);
     return !ec;

@@ -14,7 +14,8 @@ inline constexpr const char* kBridgeSettingsKey = "SOFTWARE\\Brenlow\\CanBridgeC
 
 class SettingsStore {
   public:
-    // Reads the file at `path` (a missing or unreadable file is an empty store).
+    // Reads the file at `path` (a missing or unreadable file, or one that is not a regular file,
+    // is an empty store).
     explicit SettingsStore(std::string path);
     static std::string defaultPath();
 
