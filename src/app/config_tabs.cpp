@@ -1,5 +1,8 @@
 #include "app/config_tabs.h"
 
+#include <cstdio>
+#include <ctime>
+
 #include "app/main_dialog.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "config/config_transfer.h"
@@ -60,6 +63,32 @@ FileDialogRequest configFileRequest(bool save) {
 
 }  // namespace
 
+std::string configWindowTitle(const ConfigOrigin& origin, bool unsaved) {
+    std::string title = CConfigTabs::kCaption;
+    char text[160];
+    switch (origin.kind) {
+        case ConfigOrigin::Kind::Controller: {
+            std::tm local{};
+            const std::time_t time = origin.time;
+            localtime_r(&time, &local);
+            char when[32];
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+            std::snprintf(text, sizeof text, " - 0x%03X %s%s%07lu, downloaded %s",
+                          static_cast<unsigned>(origin.base), origin.deviceName.c_str(),
+                          origin.deviceName.empty() ? "" : " ",
+                          static_cast<unsigned long>(origin.serial), when);
+            title += text;
+            break;
+        }
+        case ConfigOrigin::Kind::File:
+            title += " - " + origin.fileName;
+            break;
+        case ConfigOrigin::Kind::None:
+            break;
+    }
+    return unsaved ? title + " *" : title;
+}
+
 std::unique_ptr<ConfigTabsHost> applicationConfigTabsHost(CQVDrvCtrlsApp& app) {
     return std::make_unique<ApplicationHost>(app);
 }
@@ -69,7 +98,7 @@ CConfigTabs::CConfigTabs(CConfigDataBank& store, UserInteraction& ui, ConfigTabs
       ui_(ui),
       host_(host),
       general_(store, ui),
-      calibration_(store),
+      calibration_(store, ui),
       motor_(store, ui) {}
 
 bool CConfigTabs::refresh() {
@@ -78,14 +107,28 @@ bool CConfigTabs::refresh() {
     general_.fillPage(type);
     calibration_.fillPage(type);
     motor_.fillPage(type);
+    filled_ = true;
     return true;
+}
+
+bool CConfigTabs::pendingEdits() const {
+    if (!filled_ || transferRunning(store_)) return false;
+    return general_.differsFromStore() || calibration_.differsFromStore() ||
+           motor_.differsFromStore();
+}
+
+std::string CConfigTabs::title() {
+    // While a transfer runs the worker owns the store.
+    if (transferRunning(store_)) return title_;
+    title_ = configWindowTitle(store_.origin, store_.unsavedChanges() || pendingEdits());
+    return title_;
 }
 
 ConfigCommandResult CConfigTabs::writeBack() {
     // While a transfer runs nothing could be edited, and the worker owns the store.
     if (transferRunning(store_)) return {};
     if (const FieldCheck c = general_.storePage(); c.keepFocus) return refused(0, c);
-    calibration_.storePage();
+    if (const FieldCheck c = calibration_.storePage(); c.keepFocus) return refused(1, c);
     if (const FieldCheck c = motor_.storePage(); c.keepFocus) return refused(2, c);
     return {};
 }
@@ -136,9 +179,10 @@ ConfigCommandResult CConfigTabs::loadFromPc() {
     if (!path) return {};
     // With a device selected its own calibration and identification stay.
     const bool whole = !host_.deviceSelected();
-    loadConfigFile(store_, *path, ui_, whole, whole, host_.fileHooks());
     ConfigCommandResult r;
-    r.refreshed = refresh();
+    // A failed load changed nothing in the store: the pages keep what the user typed.
+    if (loadConfigFile(store_, *path, ui_, whole, whole, host_.fileHooks()))
+        r.refreshed = refresh();
     return r;
 }
 

@@ -6,6 +6,7 @@
 // closing it checks the field being edited (the focus leaves it) and only then calls in here.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "app/transfer_job.h"
 #include "config/config_file.h"
@@ -42,6 +43,11 @@ class ConfigTabsHost {
 // The main window's state of `app`.
 std::unique_ptr<ConfigTabsHost> applicationConfigTabsHost(CQVDrvCtrlsApp& app);
 
+// The window's title: "Configuration", then where the configuration came from (the controller
+// with its base address, name, serial number and the time of the download, or the file's
+// name), then " *" while changes are neither written to a controller nor saved to a file.
+std::string configWindowTitle(const ConfigOrigin& origin, bool unsaved);
+
 // The outcome of a command for the window.
 struct ConfigCommandResult {
     bool close = false;      // disable and hide the window
@@ -72,6 +78,12 @@ class CConfigTabs {
 
     // A menu command, "Close" (2) or Escape (as "Exit").
     ConfigCommandResult onCommand(int commandId);
+    // The pages hold edits a write back would store (false until the first refresh).
+    bool pendingEdits() const;
+    // configWindowTitle for what the store and the pages hold now; while a transfer runs, the
+    // title last given.
+    std::string title();
+
     // "Load from QV" and "Save to QV" are offered only while a device is selected.
     bool transferItemsEnabled() const { return host_.deviceSelected(); }
     std::int32_t deviceType() const { return host_.deviceType(); }
@@ -87,6 +99,8 @@ class CConfigTabs {
     CConfig general_;
     CConfigCal calibration_;
     CConfigMotorTabs motor_;
+    bool filled_ = false;
+    std::string title_ = kCaption;
 };
 
 }  // namespace qv

@@ -1,8 +1,10 @@
 #include "app/config_transfer_service.h"
 
 #include <array>
+#include <memory>
 
 #include "app/qv_drv_ctrls_app.h"
+#include "config/config_verify.h"
 #include "config/transfer_messages.h"
 
 namespace qv {
@@ -87,18 +89,23 @@ bool ControllerTransferService::download(std::int32_t mask) {
 
 bool ControllerTransferService::upload() {
     return withContext("Upload", [&](TransferContext& c) {
-        std::array<bool, 3> modified{};
-        for (StructureKind kind : kKinds)
-            modified[static_cast<std::size_t>(kind)] = store_.isModified(kind);
-        const bool ok = uploadConfig(c);
-        if (!ok) return false;
-        // The controller now holds what was written; structures written only because a
-        // question asked for them are left as last downloaded (their list stays longer, never
-        // shorter, than the truth).
+        UploadOutcome outcome;
+        uploadAndVerify(c, true, &outcome);
+        if (!outcome.uploaded) return false;
+        // The controller now holds what was written, or what the verification read back. The
+        // structures written only because a question asked for them count too: they were
+        // read back as well.
         ConfigSnapshot written = takeSnapshot(store_);
-        for (std::size_t k = 0; k < kKinds.size(); ++k) written.valid[k] = modified[k];
+        if (outcome.verification) {
+            auto holds = std::make_unique<CConfigDataBank>();
+            copySnapshotRecords(written, *holds);
+            placeReadBack(*holds, *outcome.verification);
+            written = takeSnapshot(*holds);
+        }
+        for (StructureKind kind : kKinds)
+            written.valid[static_cast<std::size_t>(kind)] = outcome.written.has(kind);
         mergeIntact(downloads_[{c.target.base, c.target.serial}], written);
-        return true;
+        return outcome.ok();
     });
 }
 
@@ -125,6 +132,8 @@ ControllerTransferService& installConfigTransferService(CQVDrvCtrlsApp& app, Use
         t.bridgeAddress = device.bridgeAddress;
         const auto flags = static_cast<std::uint32_t>(dialog->monitor().values().errorFlags);
         t.configError = (flags & kConfigErrorFlag) != 0;
+        for (const DeviceEntry& e : dialog->monitor().devices().entries())
+            if (e.baseAddress == t.base) t.deviceName = e.displayName.data();
         return t;
     };
     hooks.portProgressHook = [&app]() -> CBcan::ProgressHook {

@@ -88,6 +88,10 @@ class CQVDrvCtrlsDlg {
     void onOk() {}
     // Escape, the close box and File > Exit.
     void onCancel();
+    // Before the user's Escape, close box or File > Exit: when configuration changes were
+    // neither written to a controller nor saved to a file, asks whether to quit all the same
+    // (default: no). True when the shutdown may go on.
+    bool confirmQuit();
 
     // A window outside the main window and its tools that keeps its place under `stem`
     // ("PlotDlg": see window_positions.h), opening at `defaultPosition` otherwise. Placed at once

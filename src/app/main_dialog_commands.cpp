@@ -34,7 +34,7 @@ void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
             loadFactoryFile(shift);
             break;
         case kCmdExit:
-            onCancel();
+            if (confirmQuit()) onCancel();
             return;
         case kCmdControls:
             openToolNeedingConfig(Tool::Controls, kDownloadMaskPublic, kActionOpenControls);
@@ -101,6 +101,22 @@ bool CQVDrvCtrlsDlg::transferReady() {
 
 // ---- File ----
 
+bool CQVDrvCtrlsDlg::confirmQuit() {
+    // While a transfer runs the worker owns the store; its end reports itself.
+    if (shutDown_ || worker_.busy()) return true;
+    if (!parts_.store.unsavedChanges() && !parts_.tools[Tool::Configuration].hasUnsavedEdits())
+        return true;
+    MessageBoxRequest r;
+    r.text =
+        "The configuration holds changes that were neither written to a controller nor saved "
+        "to a file.\r\n\r\nQuit and lose them?";
+    r.caption = kAppCaption;
+    r.icon = MessageIcon::Warning;
+    r.buttons = MessageButtons::YesNo;
+    r.defaultAnswer = MessageAnswer::No;
+    return parts_.ui.messageBox(r) == MessageAnswer::Yes;
+}
+
 ConfigFileHooks CQVDrvCtrlsDlg::fileLoadHooks() {
     ConfigFileHooks hooks;
     hooks.clearFallbackDriverControlsBase = [this] { monitor_.setFallbackDriverControlsBase(-3); };
@@ -140,6 +156,10 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
     if (!shift) {
+        // An open Configuration window shows the file now, not what the store held before
+        // (a write back of its old pages would put that back over the file).
+        if (parts_.tools[Tool::Configuration].isVisible())
+            parts_.tools[Tool::Configuration].refresh();
         startTransfer({TransferDirection::Upload, kDownloadMaskAll, kActionNone});
         return;
     }

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "config/config_data_bank.h"
+#include "config/text_encoding.h"
 #include "monitor/number_text.h"
 #include "monitor/telemetry_readings.h"
 
@@ -227,7 +228,8 @@ void TelemetryPanel::formatMessage(std::uint32_t offset, const TelemetryValues& 
         if (v.activeMotor >= 0 && v.activeMotor < 10 && store != nullptr &&
             store->isValid(StructureKind::Motor)) {
             s += ": ";
-            s += store->motorDescription(static_cast<std::size_t>(v.activeMotor));
+            s +=
+                windows1252ToUtf8(store->motorDescription(static_cast<std::size_t>(v.activeMotor)));
         }
         setText(1177, s);
         s.clear();

@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ui/config_calibration_page.h"
@@ -30,6 +31,8 @@ constexpr MenuItem kMenu[] = {
     {"&Transfer", "Load from QV", kLoadFromQv},
     {"&Transfer", "Save to QV", kSaveToQv},
 };
+
+constexpr int kTitleRefreshMs = 250;
 
 // Commands before which the field being edited is checked (the focus moves to the window).
 bool checksFocusedField(int id) {
@@ -71,6 +74,16 @@ ConfigWindow::ConfigWindow(CConfigDataBank& store, UserInteraction& ui,
     buttons->addStretch(1);
     buttons->addWidget(close_);
     layout->addLayout(buttons);
+
+    // The title follows the user's edits and the transfers as they happen.
+    titleTimer_ = new QTimer(this);
+    titleTimer_->setInterval(kTitleRefreshMs);
+    connect(titleTimer_, &QTimer::timeout, this, [this] { updateTitle(); });
+}
+
+void ConfigWindow::updateTitle() {
+    const QString title = QString::fromStdString(logic_->title());
+    if (windowTitle() != title) setWindowTitle(title);
 }
 
 ConfigWindow::~ConfigWindow() = default;
@@ -113,6 +126,7 @@ void ConfigWindow::showPages() {
 
 void ConfigWindow::refresh() {
     if (logic_->refresh()) showPages();
+    updateTitle();
 }
 
 void ConfigWindow::selectPage(int index) {
@@ -128,6 +142,7 @@ void ConfigWindow::runCommand(int id) {
 
 void ConfigWindow::apply(const ConfigCommandResult& r) {
     if (r.refreshed) showPages();
+    updateTitle();
     if (r.keepFocus) {
         selectPage(r.page);
         if (r.page == 2)
@@ -150,7 +165,14 @@ void ConfigWindow::showEvent(QShowEvent* e) {
     const bool transfer = logic_->transferItemsEnabled();
     action(kLoadFromQv)->setEnabled(transfer);
     action(kSaveToQv)->setEnabled(transfer);
+    updateTitle();
+    titleTimer_->start();
     QDialog::showEvent(e);
+}
+
+void ConfigWindow::hideEvent(QHideEvent* e) {
+    titleTimer_->stop();
+    QDialog::hideEvent(e);
 }
 
 void ConfigWindow::keyPressEvent(QKeyEvent* e) {

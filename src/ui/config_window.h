@@ -15,6 +15,7 @@ class QAction;
 class QMenuBar;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 
 namespace qv::ui {
 
@@ -50,10 +51,13 @@ class ConfigWindow : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void buildMenu(QMenuBar* bar);
+    // The title names the configuration's origin and marks unsaved changes.
+    void updateTitle();
     void showPages();
     void apply(const ConfigCommandResult& result);
     ConfigPageWidget* page(int index) const;
@@ -66,6 +70,7 @@ class ConfigWindow : public QDialog {
     ConfigMotorTabsPage* motor_ = nullptr;
     QPushButton* close_ = nullptr;
     std::map<int, QAction*> actions_;
+    QTimer* titleTimer_ = nullptr;
 };
 
 // The window as the main window's tool: refresh and page selection reach it.
@@ -77,6 +82,10 @@ class ConfigToolWindow : public QtToolWindow {
     }
     void selectPage(int page) override {
         if (auto* w = qobject_cast<ConfigWindow*>(widget())) w->selectPage(page);
+    }
+    bool hasUnsavedEdits() const override {
+        auto* w = qobject_cast<ConfigWindow*>(widget());
+        return w && w->isVisible() && w->logic().pendingEdits();
     }
 };
 

@@ -102,6 +102,7 @@ void MainWindow::onMenuCommand(int id) {
         return;
     }
     if (id == kCmdExit) {
+        if (logic_ && !logic_->confirmQuit()) return;
         requestShutdown();
         return;
     }
@@ -293,6 +294,7 @@ bool MainWindow::event(QEvent* e) {
 void MainWindow::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
         e->accept();
+        if (logic_ && !logic_->confirmQuit()) return;
         requestShutdown();
         return;
     }
@@ -310,6 +312,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         return;
     }
     e->ignore();
+    if (!logic_->confirmQuit()) return;
     requestShutdown();  // ends the dialog, which closes the window
 }
 

@@ -84,6 +84,7 @@ class FakeWindow : public ToolWindow {
     void selectPage(int page) override { selectedPage = page; }
     void advanceProgress(int bytes) override { progress += bytes; }
     bool acquiring() const override { return acquiringNow; }
+    bool hasUnsavedEdits() const override { return unsavedEdits; }
 
     bool visible = false;
     bool enabled = false;
@@ -92,6 +93,7 @@ class FakeWindow : public ToolWindow {
     int selectedPage = -1;
     int progress = 0;
     bool acquiringNow = false;
+    bool unsavedEdits = false;
     ScreenPoint at{-1, -1};
     std::optional<WindowSize> size;  // nothing: a fixed-size window
 
@@ -137,7 +139,10 @@ class ScriptedUi : public UserInteraction {
     MessageAnswer messageBox(const MessageBoxRequest& r) override {
         std::lock_guard l(mutex);
         messages.push_back(r.text);
-        return MessageAnswer::Ok;
+        if (answers.empty()) return MessageAnswer::Ok;
+        const MessageAnswer a = answers.front();
+        answers.pop_front();
+        return a;
     }
     std::optional<std::string> fileDialog(const FileDialogRequest& r) override {
         std::lock_guard l(mutex);
@@ -155,6 +160,7 @@ class ScriptedUi : public UserInteraction {
     std::vector<std::string> messages;
     std::vector<FileDialogRequest> dialogs;
     std::deque<std::optional<std::string>> fileAnswers;
+    std::deque<MessageAnswer> answers;  // then OK
 };
 
 class RecordingView : public MainView {

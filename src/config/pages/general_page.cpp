@@ -139,6 +139,44 @@ std::uint32_t CConfig::storedIdentifier(int id) const {
     return p.bmsMasterCanId;
 }
 
+std::string CConfig::storedIdentifierText(int id) const {
+    CHexEdit shown;
+    shown.setValue(storedIdentifier(id));
+    return shown.text();
+}
+
+bool CConfig::storedCheck(int id) const {
+    const PublicConfig& p = store_.publicConfig;
+    if (id == kListenForBms) return p.listenForBms != 0;
+    for (const TelemetryBox& b : kBoxes)
+        if (b.id == id) return ((p.telemetryMask >> b.bit) & 1u) != 0;
+    return false;
+}
+
+int CConfig::storedBaud() const {
+    const auto stored = store_.publicConfig.canBaudIndex;
+    return stored < baudRates().size() ? static_cast<int>(stored) : -1;
+}
+
+bool CConfig::identifierDiffers(int id) const {
+    return identifiers_.at(id).edit.text() != storedIdentifierText(id);
+}
+
+bool CConfig::boxesDiffer() const {
+    for (const TelemetryBox& b : kBoxes)
+        if (checks_.at(b.id) != storedCheck(b.id)) return true;
+    return false;
+}
+
+bool CConfig::differsFromStore() const {
+    if (numbers_.anyDiffersFromStore() || boxesDiffer() || baud_ != storedBaud() ||
+        checks_.at(kListenForBms) != storedCheck(kListenForBms))
+        return true;
+    for (const auto& [id, ident] : identifiers_)
+        if (identifierDiffers(id)) return true;
+    return false;
+}
+
 void CConfig::writeIdentifier(int id, std::uint32_t value) {
     PublicConfig& p = store_.publicConfig;
     if (id == kCanId)
@@ -152,17 +190,10 @@ void CConfig::writeIdentifier(int id, std::uint32_t value) {
 bool CConfig::fillPage(std::int32_t deviceType) {
     if (blocked()) return false;
     deviceType_ = deviceType;
-    const PublicConfig& p = store_.publicConfig;
     numbers_.fill();
-    for (auto& [id, ident] : identifiers_) {
-        ident.edit.setValue(storedIdentifier(id));
-        ident.filledText = ident.edit.text();
-    }
-    checks_[kListenForBms] = p.listenForBms != 0;
-    for (const TelemetryBox& b : kBoxes) checks_[b.id] = ((p.telemetryMask >> b.bit) & 1u) != 0;
-    filledChecks_ = checks_;
-    baud_ = p.canBaudIndex < baudRates().size() ? static_cast<int>(p.canBaudIndex) : -1;
-    filledBaud_ = baud_;
+    for (auto& [id, ident] : identifiers_) ident.edit.setValue(storedIdentifier(id));
+    for (auto& [id, on] : checks_) on = storedCheck(id);
+    baud_ = storedBaud();
 
     char text[64];
     readOnly_[kHardCurrentLimit] = "0";
@@ -234,8 +265,7 @@ FieldCheck CConfig::leaveField(int id) {
     if (identifiers_.count(id)) return checkIdentifier(id) ? FieldCheck{} : FieldCheck{true, id};
     if (id == kCanBaudRate && baud_ < 0) {
         ui_.messageBox(canBaudMessage());
-        const auto stored = store_.publicConfig.canBaudIndex;
-        baud_ = stored < baudRates().size() ? static_cast<int>(stored) : -1;
+        baud_ = storedBaud();
     }
     return {};
 }
@@ -251,7 +281,7 @@ FieldCheck CConfig::storePage() {
         refuse(problem->first);
     }
     for (auto& [id, ident] : identifiers_) {
-        if (ident.edit.text() == ident.filledText) continue;
+        if (!identifierDiffers(id)) continue;
         if (!checkIdentifier(id)) {
             refuse(id);
             continue;
@@ -259,18 +289,15 @@ FieldCheck CConfig::storePage() {
         writeIdentifier(id, static_cast<std::uint32_t>(ident.edit.getValue()));
     }
     PublicConfig& p = store_.publicConfig;
-    if (checks_[kListenForBms] != filledChecks_[kListenForBms])
+    if (checks_[kListenForBms] != storedCheck(kListenForBms))
         p.listenForBms = checks_[kListenForBms] ? 1 : 0;
-    bool boxChanged = false;
-    for (const TelemetryBox& b : kBoxes)
-        boxChanged = boxChanged || checks_[b.id] != filledChecks_[b.id];
-    if (boxChanged) {
+    if (boxesDiffer()) {
         std::uint32_t mask = 0xFFFFFFFFu;
         for (const TelemetryBox& b : kBoxes)
             if (!checks_[b.id]) mask &= ~(1u << b.bit);
         p.telemetryMask = mask;
     }
-    if (baud_ != filledBaud_) {
+    if (baud_ != storedBaud()) {
         if (baud_ < 0) {
             ui_.messageBox(canBaudMessage());
             refuse(kCanBaudRate);
