@@ -57,11 +57,7 @@ CommissioningPass::CommissioningPass(PassServices services, PassSetup setup)
 
 CommissioningPass::~CommissioningPass() {
     if (wait_ == Wait::Selecting || wait_ == Wait::Acquiring) activeTool().closed();
-    if (wait_ == Wait::Transfer) {
-        shared_->cancel.store(true);
-        CConfigDataBank& store = current_ == PassStep::Verify ? shared_->readBack : shared_->store;
-        cancelTransfer(store, *services_.port, shared_->progress);
-    }
+    if (wait_ == Wait::Transfer) cancelTransfer(shared_->store, *services_.port, shared_->progress);
 }
 
 bool CommissioningPass::busy() const {
@@ -160,7 +156,7 @@ void CommissioningPass::begin(PassStep step, double nowMs) {
             startWrite();
             break;
         case PassStep::Verify:
-            startVerify();
+            recordVerification();
             break;
         case PassStep::Report:
             break;
@@ -327,8 +323,6 @@ void CommissioningPass::poll(double nowMs) {
                 finishBackup();
             else if (current_ == PassStep::Write)
                 finishWrite();
-            else if (current_ == PassStep::Verify)
-                finishVerify();
             return;
         case Wait::Selecting: {
             if (nowMs < selectUntilMs_) return;
@@ -390,11 +384,30 @@ void CommissioningPass::startWrite() {
     // and the verification then covers the whole record.
     shared_->store.markModified(StructureKind::Motor);
     shared_->progress.clearHistory();
+    shared_->uploaded = false;
+    shared_->verification.reset();
+    shared_->readBackWhole = false;
     std::shared_ptr<Shared> shared = shared_;
     TransferContext context = transferContext(shared_->store);
+    // One job: the upload (with its questions and the controller's reset), the verification of
+    // what it wrote, and the whole configuration read again for after.cfg.
     const bool started = startTransfer([shared, context]() mutable {
         context.lastDownload = &shared->backup;
-        return uploadConfig(context);
+        WrittenStreams written;
+        context.written = &written;
+        shared->uploaded = uploadConfig(context);
+        context.written = nullptr;
+        shared->boxesBeforeVerification = shared->interaction.count();
+        if (!shared->uploaded) return false;
+        shared->verification = verifyWrittenConfig(context, written);
+        const VerifyStatus status = shared->verification->status;
+        if (status == VerifyStatus::Verified || status == VerifyStatus::Differs) {
+            TransferContext whole(context.port, shared->readBack, context.target,
+                                  shared->interaction, context.progress);
+            whole.portProgressHook = context.portProgressHook;
+            shared->readBackWhole = downloadConfig(whole, kDownloadMaskAll);
+        }
+        return true;
     });
     if (!started) {
         end(StepOutcome::Failed,
@@ -405,7 +418,10 @@ void CommissioningPass::startWrite() {
 
 void CommissioningPass::finishWrite() {
     StepRecord& r = record_.at(PassStep::Write);
-    const auto boxes = shared_->interaction.since(messagesAtStart_);
+    const auto all = shared_->interaction.since(messagesAtStart_);
+    const std::size_t upTo = shared_->boxesBeforeVerification - messagesAtStart_;
+    const std::vector<PassBox> boxes(
+        all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(upTo, all.size())));
     r.text = boxesText(boxes);
     std::string written;
     for (const std::string& c : shared_->progress.captionHistory()) {
@@ -413,54 +429,54 @@ void CommissioningPass::finishWrite() {
         if (c == caption::kUploadPrivate) written += " private";
         if (c == caption::kUploadMotor) written += " motor";
     }
-    if (!shared_->ok) {
+    if (!shared_->uploaded) {
         const std::string why = failureText(boxes);
         if (cancelRequested_) return stop(PassStep::Write, cancelReason_, StepOutcome::Cancelled);
         end(StepOutcome::Failed, firstLine(why));
-        return stop(PassStep::Write, "nothing was verified: " + firstLine(why),
-                    StepOutcome::Failed);
+        return stop(PassStep::Write, firstLine(why), StepOutcome::Failed);
     }
+    // Written: what the verification found decides the rest, even when the user cancelled
+    // meanwhile (a cancel that came in time shows as an aborted verification, with its reason).
+    cancelRequested_ = false;
     r.values = {{"Structures written", written.empty() ? "none" : written.substr(1)},
                 {"Controller reset", resetText(boxes)}};
     end(StepOutcome::Succeeded, "motor record " + std::to_string(setup_.motor) + " written");
 }
 
-void CommissioningPass::startVerify() {
-    std::shared_ptr<Shared> shared = shared_;
-    TransferContext context = transferContext(shared_->readBack);
-    const bool started = startTransfer([shared, context]() mutable {
-        shared->verification =
-            readBackAndVerify(context, shared->store, kReadBackWaitMs, &shared->cancel);
-        return shared->verification.readBack;
-    });
-    if (!started)
-        stop(PassStep::Verify, "another configuration transfer is still running",
-             StepOutcome::Failed);
-}
-
-void CommissioningPass::finishVerify() {
+// The verification ran in the write's job; this records what it found.
+void CommissioningPass::recordVerification() {
     StepRecord& r = record_.at(PassStep::Verify);
-    const ReadBackResult& v = shared_->verification;
-    r.text = v.log;
-    if (!v.readBack) {
-        if (cancelRequested_) return stop(PassStep::Verify, cancelReason_, StepOutcome::Cancelled);
-        return stop(PassStep::Verify, "the configuration could not be read back: " + v.problem,
-                    StepOutcome::Failed);
-    }
-    if (saveConfigFile(shared_->readBack, pathOf(pass_file::kAfter), shared_->interaction))
+    const auto boxes = shared_->interaction.since(shared_->boxesBeforeVerification);
+    r.text = boxesText(boxes);
+    if (!shared_->verification) return end(StepOutcome::Failed, "not verified");
+    const VerifyResult& v = *shared_->verification;
+    if (shared_->readBackWhole &&
+        saveConfigFile(shared_->readBack, pathOf(pass_file::kAfter), shared_->interaction))
         addFile(r, pass_file::kAfter);
     for (const FieldDifference& d : v.differences)
-        r.values.push_back({d.record + " " + d.field, "sent " + d.a + ", read back " + d.b});
-    if (!v.matches) {
-        return stop(PassStep::Verify,
-                    "the controller holds other values than were written (" +
-                        std::to_string(v.differences.size()) + " fields)",
-                    StepOutcome::Failed);
+        r.values.push_back({d.record + " " + d.field, "written " + d.a + ", read back " + d.b});
+    switch (v.status) {
+        case VerifyStatus::Verified:
+            r.values.insert(r.values.begin(), {"Read back",
+                                               "every byte of the motor structure "
+                                               "as written"});
+            return end(StepOutcome::Succeeded, "read back and matched");
+        case VerifyStatus::Aborted:
+            return stop(PassStep::Verify,
+                        (cancelReason_.empty() ? std::string("cancelled") : cancelReason_) +
+                            "; motor record " + std::to_string(setup_.motor) +
+                            " was written but not verified",
+                        StepOutcome::Cancelled);
+        case VerifyStatus::Differs:
+            return stop(PassStep::Verify,
+                        "the controller holds other values than were written (" +
+                            std::to_string(v.differences.size()) + " fields)",
+                        StepOutcome::Failed);
+        case VerifyStatus::NoAnswer:
+        case VerifyStatus::ReadFailed:
+            return stop(PassStep::Verify, "not verified: " + firstLine(failureText(boxes)),
+                        StepOutcome::Failed);
     }
-    r.values.insert(r.values.begin(),
-                    {"Read back",
-                     "every byte of motor record " + std::to_string(setup_.motor) + " as written"});
-    end(StepOutcome::Succeeded, "read back and matched");
 }
 
 // ---- ending ----
@@ -495,10 +511,7 @@ void CommissioningPass::cancel(const std::string& reason, double nowMs) {
             // The transfer is aborted and waited for: what it did decides what the record says.
             cancelRequested_ = true;
             cancelReason_ = why;
-            shared_->cancel.store(true);
-            CConfigDataBank& store =
-                current_ == PassStep::Verify ? shared_->readBack : shared_->store;
-            cancelTransfer(store, *services_.port, shared_->progress);
+            cancelTransfer(shared_->store, *services_.port, shared_->progress);
             ++generation_;
             return;
         }

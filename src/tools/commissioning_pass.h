@@ -84,8 +84,6 @@ struct PassSetup {
 
 // Waits between telling the controller which tool is open and asking it to acquire.
 inline constexpr double kToolSelectSettleMs = 100;
-// Longest the verification waits for the controller to come back from its reset.
-inline constexpr double kReadBackWaitMs = 12000;
 
 // The files of a pass's folder.
 namespace pass_file {
@@ -154,10 +152,9 @@ class CommissioningPass final : public FrameConsumer {
     void startAcquisition(PassStep step, double nowMs);
     void startReview();
     void startWrite();
-    void startVerify();
     void finishBackup();
     void finishWrite();
-    void finishVerify();
+    void recordVerification();
     void finishAcquisition();
     void recordPhases(StepRecord& r, int attempt);
     void recordPm(StepRecord& r, int attempt);

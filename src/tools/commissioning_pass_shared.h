@@ -4,8 +4,8 @@
 #include <mutex>
 #include <vector>
 
+#include "config/config_verify.h"
 #include "tools/commissioning_pass.h"
-#include "tools/pass_read_back.h"
 #include "tools/pass_text.h"
 
 namespace qv {
@@ -63,10 +63,13 @@ struct CommissioningPass::Shared {
     CConfigDataBank readBack;  // what the controller holds after the write
     ConfigSnapshot backup;     // the store as downloaded
     CConfigProg progress;
-    ReadBackResult verification;
+    // The write: uploaded, then verified; the boxes shown before the verification began.
+    bool uploaded = false;
+    std::optional<VerifyResult> verification;
+    std::size_t boxesBeforeVerification = 0;
+    bool readBackWhole = false;  // `readBack` holds the whole configuration read afterwards
     std::atomic<bool> done{true};
-    std::atomic<bool> cancel{false};  // the verification stops waiting
-    bool ok = false;                  // written by the worker before `done`
+    bool ok = false;  // written by the worker before `done`
 };
 
 }  // namespace qv

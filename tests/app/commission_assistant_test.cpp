@@ -37,7 +37,10 @@ struct AssistantRig {
             return t;
         };
         assistant = std::make_unique<CommissionAssistant>(s);
-        device = AssistantDevice{{0x400, 123456, 0, false}, 0x4002};
+        device = AssistantDevice{};
+        device->target.base = 0x400;
+        device->target.serial = 123456;
+        device->type = 0x4002;
     }
 
     test::TempDir dir;

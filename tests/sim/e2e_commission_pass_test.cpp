@@ -93,9 +93,10 @@ struct PassRun {
     fs::path folder;
     std::unique_ptr<CommissioningPass> pass;
 
+    // `config`: the controller's configuration modes ("flip-byte" ...).
     PassRun(const sim::CommissioningOptions& motor, const std::string& name, int record,
-            std::optional<int> type)
-        : rig("", 0, test::kRigSerial, motor), folder(freshFolder(name)) {
+            std::optional<int> type, const std::string& config = "")
+        : rig(config, 0, test::kRigSerial, motor), folder(freshFolder(name)) {
         PassServices s;
         s.port = &rig.can;
         s.ui = &rig.ui;
@@ -418,6 +419,27 @@ INSTANTIATE_TEST_SUITE_P(
                                PassStep::Review,
                                "cancelled by the user"}),
     [](const ::testing::TestParamInfo<StopPath>& info) { return std::string(info.param.name); });
+
+// A controller that stores something other than was written: the verification names the field,
+// the pass fails there, and after.cfg shows what the controller holds.
+TEST(PassVerification, AControllerThatStoresSomethingElseFailsAtTheVerification) {
+    PassRun run({}, "flip", 0, std::nullopt, "flip-byte");
+    run.rig.ui.expect("Overwrite config?", MessageAnswer::Yes);
+    run.run();
+    const PassRecord& r = run.pass->record();
+    EXPECT_FALSE(r.complete);
+    EXPECT_TRUE(run.pass->written());
+    ASSERT_EQ(r.stoppedAt, PassStep::Verify);
+    EXPECT_NE(r.stopReason.find("other values than were written"), std::string::npos)
+        << r.stopReason;
+    EXPECT_EQ(value(r.at(PassStep::Verify), "motor[0] lineInductance").rfind("written ", 0), 0u);
+    const auto after = run.load(pass_file::kAfter);
+    EXPECT_NE(after->motor[0].lineInductance,
+              run.load(pass_file::kBefore)->motor[0].lineInductance);
+    EXPECT_NE(readFile(run.folder / pass_file::kReport)
+                  .find("INCOMPLETE: stopped at Verification: the controller holds other values"),
+              std::string::npos);
+}
 
 // ---- qvcli commission ----
 
