@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "config/config_file.h"
+#include "config/transfer_messages.h"
 #include "config_transfer_rig.h"
 #include "sim/commissioning_motor.h"
 #include "sim/controller_config.h"
@@ -92,6 +93,8 @@ struct PassRun {
     TitleRenderer renderer;
     fs::path folder;
     std::unique_ptr<CommissioningPass> pass;
+    // Every block of a configuration stream takes 2 ms longer (so that a cancel meets it).
+    std::atomic<bool> slowStreams{false};
 
     // `config`: the controller's configuration modes ("flip-byte" ...).
     PassRun(const sim::CommissioningOptions& motor, const std::string& name, int record,
@@ -103,6 +106,9 @@ struct PassRun {
         s.worker = &worker;
         s.fitRunner = [] { return std::make_unique<ThreadFitRunner>(); };
         s.plots = &renderer;
+        s.portProgressHook = [this](std::uint16_t) {
+            if (slowStreams) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        };
         PassSetup setup;
         setup.target = rig.target;
         setup.deviceType = 0x4002;
@@ -299,6 +305,7 @@ struct StopPath {
     std::optional<MessageAnswer> overwrite;  // the answer to "Overwrite config?", if asked
     PassStep stoppedAt;
     const char* reason;
+    bool slowStreams = false;
 };
 
 void PrintTo(const StopPath& p, std::ostream* os) {
@@ -315,6 +322,13 @@ std::function<void(CommissioningPass&, test::TransferRig&)> cancelAt(PassStep st
     };
 }
 
+// Cancels while the transfer's progress window shows `stage`.
+std::function<void(CommissioningPass&, test::TransferRig&)> cancelWhileShowing(const char* stage) {
+    return [stage](CommissioningPass& pass, test::TransferRig&) {
+        if (pass.busy() && pass.transferProgress().caption == stage) pass.cancel({}, nowMs());
+    };
+}
+
 class PassStops : public ::testing::TestWithParam<StopPath> {};
 
 TEST_P(PassStops, LeavesTheControllerAsItWasAndSaysWhereAndWhy) {
@@ -322,6 +336,7 @@ TEST_P(PassStops, LeavesTheControllerAsItWasAndSaysWhereAndWhy) {
     sim::CommissioningOptions options;
     if (p.motor) p.motor(options);
     PassRun run(options, p.name, 4, std::nullopt);
+    run.slowStreams = p.slowStreams;
     if (p.overwrite) run.rig.ui.expect("Overwrite config?", *p.overwrite);
     run.run([&](CommissioningPass& pass) {
         if (p.turn) p.turn(pass, run.rig);
@@ -417,7 +432,14 @@ INSTANTIATE_TEST_SUITE_P(
                                cancelAt(PassStep::Review, false),
                                {},
                                PassStep::Review,
-                               "cancelled by the user"}),
+                               "cancelled by the user"},
+                      StopPath{"CancelDuringTheUpload",
+                               {},
+                               cancelWhileShowing(caption::kUploadMotor),
+                               MessageAnswer::Yes,
+                               PassStep::Write,
+                               "cancelled by the user",
+                               true}),
     [](const ::testing::TestParamInfo<StopPath>& info) { return std::string(info.param.name); });
 
 // A controller that stores something other than was written: the verification names the field,
@@ -438,6 +460,25 @@ TEST(PassVerification, AControllerThatStoresSomethingElseFailsAtTheVerification)
               run.load(pass_file::kBefore)->motor[0].lineInductance);
     EXPECT_NE(readFile(run.folder / pass_file::kReport)
                   .find("INCOMPLETE: stopped at Verification: the controller holds other values"),
+              std::string::npos);
+}
+
+// Cancelled while it waits for the controller to restart: the record is written, the pass says it
+// was not verified, and no after.cfg pretends to show what the controller holds.
+TEST(PassVerification, ACancelWhileVerifyingSaysTheRecordWasWrittenButNotVerified) {
+    PassRun run({}, "cancel-verify", 5, std::nullopt);
+    run.rig.ui.expect("Overwrite config?", MessageAnswer::Yes);
+    const auto cancel = cancelWhileShowing(caption::kVerifyWait);
+    run.run([&](CommissioningPass& pass) { cancel(pass, run.rig); });
+    const PassRecord& r = run.pass->record();
+    EXPECT_FALSE(r.complete);
+    EXPECT_TRUE(run.pass->written());
+    ASSERT_EQ(r.stoppedAt, PassStep::Verify);
+    EXPECT_EQ(r.at(PassStep::Verify).outcome, StepOutcome::Cancelled);
+    EXPECT_EQ(r.stopReason, "cancelled by the user; motor record 5 was written but not verified");
+    EXPECT_FALSE(fs::exists(run.folder / pass_file::kAfter));
+    EXPECT_NE(readFile(run.folder / pass_file::kReport)
+                  .find("INCOMPLETE: stopped at Verification: cancelled by the user"),
               std::string::npos);
 }
 
