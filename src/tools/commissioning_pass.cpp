@@ -467,11 +467,18 @@ void CommissioningPass::recordVerification() {
                             "; motor record " + std::to_string(setup_.motor) +
                             " was written but not verified",
                         StepOutcome::Cancelled);
-        case VerifyStatus::Differs:
+        case VerifyStatus::Differs: {
+            // The fields by name, as many as one line holds well.
+            constexpr std::size_t kNamed = 3;
+            std::string names;
+            for (std::size_t i = 0; i < v.differences.size() && i < kNamed; ++i)
+                names += (i ? ", " : "") + v.differences[i].record + " " + v.differences[i].field;
+            if (v.differences.size() > kNamed)
+                names += " and " + std::to_string(v.differences.size() - kNamed) + " more";
             return stop(PassStep::Verify,
-                        "the controller holds other values than were written (" +
-                            std::to_string(v.differences.size()) + " fields)",
+                        "the controller holds other values than were written in " + names,
                         StepOutcome::Failed);
+        }
         case VerifyStatus::NoAnswer:
         case VerifyStatus::ReadFailed:
             return stop(PassStep::Verify, "not verified: " + firstLine(failureText(boxes)),
