@@ -175,6 +175,9 @@ std::string CommissionAssistant::hint() const {
         return "Cannot start: " + p.record().stopReason + ".";
     if (p.finished()) {
         if (p.record().complete) return "Motor record commissioned and verified.";
+        if (p.written())
+            return "Stopped after the write: the controller holds the new motor record, but it "
+                   "was not verified. The report says why.";
         return "Stopped: the report says where and why; the controller holds what it held "
                "before the write step.";
     }
@@ -189,9 +192,13 @@ std::string CommissionAssistant::hint() const {
                                                  "its equivalent circuit (up to two minutes)..."
                                                : "Measuring the motor at standstill...";
             case PassStep::Write:
+            case PassStep::Verify: {
+                // One transfer writes, resets the controller and reads back.
+                const std::string stage = p.transferProgress().caption;
+                if (stage.rfind("QV -> PC", 0) == 0)
+                    return "Reading back what was written, once the controller has restarted...";
                 return "Writing the motor record; the controller is reset afterwards...";
-            case PassStep::Verify:
-                return "Reading the configuration back from the controller...";
+            }
             default:
                 return "Working...";
         }
