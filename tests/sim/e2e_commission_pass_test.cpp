@@ -89,12 +89,35 @@ std::string value(const StepRecord& r, const std::string& name) {
 
 struct PassRun {
     test::TransferRig rig;
+    // Holds "Overwrite config?" open (until `released`, at most 5 s) when `hold`, as a
+    // user who cancels before answering it would.
+    class QuestionGate final : public UserInteraction {
+      public:
+        explicit QuestionGate(UserInteraction& ui) : ui_(ui) {}
+        MessageAnswer messageBox(const MessageBoxRequest& request) override {
+            return ui_.messageBox(request);
+        }
+        MessageAnswer messageBoxWithDetails(const MessageBoxRequest& request,
+                                            const std::string& details) override {
+            if (hold && request.text.find("Overwrite config?") != std::string::npos) {
+                asked = true;
+                for (int i = 0; i < 5000 && !released; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return ui_.messageBoxWithDetails(request, details);
+        }
+        std::optional<std::string> fileDialog(const FileDialogRequest& request) override {
+            return ui_.fileDialog(request);
+        }
+        std::atomic<bool> hold{false}, asked{false}, released{false};
+
+      private:
+        UserInteraction& ui_;
+    } gate{rig.ui};
     ThreadWorker worker;
     TitleRenderer renderer;
     fs::path folder;
     std::unique_ptr<CommissioningPass> pass;
-    // Every block of a configuration stream takes 2 ms longer (so that a cancel meets it).
-    std::atomic<bool> slowStreams{false};
 
     // `config`: the controller's configuration modes ("flip-byte" ...).
     PassRun(const sim::CommissioningOptions& motor, const std::string& name, int record,
@@ -102,13 +125,10 @@ struct PassRun {
         : rig(config, 0, test::kRigSerial, motor), folder(freshFolder(name)) {
         PassServices s;
         s.port = &rig.can;
-        s.ui = &rig.ui;
+        s.ui = &gate;
         s.worker = &worker;
         s.fitRunner = [] { return std::make_unique<ThreadFitRunner>(); };
         s.plots = &renderer;
-        s.portProgressHook = [this](std::uint16_t) {
-            if (slowStreams) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        };
         PassSetup setup;
         setup.target = rig.target;
         setup.deviceType = 0x4002;
@@ -305,7 +325,7 @@ struct StopPath {
     std::optional<MessageAnswer> overwrite;  // the answer to "Overwrite config?", if asked
     PassStep stoppedAt;
     const char* reason;
-    bool slowStreams = false;
+    bool cancelAtQuestion = false;  // cancels while "Overwrite config?" waits for its answer
 };
 
 void PrintTo(const StopPath& p, std::ostream* os) {
@@ -336,10 +356,14 @@ TEST_P(PassStops, LeavesTheControllerAsItWasAndSaysWhereAndWhy) {
     sim::CommissioningOptions options;
     if (p.motor) p.motor(options);
     PassRun run(options, p.name, 4, std::nullopt);
-    run.slowStreams = p.slowStreams;
+    run.gate.hold = p.cancelAtQuestion;
     if (p.overwrite) run.rig.ui.expect("Overwrite config?", *p.overwrite);
     run.run([&](CommissioningPass& pass) {
         if (p.turn) p.turn(pass, run.rig);
+        if (run.gate.asked && !run.gate.released) {
+            pass.cancel({}, nowMs());
+            run.gate.released = true;
+        }
     });
     const PassRecord& r = run.pass->record();
     ASSERT_FALSE(r.complete);
@@ -433,9 +457,9 @@ INSTANTIATE_TEST_SUITE_P(
                                {},
                                PassStep::Review,
                                "cancelled by the user"},
-                      StopPath{"CancelDuringTheUpload",
+                      StopPath{"CancelWhileAskingToOverwrite",
                                {},
-                               cancelWhileShowing(caption::kUploadMotor),
+                               {},
                                MessageAnswer::Yes,
                                PassStep::Write,
                                "cancelled by the user",
@@ -455,9 +479,9 @@ TEST(PassVerification, AControllerThatStoresSomethingElseFailsAtTheVerification)
     EXPECT_EQ(r.stopReason,
               "the controller holds other values than were written in motor[0] lineInductance");
     EXPECT_EQ(value(r.at(PassStep::Verify), "motor[0] lineInductance").rfind("written ", 0), 0u);
-    const auto after = run.load(pass_file::kAfter);
-    EXPECT_NE(after->motor[0].lineInductance,
-              run.load(pass_file::kBefore)->motor[0].lineInductance);
+    const float after = run.load(pass_file::kAfter)->motor[0].lineInductance;
+    const float before = run.load(pass_file::kBefore)->motor[0].lineInductance;
+    EXPECT_NE(after, before);
     EXPECT_NE(readFile(run.folder / pass_file::kReport)
                   .find("INCOMPLETE: stopped at Verification: the controller holds other values"),
               std::string::npos);
