@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
+#include "app/file_memory.h"
 #include "app/main_dialog.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "config/config_transfer.h"
@@ -29,6 +31,7 @@ class ApplicationHost final : public ConfigTabsHost {
         CQVDrvCtrlsDlg* d = app_.dialog();
         return d && d->startConfigurationJob(job);
     }
+    std::string settingsPath() const override { return app_.settingsPath(); }
     ConfigFileHooks fileHooks() override {
         ConfigFileHooks hooks;
         hooks.clearFallbackDriverControlsBase = [this] {
@@ -58,6 +61,7 @@ FileDialogRequest configFileRequest(bool save) {
     request.save = save;
     request.filter = kConfigFilter;
     if (save) request.defaultExtension = "cfg";
+    request.kind = FileKind::Configuration;
     return request;
 }
 
@@ -155,6 +159,12 @@ ConfigCommandResult CConfigTabs::onCommand(int id) {
             r.close = !r.keepFocus;
             return r;
         }
+        case kRecentFile1:
+        case kRecentFile1 + 1:
+        case kRecentFile1 + 2:
+        case kRecentFile1 + 3:
+        case kRecentFile1 + 4:
+            return loadRecentFile(static_cast<std::size_t>(id - kRecentFile1));
         case kLoadFromQv:
             if (transferItemsEnabled())
                 host_.startJob(
@@ -177,23 +187,58 @@ ConfigCommandResult CConfigTabs::loadFromPc() {
     if (transferBusy()) return {};
     const auto path = ui_.fileDialog(configFileRequest(false));
     if (!path) return {};
+    return loadFile(*path);
+}
+
+ConfigCommandResult CConfigTabs::loadFile(const std::string& path) {
     // With a device selected its own calibration and identification stay.
     const bool whole = !host_.deviceSelected();
     ConfigCommandResult r;
     // A failed load changed nothing in the store: the pages keep what the user typed.
-    if (loadConfigFile(store_, *path, ui_, whole, whole, host_.fileHooks()))
+    if (loadConfigFile(store_, path, ui_, whole, whole, host_.fileHooks())) {
+        addRecentFile(host_.settingsPath(), path);
         r.refreshed = refresh();
+    }
     return r;
+}
+
+ConfigCommandResult CConfigTabs::loadRecentFile(std::size_t index) {
+    if (transferBusy()) return {};
+    const std::vector<std::string> files = recentFiles();
+    if (index >= files.size()) return {};
+    std::error_code error;
+    if (!std::filesystem::exists(files[index], error)) {
+        // Gone since: the loader says so, and the menu forgets it.
+        removeRecentFile(host_.settingsPath(), files[index]);
+    }
+    return loadFile(files[index]);
 }
 
 ConfigCommandResult CConfigTabs::saveToPc() {
     if (transferBusy()) return {};
-    const auto path = ui_.fileDialog(configFileRequest(true));
+    FileDialogRequest request = configFileRequest(true);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    request.initialPath = proposedFileName(local);
+    const auto path = ui_.fileDialog(request);
     if (!path) return {};
     // A file holds only what the pages accepted: a refused field stops the save.
     ConfigCommandResult r = writeBack();
-    if (!r.keepFocus) saveConfigFile(store_, *path, ui_);
+    if (!r.keepFocus && saveConfigFile(store_, *path, ui_))
+        addRecentFile(host_.settingsPath(), *path);
     return r;
+}
+
+std::vector<std::string> CConfigTabs::recentFiles() const {
+    return qv::recentFiles(host_.settingsPath());
+}
+
+std::string CConfigTabs::proposedFileName(const std::tm& local) const {
+    std::optional<std::uint32_t> base, serial;
+    if (store_.isValid(StructureKind::Public)) base = store_.publicConfig.canBaseAddress;
+    if (store_.isValid(StructureKind::Private)) serial = store_.privateConfig.serialNumber;
+    return proposedConfigFileName(base, serial, local);
 }
 
 }  // namespace qv

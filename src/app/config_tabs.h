@@ -5,8 +5,10 @@
 // shows the pages' state and forwards the user's input; before "Save to PC", "Save to QV" and
 // closing it checks the field being edited (the focus leaves it) and only then calls in here.
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/transfer_job.h"
 #include "config/config_file.h"
@@ -26,6 +28,8 @@ inline constexpr int kSaveToPc = 57603;
 inline constexpr int kExit = 32801;
 inline constexpr int kLoadFromQv = 32779;
 inline constexpr int kSaveToQv = 32780;
+// The File menu's recent files, newest first (kRecentFileCount of them).
+inline constexpr int kRecentFile1 = 57616;
 }  // namespace config_window_id
 
 // What the window needs from the main window.
@@ -38,6 +42,8 @@ class ConfigTabsHost {
     virtual bool startJob(const TransferJob& job) = 0;
     // What a file load does to the main window.
     virtual ConfigFileHooks fileHooks() = 0;
+    // The settings file that keeps the recent files ("": none are kept).
+    virtual std::string settingsPath() const { return {}; }
 };
 
 // The main window's state of `app`.
@@ -78,6 +84,10 @@ class CConfigTabs {
 
     // A menu command, "Close" (2) or Escape (as "Exit").
     ConfigCommandResult onCommand(int commandId);
+    // The File menu's recent files, newest first (kRecentFile1 + i loads number i).
+    std::vector<std::string> recentFiles() const;
+    // The name "Save to PC" proposes: the configuration's device and today's date.
+    std::string proposedFileName(const std::tm& local) const;
     // The pages hold edits a write back would store (false until the first refresh).
     bool pendingEdits() const;
     // configWindowTitle for what the store and the pages hold now; while a transfer runs, the
@@ -91,6 +101,8 @@ class CConfigTabs {
   private:
     bool transferBusy();
     ConfigCommandResult loadFromPc();
+    ConfigCommandResult loadFile(const std::string& path);
+    ConfigCommandResult loadRecentFile(std::size_t index);
     ConfigCommandResult saveToPc();
 
     CConfigDataBank& store_;

@@ -49,6 +49,8 @@ ControllerTransferService::~ControllerTransferService() = default;
 void ControllerTransferService::prepare() {
     target_ = hooks_.selectedTarget ? hooks_.selectedTarget() : std::nullopt;
     portHook_ = hooks_.portProgressHook ? hooks_.portProgressHook() : CBcan::ProgressHook{};
+    reporter_.clear();
+    uploadVerified_ = false;
     // From now until the job's end is handled no page slips in between.
     scope_.reset();
     scope_.emplace(store_);
@@ -63,10 +65,10 @@ void ControllerTransferService::finished() {
 bool ControllerTransferService::withContext(const char* caption,
                                             const std::function<bool(TransferContext&)>& run) {
     if (!target_) {
-        ui_.messageBox(transferError(kNoDeviceSelectedText, caption));
+        reporter_.messageBox(transferError(kNoDeviceSelectedText, caption));
         return false;
     }
-    TransferContext context(port_, store_, *target_, ui_, workerProgress_);
+    TransferContext context(port_, store_, *target_, reporter_, workerProgress_);
     context.portProgressHook = portHook_;
     context.clearFallbackDriverControlsBase = [this] { publicReplaced_ = true; };
     const auto known = downloads_.find({target_->base, target_->serial});
@@ -105,12 +107,21 @@ bool ControllerTransferService::upload() {
         for (StructureKind kind : kKinds)
             written.valid[static_cast<std::size_t>(kind)] = outcome.written.has(kind);
         mergeIntact(downloads_[{c.target.base, c.target.serial}], written);
+        // The status bar says "verified" only for what was read back and matched.
+        uploadVerified_ = outcome.ok() && outcome.verification && outcome.verification->verified();
         return outcome.ok();
     });
 }
 
 bool ControllerTransferService::reset() {
     return withContext("Reset", [](TransferContext& c) { return resetController(c); });
+}
+
+TransferReport ControllerTransferService::lastReport() const {
+    TransferReport report = reporter_.report();
+    // Set by the upload once it reads back what it wrote.
+    report.verified = uploadVerified_;
+    return report;
 }
 
 const ConfigSnapshot* ControllerTransferService::lastDownload(std::uint32_t base,

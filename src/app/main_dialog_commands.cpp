@@ -1,6 +1,7 @@
 // The main window's menu commands.
 #include "app/main_dialog.h"
 
+#include "app/file_memory.h"
 #include "common/user_interaction.h"
 #include "config/config_data_bank.h"
 #include "config/config_file.h"
@@ -16,6 +17,17 @@ bool alwaysEnabled(int id) {
 }
 
 }  // namespace
+
+MessageBoxRequest resetControllerQuestion(const std::string& device) {
+    MessageBoxRequest r;
+    r.text = "Reset the controller " + device +
+             "?\r\n\r\nIt restarts at once and stops driving the motor, even while it turns.";
+    r.caption = "Reset Controller";
+    r.icon = MessageIcon::Question;
+    r.buttons = MessageButtons::YesNo;
+    r.defaultAnswer = MessageAnswer::No;
+    return r;
+}
 
 void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
     if (shutDown_) return;
@@ -151,10 +163,12 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
     }
     FileDialogRequest request;
     request.filter = kConfigFilter;
+    request.kind = FileKind::Configuration;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
+    addRecentFile(parts_.settingsPath, *path);
     if (!shift) {
         // An open Configuration window shows the file now, not what the store held before
         // (a write back of its old pages would put that back over the file).
@@ -195,10 +209,12 @@ void CQVDrvCtrlsDlg::openConfiguration(bool shift) {
     applyDeviceResult(monitor_.turnOffAutoSelect(false));
     FileDialogRequest request;
     request.filter = kConfigFilter;
+    request.kind = FileKind::Configuration;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, true, hooks)) return;
+    addRecentFile(parts_.settingsPath, *path);
     // The pages show the file just loaded even when the window was open already.
     openWindow(Tool::Configuration, false);
     parts_.tools[Tool::Configuration].refresh();
@@ -236,6 +252,18 @@ bool CQVDrvCtrlsDlg::startWorkerTask(std::function<void()> task) {
 
 void CQVDrvCtrlsDlg::resetController() {
     if (!transferReady()) return;
+    // Nothing reaches the controller unless the user says Yes to this very device. (Without a
+    // selected device the transfer itself says that there is none.)
+    if (const auto device = monitor_.devices().selectedEntry()) {
+        if (parts_.ui.messageBox(resetControllerQuestion(deviceDescription(*device))) !=
+            MessageAnswer::Yes)
+            return;
+        // The device may have gone, or another been chosen, while the question waited.
+        const auto now = monitor_.devices().selectedEntry();
+        if (shutDown_ || !now || now->baseAddress != device->baseAddress ||
+            now->serialNumber != device->serialNumber)
+            return;
+    }
     startTransfer({TransferDirection::Reset, 0, kActionNone});
 }
 
@@ -257,6 +285,7 @@ void CQVDrvCtrlsDlg::startLog(bool shift) {
         request.filter = kCsvFilter;
         request.defaultExtension = "csv";
         request.initialPath = path;
+        request.kind = FileKind::Log;
         const auto chosen = parts_.ui.fileDialog(request);
         if (!chosen) return;
         path = withCsvExtension(*chosen);

@@ -53,6 +53,12 @@ void drawText(QPainter& p, const PlotText& t) {
     }
 }
 
+// Lines at the style's offset; texts and filled boxes without it.
+void linesAligned(QPainter& p, const PaintStyle& style) {
+    p.resetTransform();
+    if (style.lineOffset != 0) p.translate(style.lineOffset, style.lineOffset);
+}
+
 }  // namespace
 
 int QtFontMetrics::textWidth(std::string_view text) const {
@@ -73,19 +79,22 @@ QFont chartFont(int pixelHeight) {
     return font;
 }
 
-void paintAxes(QPainter& p, const PlotLayout& layout, const QFont& font) {
+void paintAxes(QPainter& p, const PlotLayout& layout, const QFont& font, const PaintStyle& style) {
     p.setFont(font);
-    const QPen solid(Qt::black, 1, Qt::SolidLine);
-    const QPen dotted(Qt::black, 1, Qt::DotLine);
+    linesAligned(p, style);
+    const QPen solid(style.ink, 1, Qt::SolidLine);
+    const QPen dotted(style.ink, 1, Qt::DotLine);
     for (const PlotSegment& s : layout.grid()) {
         p.setPen(s.dotted ? dotted : solid);
         p.drawLine(toQt(s.from), toQt(s.to));
     }
     p.setPen(solid);
+    p.resetTransform();
     for (const PlotText& t : layout.xLabels()) drawText(p, t);
     for (const PlotText& t : layout.yLabels()) drawText(p, t);
     drawText(p, layout.xTitle());
     drawText(p, layout.yTitle());
+    linesAligned(p, style);
     const PixelRect& f = layout.frame();
     p.drawLine(f.left, f.top, f.right, f.top);
     p.drawLine(f.right, f.top, f.right, f.bottom);
@@ -94,11 +103,12 @@ void paintAxes(QPainter& p, const PlotLayout& layout, const QFont& font) {
 }
 
 void paintSeries(QPainter& p, const PlotLayout& layout, const PlotSeries& s, int index,
-                 const QFont& font, const QColor& background) {
+                 const QFont& font, const PaintStyle& style) {
     const QPen pen = seriesPen(s);
     const PixelRect& f = layout.frame();
     // The frame's own pixels included, so that a trace along an edge shows in its colour.
     p.save();
+    linesAligned(p, style);
     p.setClipRect(QRect(QPoint(f.left, f.top), QPoint(f.right, f.bottom)));
     p.setPen(pen);
     std::optional<PixelPoint> previous;
@@ -115,16 +125,19 @@ void paintSeries(QPainter& p, const PlotLayout& layout, const PlotSeries& s, int
 
     if (const auto entry = layout.legendEntry(index)) {
         const QRect box = toQt(entry->textBox);
-        p.fillRect(box, background);
+        p.resetTransform();
+        p.fillRect(box, style.background);
         p.setFont(font);
-        p.setPen(Qt::black);
+        p.setPen(style.ink);
         const QString text =
             QFontMetrics(font).elidedText(fromUtf8(s.legend), Qt::ElideRight, box.width());
         p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip,
                    text);
         p.setPen(pen);
+        linesAligned(p, style);
         p.drawLine(toQt(entry->sample.from), toQt(entry->sample.to));
     }
+    p.resetTransform();
 }
 
 QImage renderFigure(const PlotFigure& figure, int width, int height, int fontHeight,
@@ -136,11 +149,13 @@ QImage renderFigure(const PlotFigure& figure, int width, int height, int fontHei
     const PlotLayout layout(figure.axes, width, height, fontHeight, metrics);
     if (!layout.valid()) return image;
     QPainter p(&image);
-    paintAxes(p, layout, font);
+    PaintStyle style;
+    style.background = background;
+    paintAxes(p, layout, font, style);
     int index = 0;
     for (const PlotSeries& s : figure.series) {
         if (s.x.size() != s.y.size()) continue;
-        paintSeries(p, layout, s, index++, font, background);
+        paintSeries(p, layout, s, index++, font, style);
     }
     return image;
 }

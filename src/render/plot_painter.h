@@ -35,12 +35,21 @@ QColor colourOf(std::uint32_t colourRef);
 // The chart's face: a sans-serif font of `pixelHeight` pixels.
 QFont chartFont(int pixelHeight);
 
+// The colours of a chart and where its one-pixel lines fall.
+struct PaintStyle {
+    QColor ink = Qt::black;         // frame, grid and texts
+    QColor background = Qt::white;  // behind the legend's texts
+    // Lines are drawn this far right and down: 0.5 centres a line one layout pixel wide on that
+    // pixel in an image of a device pixel ratio other than 1 (0 at ratio 1).
+    qreal lineOffset = 0;
+};
+
 // The grid, the tick labels, the axis titles and the frame.
-void paintAxes(QPainter& p, const PlotLayout& layout, const QFont& font);
+void paintAxes(QPainter& p, const PlotLayout& layout, const QFont& font, const PaintStyle& style);
 // One series (clipped to the frame) and, while the legend has room, its entry as series
-// `index` since the axes; `background` fills the legend's text box.
+// `index` since the axes.
 void paintSeries(QPainter& p, const PlotLayout& layout, const PlotSeries& series, int index,
-                 const QFont& font, const QColor& background);
+                 const QFont& font, const PaintStyle& style);
 
 // A whole chart in an image of `width` x `height` pixels on `background`.
 QImage renderFigure(const PlotFigure& figure, int width, int height, int fontHeight,

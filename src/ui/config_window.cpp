@@ -1,5 +1,6 @@
 #include "ui/config_window.h"
 
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/file_memory.h"
 #include "ui/config_calibration_page.h"
 #include "ui/config_general_page.h"
 #include "ui/config_motor_page.h"
@@ -93,6 +95,7 @@ void ConfigWindow::buildMenu(QMenuBar* bar) {
     for (const MenuItem& item : kMenu) {
         QMenu*& menu = menus[item.menu];
         if (!menu) menu = bar->addMenu(item.menu);
+        if (item.id == kExit) addRecentFiles(menu);
         if (item.id == kExit) menu->addSeparator();
         QAction* a = menu->addAction(item.text);
         a->setObjectName(QString("id%1").arg(item.id));
@@ -100,6 +103,40 @@ void ConfigWindow::buildMenu(QMenuBar* bar) {
         const int id = item.id;
         connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
     }
+    // Where desktop programs have them; the menu texts stay. The window holds the two actions
+    // too, so that their keys work wherever the focus is in it.
+    actions_[kLoadFromPc]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    actions_[kSaveToPc]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    addAction(actions_[kLoadFromPc]);
+    addAction(actions_[kSaveToPc]);
+}
+
+// The most recent files, between "Save to PC" and "Exit"; filled each time the menu opens.
+void ConfigWindow::addRecentFiles(QMenu* file) {
+    recentSeparator_ = file->addSeparator();
+    for (std::size_t i = 0; i < kRecentFileCount; ++i) {
+        const int id = kRecentFile1 + static_cast<int>(i);
+        QAction* a = file->addAction(QString());
+        a->setObjectName(QString("id%1").arg(id));
+        a->setVisible(false);
+        actions_[id] = a;
+        connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
+    }
+    file->setToolTipsVisible(true);
+    connect(file, &QMenu::aboutToShow, this, [this] { showRecentFiles(); });
+}
+
+void ConfigWindow::showRecentFiles() {
+    const std::vector<std::string> files = logic_->recentFiles();
+    for (std::size_t i = 0; i < kRecentFileCount; ++i) {
+        QAction* a = actions_[kRecentFile1 + static_cast<int>(i)];
+        a->setVisible(i < files.size());
+        if (i >= files.size()) continue;
+        const QString path = QString::fromStdString(files[i]);
+        a->setText(QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        a->setToolTip(path);
+    }
+    recentSeparator_->setVisible(!files.empty());
 }
 
 QAction* ConfigWindow::action(int id) const {
@@ -165,6 +202,7 @@ void ConfigWindow::showEvent(QShowEvent* e) {
     const bool transfer = logic_->transferItemsEnabled();
     action(kLoadFromQv)->setEnabled(transfer);
     action(kSaveToQv)->setEnabled(transfer);
+    showRecentFiles();
     updateTitle();
     titleTimer_->start();
     QDialog::showEvent(e);

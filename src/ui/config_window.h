@@ -12,6 +12,7 @@
 #include "ui/qt_windows.h"
 
 class QAction;
+class QMenu;
 class QMenuBar;
 class QPushButton;
 class QTabWidget;
@@ -56,6 +57,8 @@ class ConfigWindow : public QDialog {
 
   private:
     void buildMenu(QMenuBar* bar);
+    void addRecentFiles(QMenu* file);
+    void showRecentFiles();
     // The title names the configuration's origin and marks unsaved changes.
     void updateTitle();
     void showPages();
@@ -70,6 +73,7 @@ class ConfigWindow : public QDialog {
     ConfigMotorTabsPage* motor_ = nullptr;
     QPushButton* close_ = nullptr;
     std::map<int, QAction*> actions_;
+    QAction* recentSeparator_ = nullptr;
     QTimer* titleTimer_ = nullptr;
 };
 

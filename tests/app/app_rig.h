@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -139,6 +140,8 @@ class ScriptedUi : public UserInteraction {
     MessageAnswer messageBox(const MessageBoxRequest& r) override {
         std::lock_guard l(mutex);
         messages.push_back(r.text);
+        requests.push_back(r);
+        if (onQuestion && r.buttons != MessageButtons::Ok) onQuestion(r);
         if (answers.empty()) return MessageAnswer::Ok;
         const MessageAnswer a = answers.front();
         answers.pop_front();
@@ -158,9 +161,12 @@ class ScriptedUi : public UserInteraction {
     }
     std::mutex mutex;
     std::vector<std::string> messages;
+    std::vector<MessageBoxRequest> requests;
+    std::deque<MessageAnswer> answers;  // in turn; OK when none is left
+    // Runs when a question (not a plain OK box) is asked, before it is answered.
+    std::function<void(const MessageBoxRequest&)> onQuestion;
     std::vector<FileDialogRequest> dialogs;
     std::deque<std::optional<std::string>> fileAnswers;
-    std::deque<MessageAnswer> answers;  // then OK
 };
 
 class RecordingView : public MainView {
@@ -177,6 +183,7 @@ class RecordingView : public MainView {
         telemCells += c.size();
     }
     void showMenus(const MenuModel&) override { ++menuUpdates; }
+    void showStatus(const StatusBarText& t) override { status = t; }
     void endDialog() override { ended = true; }
 
     std::vector<std::string> rows;
@@ -185,6 +192,7 @@ class RecordingView : public MainView {
     std::size_t panelCells = 0;
     std::size_t telemCells = 0;
     int menuUpdates = 0;
+    StatusBarText status;
     bool ended = false;
 };
 
@@ -239,12 +247,14 @@ class FakeTransfer : public ConfigTransferService {
         note("reset");
         return succeed;
     }
+    TransferReport lastReport() const override { return report; }
     std::vector<std::string> takeCalls() {
         std::lock_guard l(mutex_);
         return std::exchange(calls_, {});
     }
     bool isAvailable = true;
     bool succeed = true;
+    TransferReport report;
 
   private:
     void note(const std::string& c) {

@@ -199,6 +199,44 @@ TEST(ToolsCommands, UnbuiltToolsAndTransfersSayTheyAreNotAvailable) {
     EXPECT_FALSE(built.dialog->transferRunning());
 }
 
+// Tools > Reset Controller names the device and waits for Yes: nothing reaches the transfer or
+// the bus before, nothing at all after No (the default), or when the device went meanwhile.
+TEST(ToolsCommands, ResetControllerAsksFirstAndOnlyYesResets) {
+    Selected rig;
+    rig.ui.onQuestion = [&](const MessageBoxRequest& r) {
+        EXPECT_EQ(r.caption, "Reset Controller");
+        EXPECT_EQ(r.text,
+                  "Reset the controller 0x400 qvm40 serial 111?\r\n\r\nIt restarts at once and "
+                  "stops driving the motor, even while it turns.");
+        EXPECT_EQ(r.buttons, MessageButtons::YesNo);
+        EXPECT_EQ(r.defaultAnswer, MessageAnswer::No);
+        EXPECT_FALSE(rig.dialog->transferRunning());
+        EXPECT_TRUE(rig.transfer.takeCalls().empty());
+        std::lock_guard l(rig.client.mutex);
+        EXPECT_TRUE(rig.client.sent.empty() && rig.client.queued.empty());
+        for (const std::string& c : rig.client.calls) EXPECT_NE(c.rfind("connectTcp", 0), 0u) << c;
+    };
+    rig.ui.answers = {MessageAnswer::No};
+    rig.dialog->onCommand(kCmdResetController);
+    EXPECT_EQ(rig.ui.requests.size(), 1u);
+    EXPECT_FALSE(rig.dialog->transferRunning());
+
+    rig.ui.answers = {MessageAnswer::Yes};
+    rig.dialog->onCommand(kCmdResetController);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"reset"});
+    EXPECT_EQ(rig.ui.requests.size(), 2u);
+
+    // Another device chosen while the question waited: its Yes was not meant for this one.
+    rig.announce(0x200, "KX02", 222);
+    rig.dialog->onTimer();
+    rig.ui.onQuestion = [&](const MessageBoxRequest&) { rig.dialog->onDeviceSelected(0); };
+    rig.ui.answers = {MessageAnswer::Yes};
+    rig.dialog->onCommand(kCmdResetController);
+    EXPECT_FALSE(rig.dialog->transferRunning());
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+}
+
 TEST(ToolsCommands, ConfigurationWithoutADeviceLoadsAFileAndNeverDownloads) {
     DialogRig rig;
     rig.make();

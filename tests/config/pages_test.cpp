@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <regex>
 
 #include "config/config_transfer.h"
 #include "config/pages/calibration_page.h"
@@ -583,6 +584,76 @@ TEST_F(Pages, NothingMovesWhileATransferRuns) {
     EXPECT_FALSE(store.isModified(StructureKind::Public));
     EXPECT_FALSE(store.isModified(StructureKind::Motor));
     EXPECT_TRUE(general.editText(kSpeedLimit, "1"));
+}
+
+// Every number field's tool tip comes from the table its check uses: the range it names is the
+// range the check lets through (its ends pass, a step beyond them does not), and its unit is
+// the one the field's label shows for the device and motor type.
+std::string exactly(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.12g", v);
+    return text;
+}
+
+template <typename Page>
+void expectHintsMatchChecks(Page& page, const std::vector<int>& ids, PageUi& ui) {
+    const std::regex range(R"(^(An integer from )?(-?[0-9.e+]+) to (-?[0-9.e+]+)(?: (.+))?$)");
+    for (const int id : ids) {
+        const std::string hint = page.hint(id);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(hint, m, range)) << id << ": " << hint;
+        const double lo = std::stod(m[2]), hi = std::stod(m[3]);
+        const double step = m[1].matched ? 1.0 : std::max(0.01, std::fabs(hi) * 1e-6);
+        for (const double v : {lo, hi})
+            ASSERT_TRUE(page.editText(id, exactly(v)) && !page.leaveField(id).keepFocus)
+                << id << " " << v;
+        for (const double v : {lo - step, hi + step}) {
+            page.editText(id, exactly(v));
+            EXPECT_TRUE(page.leaveField(id).keepFocus) << id << " " << v;
+        }
+        EXPECT_NE(ui.shown.back().text.find(exactly(hi)), std::string::npos)
+            << ui.shown.back().text;
+    }
+}
+
+TEST_F(Pages, ToolTipsGiveTheRangeTheCheckUsesAndTheUnitOfTheLabel) {
+    CConfig general(store, ui);
+    general.fillPage(0);
+    const std::vector<int> generalIds = {
+        kSineCurrentLimit, kSixStepCurrentLimit, kSpeedLimit,  kIdcLimit,           kPhaseCLimit,
+        kMaxBusVoltage,    kMinBusVoltage,       kVehicleMass, kSensorlessAccelRate};
+    expectHintsMatchChecks(general, generalIds, ui);
+    EXPECT_EQ(general.hint(kSpeedLimit), "0 to 12000 RPM");
+    EXPECT_EQ(general.hint(kPhaseCLimit),
+              "0 to 150 \xC2\xB0"
+              "C");
+    EXPECT_EQ(general.hint(kSensorlessAccelRate), "0 to 100");
+    EXPECT_EQ(general.hint(kCanId), "A multiple of 0x20 from 0 to 0x7C0 (decimal or 0x hex)");
+    EXPECT_EQ(general.hint(kSerialNumber), "");
+    general.fillPage(0x4000);  // the isolated charger's labels, and units
+    EXPECT_EQ(general.hint(kSpeedLimit), "0 to 12000 V");
+    EXPECT_EQ(general.hint(kSineCurrentLimit), "0 to 700 A");
+
+    CConfigMotorTabs motors(store, ui);
+    motors.fillPage(0);
+    expectHintsMatchChecks(motors, {kActiveMotor, kTyreDiameter}, ui);
+    EXPECT_EQ(motors.hint(kActiveMotor), "An integer from 0 to 9");
+    EXPECT_EQ(motors.hint(kTyreDiameter), "0 to 1000 m");
+    CConfigMotor& motor = motors.page(1);  // an induction motor
+    expectHintsMatchChecks(motor, {kPolePairs, kMinId, kMaxId, kEncoderCount}, ui);
+    EXPECT_EQ(motor.hint(kMinId), "-300 to 300 Apk");
+    EXPECT_EQ(motor.hint(kRotorResistance), "A number, in mR");
+    EXPECT_EQ(motor.hint(kCutoutTemp),
+              "A number, in \xC2\xB0"
+              "C");
+    EXPECT_EQ(motor.hint(kEngageFreq), "A number, in Hz");
+    EXPECT_EQ(motor.hint(kDescription), "At most 19 characters");
+    motor.selectMotorType(2);
+    EXPECT_EQ(motor.hint(kMaxId), "0 to 300 A/Atot");
+    motors.fillPage(0x4001);
+    EXPECT_EQ(motors.page(1).hint(kEngageFreq), "A number, in Hz");
+    motors.fillPage(0x4000);
+    EXPECT_EQ(motors.page(1).hint(kEngageFreq), "A number");
 }
 
 }  // namespace

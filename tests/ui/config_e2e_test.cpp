@@ -118,8 +118,10 @@ TEST(ConfigWindowEndToEnd, NoToOverwriteWritesNothingAndResetReachesTheControlle
     EXPECT_FLOAT_EQ(test::copyOf(rig.store().publicConfig.vehicleMass), 777.0f);
 
     rig.answers.clear();
+    rig.rig.ui.answers = {MessageAnswer::Yes};  // "Reset the controller 0x400 ...?"
     rig.logic().onCommand(kCmdResetController);
     EXPECT_TRUE(b.idle());
+    EXPECT_TRUE(rig.rig.ui.answers.empty());
     for (const auto& s : rig.answers.shown()) ADD_FAILURE() << "shown: " << s.request.text;
     // The controller goes silent for its restart and then reports again.
     EXPECT_TRUE(rig.rig.waitUntil([&] { return rig.logic().monitor().selected().selected; }));

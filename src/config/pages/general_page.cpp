@@ -104,21 +104,29 @@ bool CConfig::visible(int id) {
 
 CConfig::CConfig(CConfigDataBank& store, UserInteraction& ui, std::string caption)
     : store_(store), ui_(ui), caption_(std::move(caption)) {
-    auto add = [&](int id, std::size_t offset, double max) {
+    // The unit: the one the field's label names for the device type, or a fixed one.
+    using Unit = std::function<std::string()>;
+    auto labelled = [this](int labelId) -> Unit {
+        return [this, labelId] { return unitInLabel(label(labelId)); };
+    };
+    auto fixed = [](std::string unit) -> Unit { return [unit] { return unit; }; };
+    auto add = [&](int id, std::size_t offset, double max, Unit unit) {
         numbers_.add(NumberField{
             id, NumberFormat::Rounded2, 0.0, max,
             [this, offset] { return recordFloat(store_.publicConfig, offset); },
-            [this, offset](double v) { setRecordFloat(store_.publicConfig, offset, v); }});
+            [this, offset](double v) { setRecordFloat(store_.publicConfig, offset, v); },
+            std::move(unit)});
     };
-    add(kSineCurrentLimit, offsetof(PublicConfig, sineCurrentLimit), 700);
-    add(kSixStepCurrentLimit, offsetof(PublicConfig, sixStepCurrentLimit), 700);
-    add(kSpeedLimit, offsetof(PublicConfig, speedLimit), 12000);
-    add(kIdcLimit, offsetof(PublicConfig, busCurrentLimit), 500);
-    add(kPhaseCLimit, offsetof(PublicConfig, phaseCTempLimit), 150);
-    add(kMaxBusVoltage, offsetof(PublicConfig, maxBusVoltage), 1000);
-    add(kMinBusVoltage, offsetof(PublicConfig, minBusVoltage), 1000);
-    add(kVehicleMass, offsetof(PublicConfig, vehicleMass), 2000);
-    add(kSensorlessAccelRate, offsetof(PublicConfig, sensorlessAccelRate), 100);
+    add(kSineCurrentLimit, offsetof(PublicConfig, sineCurrentLimit), 700, labelled(1223));
+    add(kSixStepCurrentLimit, offsetof(PublicConfig, sixStepCurrentLimit), 700, labelled(1224));
+    add(kSpeedLimit, offsetof(PublicConfig, speedLimit), 12000, labelled(1225));
+    add(kIdcLimit, offsetof(PublicConfig, busCurrentLimit), 500, labelled(1226));
+    add(kPhaseCLimit, offsetof(PublicConfig, phaseCTempLimit), 150,
+        fixed(std::string(kDegreeSign) + "C"));
+    add(kMaxBusVoltage, offsetof(PublicConfig, maxBusVoltage), 1000, labelled(1227));
+    add(kMinBusVoltage, offsetof(PublicConfig, minBusVoltage), 1000, labelled(1228));
+    add(kVehicleMass, offsetof(PublicConfig, vehicleMass), 2000, fixed("kg"));
+    add(kSensorlessAccelRate, offsetof(PublicConfig, sensorlessAccelRate), 100, fixed(""));
     for (int id : {kCanId, kDriverControlsCanId, kBmsMasterCanId}) identifiers_[id] = {};
     checks_[kListenForBms] = false;
     for (const TelemetryBox& b : kBoxes) checks_[b.id] = false;
@@ -328,6 +336,17 @@ std::string CConfig::label(int id) const {
                                                     : l.motor;
     const auto it = kFixedLabels.find(id);
     return it != kFixedLabels.end() ? it->second : std::string();
+}
+
+std::string CConfig::hint(int id) const {
+    if (numbers_.has(id)) return numbers_.hint(id);
+    if (identifiers_.count(id)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "A multiple of 0x%X from 0 to 0x%X (decimal or 0x hex)",
+                      kCanBaseStep, kMaxCanBase);
+        return text;
+    }
+    return {};
 }
 
 std::vector<std::string> CConfig::labelVariants(int id) {

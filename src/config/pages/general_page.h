@@ -84,6 +84,8 @@ class CConfig {
     bool checked(int id) const;
     int baudSelection() const { return baud_; }
     std::string label(int id) const;
+    // The tool tip of field `id`: its range and unit ("" for a field without a check).
+    std::string hint(int id) const;
     // Every text label `id` takes over the device types (a window sizes its column by them).
     static std::vector<std::string> labelVariants(int id);
     const CHexEdit& hexEdit(int id) const { return identifiers_.at(id).edit; }

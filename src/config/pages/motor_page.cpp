@@ -68,6 +68,11 @@ CConfigMotor::CConfigMotor(CConfigDataBank& store, std::size_t record, UserInter
         auto [get, set] = f32(offset, scale);
         numbers_.add(field(id, format, min, max, get, set));
     };
+    auto unit = [this](int id, std::string fixed, int labelId = 0) {
+        numbers_.setUnit(id, [this, fixed, labelId] {
+            return labelId != 0 ? unitInLabel(label(labelId)) : fixed;
+        });
+    };
     // 16-bit counts, checked to fit so that no value is cut to 16 bits.
     numbers_.add(field(
         kPolePairs, NumberFormat::Integer, 0.0, 65535.0,
@@ -91,6 +96,27 @@ CConfigMotor::CConfigMotor(CConfigDataBank& store, std::size_t record, UserInter
         [this] { return static_cast<double>(motor().encoderCount); },
         [this](double v) { motor().encoderCount = static_cast<std::uint16_t>(v); }));
     for (int id : {kIgnoreHalls, kPhaseSequence, kEncoderReversed}) checks_[id] = false;
+    // The units the fields are shown in (those that follow the motor or device type from
+    // their labels).
+    const std::string degrees = std::string(kDegreeSign) + "C";
+    unit(kCutoutTemp, degrees);
+    unit(kRampTemp, degrees);
+    unit(kEngageFreq, "", kEngageLabel);
+    unit(kDisengageFreq, "", kDisengageLabel);
+    unit(kLineResistance, "mR");
+    unit(kLineInductance, "uH");
+    unit(kSpeedConstant, "V.s/rad");
+    unit(kRotorResistance, "mR");
+    unit(kRotorInductance, "uH");
+    unit(kMinId, "", kMinIdLabel);
+    unit(kMaxId, "", kMaxIdLabel);
+}
+
+std::string CConfigMotor::hint(int id) const {
+    if (numbers_.has(id)) return numbers_.hint(id);
+    if (id == kDescription) return "At most " + std::to_string(kDescriptionLimit) + " characters";
+    if (id == kRo || id == kBeta) return "A number";
+    return {};
 }
 
 bool CConfigMotor::blocked() const {
@@ -290,8 +316,13 @@ CConfigMotorTabs::CConfigMotorTabs(CConfigDataBank& store, UserInteraction& ui, 
         [this](double v) {
             setRecordFloat(store_.publicConfig, offsetof(PublicConfig, tyreDiameter), v);
         }));
+    numbers_.setUnit(kTyreDiameter, [] { return std::string("m"); });
     for (std::size_t i = 0; i < kMotorCount; ++i)
         pages_[i] = std::make_unique<CConfigMotor>(store_, i, ui_, caption_);
+}
+
+std::string CConfigMotorTabs::hint(int id) const {
+    return numbers_.has(id) ? numbers_.hint(id) : std::string();
 }
 
 bool CConfigMotorTabs::fillPage(std::int32_t deviceType) {

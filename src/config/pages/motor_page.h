@@ -79,6 +79,8 @@ class CConfigMotor {
     bool checked(int id) const;
     int motorType() const { return motorType_; }
     std::string label(int id) const;
+    // The tool tip of field `id`: its range and unit ("" for a field without a check).
+    std::string hint(int id) const;
     // Whether the control takes input now (1099 to 1102 follow the motor type).
     bool enabled(int id) const;
     static bool readOnly(int id);
@@ -114,6 +116,8 @@ class CConfigMotorTabs {
                      std::string caption = kDefaultPageCaption);
 
     // The two public fields, then the ten pages.
+    // The tool tip of field `id` (active motor, tyre diameter).
+    std::string hint(int id) const;
     bool fillPage(std::int32_t deviceType);
     FieldCheck storePage();
     bool differsFromStore() const;

@@ -170,4 +170,33 @@ std::optional<std::pair<int, std::string>> NumberFields::store() {
     return first;
 }
 
+std::string unitInLabel(const std::string& label) {
+    const auto close = label.rfind(')');
+    if (close == std::string::npos) return {};
+    const auto open = label.rfind('(', close);
+    if (open == std::string::npos) return {};
+    return label.substr(open + 1, close - open - 1);
+}
+
+std::string rangeHint(NumberFormat format, std::optional<double> min, std::optional<double> max,
+                      const std::string& unit) {
+    auto number = [](double v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.15g", v);
+        return std::string(text);
+    };
+    const bool integer = format == NumberFormat::Integer;
+    if (min && max) {
+        std::string s = (integer ? "An integer from " : "") + number(*min) + " to " + number(*max);
+        return unit.empty() ? s : s + " " + unit;
+    }
+    const std::string kind = integer ? "An integer" : "A number";
+    return unit.empty() ? kind : kind + ", in " + unit;
+}
+
+std::string NumberFields::hint(int id) const {
+    const NumberField& f = fields_.at(id).field;
+    return rangeHint(f.format, f.min, f.max, f.unit ? f.unit() : std::string());
+}
+
 }  // namespace qv

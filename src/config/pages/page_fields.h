@@ -52,7 +52,17 @@ struct NumberField {
     std::optional<double> min, max;  // the range check, when the field has one
     std::function<double()> read;    // the value shown, from the store
     std::function<void(double)> write;
+    // The unit of the value as shown ("A", "°C"; "" for none); it may follow the device type.
+    std::function<std::string()> unit = {};
 };
+
+// The unit a label names in its last brackets: "Speed Limit (RPM)" gives "RPM", a label
+// without brackets "".
+std::string unitInLabel(const std::string& label);
+// A field's tool tip from its check and unit: "0 to 700 Arms", "An integer from 0 to 9",
+// "A number, in mR", "A number".
+std::string rangeHint(NumberFormat format, std::optional<double> min, std::optional<double> max,
+                      const std::string& unit);
 
 // The number fields of one page: their texts between a fill and a store. A store writes only
 // the fields whose text is not what the store's value displays as.
@@ -60,6 +70,9 @@ class NumberFields {
   public:
     void add(NumberField field);
     bool has(int id) const { return fields_.count(id) != 0; }
+    void setUnit(int id, std::function<std::string()> unit) {
+        fields_.at(id).field.unit = std::move(unit);
+    }
 
     // Every field's text from the store.
     void fill();
@@ -73,6 +86,9 @@ class NumberFields {
     bool differsFromStore(int id) const;
     // Any field but the `ignored` ones differs from the store.
     bool anyDiffersFromStore(const std::vector<int>& ignored = {}) const;
+
+    // The field's tool tip: its range and unit, from the same table as its check.
+    std::string hint(int id) const;
 
     // The check run when the field loses the focus (or on store): the message to show, if any.
     std::optional<std::string> check(int id) const;
