@@ -42,7 +42,8 @@ std::vector<FoundDevice> scanDevices(CBcan& port, const ScanRequest& request) {
                 !(chosen.selected && e.baseAddress == static_cast<std::uint32_t>(chosen.base) &&
                   e.serialNumber == chosen.serial))
                 continue;
-            FoundDevice d{e.baseAddress, e.serialNumber, e.bridgeAddress, std::nullopt};
+            FoundDevice d{e.baseAddress, e.serialNumber, e.bridgeAddress, std::nullopt,
+                          e.deviceType};
             if (const auto it = errorFlags.find(e.baseAddress); it != errorFlags.end())
                 d.errorFlags = it->second;
             out.push_back(d);

@@ -16,6 +16,7 @@ struct FoundDevice {
     std::uint32_t serial = 0;
     std::uint32_t bridgeAddress = 0;
     std::optional<std::uint16_t> errorFlags;  // none until a status message was heard
+    std::int32_t deviceType = 0;              // as the identification announced it
 };
 
 struct ScanRequest {

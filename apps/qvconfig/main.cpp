@@ -18,6 +18,7 @@
 #include "link/platform/regular_file.h"
 #include "link/platform/settings_store.h"
 #include "ui/app_icon.h"
+#include "ui/commission_window.h"
 #include "ui/commissioning_windows.h"
 #include "ui/config_install.h"
 #include "ui/controls_window.h"
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
     ui::installConfigurationWindows(factory, app, files, installConfigTransferService(app, files),
                                     &interaction);
     ui::installCommissioningTools(factory, app, files, ui::runMotorSelector);
+    ui::installCommissioningAssistant(factory, app, files);
     ui::installControlsWindow(factory, app, files);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;

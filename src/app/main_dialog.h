@@ -4,6 +4,7 @@
 // the on...() handlers and show what comes back through MainView; everything runs on the GUI
 // thread except the transfer worker, which reaches this class only through posted messages.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -114,6 +115,9 @@ class CQVDrvCtrlsDlg {
     // A commissioning tool's write-back: uploads the whole configuration and then runs the
     // tool's action (8, 6 or 4: the tool is selected again). False when nothing started.
     bool startToolUpload(std::int32_t action);
+    // Other work for the transfer worker (the commissioning assistant's transfers), so that no
+    // configuration transfer runs beside it. False when nothing started (the worker is busy).
+    bool startWorkerTask(std::function<void()> task);
 
     // A window opened by the menu command `commandId` (Tools > Plot Telemetry..., Bus
     // Monitor...) and ticked while shown; not owned, registered before it can be opened.

@@ -80,6 +80,10 @@ void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
                 window->onTick();
             }
             break;
+        case kCmdCommissioningAssistant:
+            // The assistant downloads the configuration itself, as its first step.
+            if (toolReady(Tool::Commissioning)) openWindow(Tool::Commissioning, false);
+            break;
         case kCmdLogStartStop:
             toggleLog(shift);
             break;
@@ -239,6 +243,11 @@ bool CQVDrvCtrlsDlg::startConfigurationJob(const TransferJob& job) {
 bool CQVDrvCtrlsDlg::startToolUpload(std::int32_t action) {
     if (shutDown_ || !transferReady()) return false;
     return startTransfer({TransferDirection::Upload, kDownloadAll, action});
+}
+
+bool CQVDrvCtrlsDlg::startWorkerTask(std::function<void()> task) {
+    if (shutDown_) return false;
+    return worker_.startTask(std::move(task));
 }
 
 void CQVDrvCtrlsDlg::resetController() {

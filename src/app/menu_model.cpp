@@ -7,7 +7,7 @@ namespace qv {
 
 namespace {
 
-constexpr std::array<MenuEntry, 25> kLayout = {{
+constexpr std::array<MenuEntry, 26> kLayout = {{
     {0, "&File", 0},
     {1, "Re-Connect to Bridge", kCmdReconnect},
     {1, "Load Factory File...", kCmdLoadFactoryFile},
@@ -22,6 +22,7 @@ constexpr std::array<MenuEntry, 25> kLayout = {{
     {1, "Reset Controller", kCmdResetController},
     {1, "Plot Telemetry...", kCmdPlotTelemetry},
     {1, "Bus Monitor...", kCmdBusMonitor},
+    {1, "Commissioning Assistant...", kCmdCommissioningAssistant},
     {0, "&Log", 0},
     {1, kLogStartText, kCmdLogStartStop},
     {1, "&Update", 0},
@@ -35,9 +36,10 @@ constexpr std::array<MenuEntry, 25> kLayout = {{
     {1, "About", kCmdAbout},
 }};
 
-constexpr std::array<int, 8> kToolMenuIds = {
+constexpr std::array<int, 9> kToolMenuIds = {
     kCmdControls,  kCmdDuvodaRezir,     kCmdParamExtract,    kCmdImExtract,
-    kCmdTelemetry, kCmdResetController, kCmdLoadFactoryFile, kCmdLogStartStop};
+    kCmdTelemetry, kCmdResetController, kCmdLoadFactoryFile, kCmdLogStartStop,
+    kCmdCommissioningAssistant};
 
 }  // namespace
 

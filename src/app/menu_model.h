@@ -28,6 +28,7 @@ enum MainCommand : int {
     kCmdReconnect = 32802,
     kCmdPlotTelemetry = 32900,
     kCmdBusMonitor = 32901,
+    kCmdCommissioningAssistant = 32902,
 };
 
 inline constexpr const char* kLogStartText = "Start...";

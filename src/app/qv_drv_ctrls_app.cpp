@@ -53,8 +53,8 @@ int CQVDrvCtrlsApp::run() {
 void CQVDrvCtrlsApp::finish() {
     if (!main_) return;
     constexpr std::array<Tool, kToolCount> kDestroyOrder = {
-        Tool::DuvodaRezir,  Tool::Configuration, Tool::Controls,        Tool::PmExtraction,
-        Tool::ImExtraction, Tool::Telemetry,     Tool::TransferProgress};
+        Tool::Commissioning, Tool::DuvodaRezir,  Tool::Configuration, Tool::Controls,
+        Tool::PmExtraction,  Tool::ImExtraction, Tool::Telemetry,     Tool::TransferProgress};
     // The logic goes first so that nothing reaches a destroyed window; it closes the port if a
     // transfer still runs and joins the worker.
     main_->attach(nullptr);

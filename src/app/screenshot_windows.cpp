@@ -9,7 +9,7 @@ namespace qv {
 namespace {
 
 // A new window: one line at the end.
-constexpr std::array<ScreenshotWindow, 9> kScreenshotWindows = {{
+constexpr std::array<ScreenshotWindow, 10> kScreenshotWindows = {{
     {"main", 0, "id102"},
     {"telemetry", kCmdTelemetry, "id119"},
     {"plot", kCmdPlotTelemetry, "PlotDlg"},
@@ -19,6 +19,7 @@ constexpr std::array<ScreenshotWindow, 9> kScreenshotWindows = {{
     {"duvodarezir", kCmdDuvodaRezir, "id104"},
     {"paramextract", kCmdParamExtract, "id106"},
     {"imextract", kCmdImExtract, "id143"},
+    {"commission", kCmdCommissioningAssistant, "CommissionDlg"},
 }};
 
 }  // namespace

@@ -18,6 +18,7 @@ constexpr std::array<ToolInfo, kToolCount> kTools = {{
     {"Induction Motor Extraction", "ImExtractDlg"},
     {"Telemetry", "TelemDlg"},
     {"Processing Configuration", nullptr},
+    {"Commissioning Assistant", "CommissionDlg"},
 }};
 
 }  // namespace

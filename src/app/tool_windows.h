@@ -49,7 +49,7 @@ class TickWindow : public AppWindow {
     virtual void onTick() = 0;
 };
 
-// The seven tool windows, in the order they are constructed.
+// The tool windows, in the order they are constructed.
 enum class Tool : std::size_t {
     Configuration,
     DuvodaRezir,
@@ -58,8 +58,9 @@ enum class Tool : std::size_t {
     ImExtraction,
     Telemetry,
     TransferProgress,
+    Commissioning,  // the commissioning assistant
 };
-inline constexpr std::size_t kToolCount = 7;
+inline constexpr std::size_t kToolCount = 8;
 
 // The window's caption ("Configuration", "Controls", ...).
 const char* toolCaption(Tool tool);

@@ -17,23 +17,14 @@
 #include <variant>
 #include <vector>
 
+#include "render/plot_painter.h"
 #include "tools/plot_layout.h"
 #include "tools/tool_plots.h"
 
 namespace qv::ui {
 
-// The layout's text measurements in a Qt font.
-class QtFontMetrics : public FontMetrics {
-  public:
-    explicit QtFontMetrics(const QFont& font) : metrics_(font) {}
-    int textWidth(std::string_view text) const override;
-
-  private:
-    QFontMetrics metrics_;
-};
-
-// 0x00BBGGRR as a Qt colour.
-QColor colourOf(std::uint32_t colourRef);
+using render::colourOf;
+using render::QtFontMetrics;
 
 class CPlot : public QWidget {
     Q_OBJECT
@@ -75,8 +66,8 @@ class CPlot : public QWidget {
     void makeImage(QSize logicalSize);
     void drawAxes(const PlotAxes& axes);
     void drawSeries(const PlotSeries& series);
-    void drawText(QPainter& p, const PlotText& text);
-    void alignLines(QPainter& p) const;
+    // The colours and line placement of the image as it is.
+    render::PaintStyle style() const;
     // The same image again from the calls it shows (another ratio or palette).
     void redraw();
     // The ink of frame, grid and texts: readable on the background.

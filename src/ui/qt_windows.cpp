@@ -94,7 +94,9 @@ void resizeWindow(QWidget& w, WindowSize size) {
 }
 
 QString toolObjectName(Tool tool) {
-    constexpr std::array<int, kToolCount> kTemplates = {107, 104, 105, 106, 143, 119, 145};
+    // The assistant has no dialog template of its own.
+    if (tool == Tool::Commissioning) return QStringLiteral("CommissionDlg");
+    constexpr std::array<int, kToolCount - 1> kTemplates = {107, 104, 105, 106, 143, 119, 145};
     return QString("id%1").arg(kTemplates[static_cast<std::size_t>(tool)]);
 }
 

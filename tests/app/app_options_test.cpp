@@ -34,7 +34,7 @@ TEST(AppOptions, EveryOptionAndItsErrors) {
     AppOptions w;
     EXPECT_EQ(parseAppOptions({"--screenshot-window", "nope"}, w),
               "invalid value for --screenshot-window: nope (one of main, telemetry, plot, monitor, "
-              "configuration, controls, duvodarezir, paramextract, imextract)");
+              "configuration, controls, duvodarezir, paramextract, imextract, commission)");
 
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "0"},
                                                 {"--port", "65536"},

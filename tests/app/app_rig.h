@@ -299,8 +299,9 @@ class DialogRig {
   public:
     explicit DialogRig(bool toolsAvailable = true)
         : port([this] { return std::make_unique<FakeClient>(client); }), transfer(store) {
-        const char* names[] = {"Configuration", "DuvodaRezir", "Controls", "PmExtraction",
-                               "ImExtraction",  "Telemetry",   "Progress"};
+        const char* names[] = {"Configuration", "DuvodaRezir", "Controls",
+                               "PmExtraction",  "ImExtraction", "Telemetry",
+                               "Progress",      "Commissioning"};
         for (std::size_t i = 0; i < kToolCount; ++i) {
             tools.push_back(std::make_unique<FakeWindow>(names[i], toolsAvailable || i == 5));
             set.windows[i] = tools.back().get();

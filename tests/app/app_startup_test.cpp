@@ -95,7 +95,8 @@ TEST(AppStartup, WindowsInOrderHiddenDisabledThenTornDown) {
                                   "create main", "create Configuration", "create DuvodaRezir",
                                   "create Controls", "create Parameter Extraction",
                                   "create Induction Motor Extraction", "create Telemetry",
-                                  "create Processing Configuration"}));
+                                  "create Processing Configuration",
+                                  "create Commissioning Assistant"}));
         for (std::size_t i = 0; i < kToolCount; ++i) {
             EXPECT_FALSE(app.tool(static_cast<Tool>(i))->isVisible());
             EXPECT_FALSE(app.tool(static_cast<Tool>(i))->isEnabled());
@@ -110,7 +111,8 @@ TEST(AppStartup, WindowsInOrderHiddenDisabledThenTornDown) {
         EXPECT_FALSE(app.port().isOpen());
     }
     EXPECT_EQ(events.log,
-              (std::vector<std::string>{"destroy DuvodaRezir", "destroy Configuration",
+              (std::vector<std::string>{"destroy Commissioning Assistant", "destroy DuvodaRezir",
+                                        "destroy Configuration",
                                         "destroy Controls", "destroy Parameter Extraction",
                                         "destroy Induction Motor Extraction", "destroy Telemetry",
                                         "destroy Processing Configuration", "destroy main"}));

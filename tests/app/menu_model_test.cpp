@@ -14,7 +14,7 @@ TEST(MenuModel, ToolMenusGreyTogetherButConfigurationAndARunningLogStay) {
     m.setLogging(true, true);
     m.enableToolMenus(false, true);
     for (int id : {kCmdControls, kCmdDuvodaRezir, kCmdParamExtract, kCmdImExtract, kCmdTelemetry,
-                   kCmdResetController, kCmdLoadFactoryFile})
+                   kCmdResetController, kCmdLoadFactoryFile, kCmdCommissioningAssistant})
         EXPECT_FALSE(m.item(id).enabled) << id;
     EXPECT_TRUE(m.item(kCmdConfiguration).enabled);
     EXPECT_TRUE(m.item(kCmdLogStartStop).enabled);

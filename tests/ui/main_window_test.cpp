@@ -69,10 +69,10 @@ TEST(MainWindowUi, MenusAsListedWithGreyedItems) {
     const auto menu = [&](int i) { return bar->actions()[i]->menu(); };
     EXPECT_EQ(titles(menu(0)->actions()),
               (QStringList{"Re-Connect to Bridge", "Load Factory File...", "-", "Exit"}));
-    EXPECT_EQ(
-        titles(menu(1)->actions()),
-        (QStringList{"Controls", "Configuration...", "DuvodaRezir", "ParamExtract", "ImExtract",
-                     "Telemetry", "Reset Controller", "Plot Telemetry...", "Bus Monitor..."}));
+    EXPECT_EQ(titles(menu(1)->actions()),
+              (QStringList{"Controls", "Configuration...", "DuvodaRezir", "ParamExtract",
+                           "ImExtract", "Telemetry", "Reset Controller", "Plot Telemetry...",
+                           "Bus Monitor...", "Commissioning Assistant..."}));
     EXPECT_EQ(titles(menu(2)->actions()), (QStringList{"Start...", "&Update"}));
     QMenu* update = menu(2)->actions()[1]->menu();
     EXPECT_EQ(titles(update->actions()), (QStringList{"0.2s", "1s", "10s"}));
