@@ -1,6 +1,7 @@
 #pragma once
 // A top-level widget behind the logic's TickWindow interface (the plot and bus monitor
-// windows). Not owning: the widget belongs to its Qt parent.
+// windows), placed and sized like the tool windows. Not owning: the widget belongs to its Qt
+// parent.
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
@@ -8,6 +9,7 @@
 #include <functional>
 
 #include "app/tool_windows.h"
+#include "ui/qt_windows.h"
 
 namespace qv::ui {
 
@@ -30,7 +32,7 @@ class QtTickWindow : public TickWindow {
         : widget_(widget), onTick_(std::move(onTick)) {}
 
     void show() override {
-        if (widget_) widget_->show();
+        if (widget_) showWindow(*widget_);
     }
     void hide() override {
         if (widget_) widget_->hide();
@@ -46,12 +48,16 @@ class QtTickWindow : public TickWindow {
         widget_->activateWindow();
     }
     ScreenPoint position() const override {
-        if (!widget_) return {};
-        const QPoint p = widget_->frameGeometry().topLeft();
-        return {p.x(), p.y()};
+        return widget_ ? windowPosition(*widget_) : ScreenPoint{};
     }
     void moveTo(ScreenPoint p) override {
-        if (widget_) widget_->move(p.x, p.y);
+        if (widget_) moveWindow(*widget_, p);
+    }
+    std::optional<WindowSize> resizableSize() const override {
+        return widget_ ? resizableWindowSize(*widget_) : std::nullopt;
+    }
+    void resizeTo(WindowSize size) override {
+        if (widget_) resizeWindow(*widget_, size);
     }
     void onTick() override {
         if (!widget_ || !onTick_) return;

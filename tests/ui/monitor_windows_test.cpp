@@ -1,22 +1,25 @@
 // The plot and bus monitor windows over their recordings: the trace model's one insertion per
 // tick (checked by Qt's model tester while the ring lets frames go), the tail followed only at
-// the end, the plot's CSV export and keys.
+// the end, the plot's CSV export and keys, the places and sizes both windows keep.
 #include <gtest/gtest.h>
 
 #include <qcustomplot.h>
 #include <QAbstractItemModelTester>
 #include <QScrollBar>
-#include <QTest>
 #include <QTableView>
+#include <QTest>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "config/config_data_bank.h"
 #include "config_rig.h"
+#include "link/platform/settings_store.h"
 #include "monitor/monitor.h"
 #include "ui/bus_monitor_window.h"
+#include "ui/monitor_windows.h"
 #include "ui/plot_window.h"
+#include "ui_rig.h"
 
 namespace qv {
 namespace {
@@ -116,6 +119,50 @@ TEST(PlotWindow, ExportsTheShownSpanAndKeysNavigate) {
     EXPECT_FALSE(w.paused());
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
+}
+
+// Each window comes back where it was and as large as it was, under its own keys; a stored
+// place off the screen gives the default one. Saved at shutdown, or at once when the windows go
+// before the main window.
+TEST(MonitorWindows, KeepTheirPlacesAndSizes) {
+    test::UiRig rig;
+    const std::string settings = rig.dir.file("settings.ini");
+    {
+        SettingsStore s(settings);
+        for (const auto& [key, value] : {std::pair{"PlotDlg(X)", "300"},
+                                         {"PlotDlg(Y)", "200"},
+                                         {"PlotDlg(W)", "700"},
+                                         {"PlotDlg(H)", "450"},
+                                         {"BusMonDlg(X)", "4294967291"},
+                                         {"BusMonDlg(Y)", "20"}})
+            s.setValue(kWindowPositionsKey, key, value);
+        ASSERT_TRUE(s.save());
+    }
+    auto value = [&](const char* key) {
+        return SettingsStore(settings).value(kWindowPositionsKey, key).value_or("none");
+    };
+    {
+        ui::MonitorWindows windows(*rig.app, rig.ui);
+        EXPECT_EQ(windows.plot()->pos(), QPoint(300, 200));
+        EXPECT_EQ(windows.plot()->size(), QSize(700, 450));
+        EXPECT_EQ(windows.busMonitor()->pos(), QPoint(270, 30));
+        EXPECT_EQ(windows.busMonitor()->size(), QSize(980, 600));
+        windows.busMonitor()->move(40, 50);
+        windows.busMonitor()->resize(660, 380);
+    }
+    EXPECT_EQ(value("BusMonDlg(X)") + "," + value("BusMonDlg(Y)") + " " + value("BusMonDlg(W)") +
+                  "x" + value("BusMonDlg(H)"),
+              "40,50 660x380");
+    ui::MonitorWindows windows(*rig.app, rig.ui);
+    EXPECT_EQ(windows.busMonitor()->size(), QSize(660, 380));
+    rig.logic().onCommand(kCmdPlotTelemetry);
+    EXPECT_TRUE(windows.plot()->isVisible());
+    windows.plot()->move(120, 90);
+    windows.plot()->resize(650, 410);
+    rig.logic().onCancel();
+    EXPECT_EQ(value("PlotDlg(X)") + "," + value("PlotDlg(Y)") + " " + value("PlotDlg(W)") + "x" +
+                  value("PlotDlg(H)"),
+              "120,90 650x410");
 }
 
 }  // namespace
