@@ -6,6 +6,7 @@
 #include <qcustomplot.h>
 #include <QAbstractItemModelTester>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "link/platform/settings_store.h"
 #include "monitor/monitor.h"
 #include "ui/bus_monitor_window.h"
+#include "ui/fixed_pitch_delegate.h"
 #include "ui/monitor_windows.h"
 #include "ui/plot_window.h"
 #include "ui_rig.h"
@@ -46,6 +48,54 @@ TEST(TraceModel, OneInsertionPerTickAndFrontRemovalsAsTheRingLetsGo) {
     // The last row is the newest frame.
     EXPECT_EQ(model.data(model.index(99, kTraceData), Qt::DisplayRole).toString(),
               "1D 01 02 03 04 05 06 07");
+}
+
+// The trace's glyph-run delegate paints what the standard delegate paints: texts that fit and
+// texts cut at the right end, in columns aligned left and right, at device pixel ratios 1 and
+// 2; cells it does not take (a selected row, a character beyond ASCII) go to the standard one.
+TEST(FixedPitchDelegate, PaintsTheStandardDelegatesPixels) {
+    QStandardItemModel model(6, 4);
+    const QString texts[] = {"00012.345678",
+                             "18FF00A1 x",
+                             "8",
+                             "7F 00 01 02 03 04 05 06",
+                             "Bus Voltage and Current: 48.5 V 1.25 A",
+                             "",
+                             "  leading and trailing  ",
+                             QString::fromUtf16(u"Temperatures 25 \u00B0C")};
+    for (int r = 0; r < model.rowCount(); ++r)
+        for (int c = 0; c < model.columnCount(); ++c) {
+            auto* item = new QStandardItem(texts[(r * 3 + c) % std::size(texts)]);
+            if (c % 2 == 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            model.setItem(r, c, item);
+        }
+    QTableView view;
+    view.setModel(&model);
+    view.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view.setShowGrid(false);
+    view.setWordWrap(false);
+    view.setAlternatingRowColors(true);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    for (int c = 0; c < 4; ++c) view.setColumnWidth(c, 40 + 47 * c);
+    view.resize(520, 260);
+    view.show();
+    view.selectRow(4);
+    auto* fast = new ui::FixedPitchDelegate(&view);
+    auto* standard = new QStyledItemDelegate(&view);
+    for (const qreal ratio : {1.0, 2.0}) {
+        auto picture = [&](QAbstractItemDelegate* delegate) {
+            view.setItemDelegate(delegate);
+            QImage image(view.viewport()->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::white);
+            view.viewport()->render(&image);
+            return image;
+        };
+        const int before = fast->fastCells();
+        const QImage mine = picture(fast);
+        EXPECT_EQ(fast->fastCells() - before, 18);  // all but the selected row and the two "°C"
+        EXPECT_TRUE(mine == picture(standard)) << "at device pixel ratio " << ratio;
+    }
 }
 
 TEST(BusMonitorWindow, FollowsTheTailOnlyAtTheEnd) {
