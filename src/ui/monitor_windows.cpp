@@ -5,6 +5,12 @@
 
 namespace qv::ui {
 
+namespace {
+
+constexpr int kBusMonitorDelayMs = 50;
+
+}  // namespace
+
 MonitorWindows::MonitorWindows(CQVDrvCtrlsApp& app, UserInteraction& ui) : app_(app) {
     CQVDrvCtrlsDlg* dialog = app.dialog();
     auto* main = static_cast<QtMainSide*>(app.mainWindow());
@@ -18,9 +24,14 @@ MonitorWindows::MonitorWindows(CQVDrvCtrlsApp& app, UserInteraction& ui) : app_(
     plotTick_ = std::make_unique<QtTickWindow>(plot_, [p = plot_] {
         if (p) p->onTick();
     });
-    busMonitorTick_ = std::make_unique<QtTickWindow>(busMonitor_, [b = busMonitor_] {
-        if (b) b->onTick();
-    });
+    // The trace takes the tick's frames (and is painted) a quarter of a tick later; the chart is
+    // drawn half a tick later (PlotWindow).
+    busMonitorTick_ = std::make_unique<QtTickWindow>(
+        busMonitor_,
+        [b = busMonitor_] {
+            if (b) b->onTick();
+        },
+        kBusMonitorDelayMs);
     dialog->addTickWindow(kCmdPlotTelemetry, *plotTick_);
     dialog->addTickWindow(kCmdBusMonitor, *busMonitorTick_);
     // Beside the tools, where they open by default.

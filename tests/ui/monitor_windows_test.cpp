@@ -21,6 +21,7 @@
 #include "ui/fixed_pitch_delegate.h"
 #include "ui/monitor_windows.h"
 #include "ui/plot_window.h"
+#include "ui/tick_window.h"
 #include "ui_rig.h"
 
 namespace qv {
@@ -96,6 +97,22 @@ TEST(FixedPitchDelegate, PaintsTheStandardDelegatesPixels) {
         EXPECT_EQ(fast->fastCells() - before, 18);  // all but the selected row and the two "°C"
         EXPECT_TRUE(mine == picture(standard)) << "at device pixel ratio " << ratio;
     }
+}
+
+// A window whose work is put off after the tick: ticks that come while it is pending give one
+// piece of work, run once the delay has passed, and timed.
+TEST(QtTickWindow, PutOffWorkRunsOnceAfterTheDelay) {
+    QWidget widget;
+    int calls = 0;
+    ui::QtTickWindow tick(
+        &widget, [&calls] { ++calls; }, 20);
+    tick.onTick();
+    tick.onTick();
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&calls] { return calls > 0; }, 2000));
+    QTest::qWait(40);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(tick.cost().calls, 1);
 }
 
 TEST(BusMonitorWindow, FollowsTheTailOnlyAtTheEnd) {
