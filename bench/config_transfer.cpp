@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "config/config_progress.h"
@@ -40,9 +41,14 @@ struct Yes : qv::UserInteraction {
     }
 };
 
+// The bridge's way with the connection's identifiers (its --tcp-forward behaviour).
+constexpr qv::sim::TcpForward kForwards[] = {qv::sim::TcpForward::kTcp, qv::sim::TcpForward::kBoth,
+                                             qv::sim::TcpForward::kNone};
+constexpr const char* kForwardNames[] = {"tcp", "both", "none"};
+
 struct Setup {
-    Setup()
-        : port(freePort()), world(options(port)), can([p = port] {
+    explicit Setup(qv::sim::TcpForward forward = qv::sim::TcpForward::kBoth)
+        : port(freePort()), world(options(port, forward)), can([p = port] {
               qv::BridgeSettings s;
               s.port = p;
               s.interfaceAddress = qv::net::kLoopback;
@@ -54,9 +60,10 @@ struct Setup {
         target.serial = 123456;
         target.bridgeAddress = qv::net::kLoopback;
     }
-    static qv::sim::Options options(std::uint16_t port) {
+    static qv::sim::Options options(std::uint16_t port, qv::sim::TcpForward forward) {
         qv::sim::Options o;
         o.port = port;
+        o.tcpForward = forward;
         o.devices.push_back(qv::sim::parseDevice("0x400:123456:KX01"));
         return o;
     }
@@ -87,8 +94,8 @@ void report(benchmark::State& state, std::uint64_t frames, double seconds, doubl
     state.counters["x_wire_500k"] = (ms - waitedMs) / wireMs;
 }
 
-void BM_FullDownload(benchmark::State& state) {
-    Setup s;
+void BM_FullDownload(benchmark::State& state, qv::sim::TcpForward forward) {
+    Setup s(forward);
     std::uint64_t frames = 0;
     double seconds = 0;
     for (auto _ : state) {
@@ -131,7 +138,21 @@ void BM_FullUploadWithReset(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_FullDownload)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_FullUploadWithReset)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-BENCHMARK_MAIN();
+// BM_FullDownload/FORWARD for each bridge behaviour; the upload against the default bridge.
+int main(int argc, char** argv) {
+    for (std::size_t f = 0; f < std::size(kForwards); ++f)
+        benchmark::RegisterBenchmark((std::string("BM_FullDownload/") + kForwardNames[f]).c_str(),
+                                     BM_FullDownload, kForwards[f])
+            ->Iterations(20)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    benchmark::RegisterBenchmark("BM_FullUploadWithReset", BM_FullUploadWithReset)
+        ->Iterations(8)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

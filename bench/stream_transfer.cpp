@@ -6,6 +6,8 @@
 #include <chrono>
 #include <memory>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "link/can_port.h"
@@ -24,9 +26,14 @@ std::uint16_t freePort() {
     return listener ? listener->localPort() : 47999;
 }
 
+// The bridge's way with the connection's identifiers, by the benchmark's second argument.
+constexpr qv::sim::TcpForward kForwards[] = {qv::sim::TcpForward::kTcp, qv::sim::TcpForward::kBoth,
+                                             qv::sim::TcpForward::kNone};
+constexpr const char* kForwardNames[] = {"tcp", "both", "none"};
+
 struct Setup {
-    Setup()
-        : port(freePort()), world(options(port)), can([p = port] {
+    explicit Setup(qv::sim::TcpForward forward)
+        : port(freePort()), world(options(port, forward)), can([p = port] {
               qv::BridgeSettings s;
               s.port = p;
               s.interfaceAddress = qv::net::kLoopback;
@@ -38,9 +45,10 @@ struct Setup {
         can.connectTcp(kBase + 18, 4);
         can.configureStream(0, kBase + 0x12, kBase + 0x14);
     }
-    static qv::sim::Options options(std::uint16_t port) {
+    static qv::sim::Options options(std::uint16_t port, qv::sim::TcpForward forward) {
         qv::sim::Options o;
         o.port = port;
+        o.tcpForward = forward;
         o.maxObjectBytes = 65535;
         o.rawObjects = true;
         o.devices.push_back(qv::sim::parseDevice("0x400:123456:KX01"));
@@ -65,10 +73,10 @@ void report(benchmark::State& state, std::uint64_t frames, double seconds) {
     state.counters["x_wire_1M"] = ms / (perTransfer * kBitsPerFrame / 1e6 * 1e3);
 }
 
-void BM_WriteChunked(benchmark::State& state) {
-    Setup s;
+void BM_WriteChunked(benchmark::State& state, int bytes, qv::sim::TcpForward forward) {
+    Setup s(forward);
     std::mt19937 random(1);
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(state.range(0)));
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(bytes));
     for (auto& b : data) b = static_cast<std::uint8_t>(random());
     std::uint64_t frames = 0;
     double seconds = 0;
@@ -88,9 +96,9 @@ void BM_WriteChunked(benchmark::State& state) {
     report(state, frames, seconds);
 }
 
-void BM_ReadChunked(benchmark::State& state) {
-    Setup s;
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(state.range(0)), 0x5A);
+void BM_ReadChunked(benchmark::State& state, int bytes, qv::sim::TcpForward forward) {
+    Setup s(forward);
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(bytes), 0x5A);
     std::uint16_t length = static_cast<std::uint16_t>(data.size());
     s.can.transfer(&length, data.data(), 0x0100, true, true);
     s.can.completionEvent().waitFor(std::chrono::milliseconds(2000));
@@ -109,19 +117,26 @@ void BM_ReadChunked(benchmark::State& state) {
     report(state, frames, seconds);
 }
 
-BENCHMARK(BM_WriteChunked)
-    ->Arg(4096)
-    ->Arg(65535)
-    ->Iterations(20)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReadChunked)
-    ->Arg(4096)
-    ->Arg(65535)
-    ->Iterations(20)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+// Names: BM_WriteChunked/BYTES/FORWARD, FORWARD being the bridge's --tcp-forward behaviour.
+int main(int argc, char** argv) {
+    for (std::size_t f = 0; f < std::size(kForwards); ++f) {
+        for (const auto& [name, fn] : {std::pair{"BM_WriteChunked", &BM_WriteChunked},
+                                       std::pair{"BM_ReadChunked", &BM_ReadChunked}}) {
+            for (const int bytes : {4096, 65535}) {
+                const std::string full =
+                    std::string(name) + "/" + std::to_string(bytes) + "/" + kForwardNames[f];
+                benchmark::RegisterBenchmark(full.c_str(), fn, bytes, kForwards[f])
+                    ->Iterations(20)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,6 +1,7 @@
-// Fuzzes the calibration report reader. Reading never goes past the text, and the rounding
-// of print-then-read settles after one round: reading a report of values that were themselves
-// read from a report gives back exactly those values.
+// Fuzzes the calibration report reader and the page's scan of it (the same values, each within
+// the text; the lines it cannot read whole exist). Reading never goes past the text, and the
+// rounding of print-then-read settles after one round: reading a report of values that were
+// themselves read from a report gives back exactly those values.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qv::PrivateConfig config = qv::defaultPrivateConfig();
     const std::size_t read = qv::readCalibrationReport(text, config);
     if (read > 70) std::abort();
+    // The page's scan reads the same values, each within the text, and names lines that exist.
+    qv::PrivateConfig scanned = qv::defaultPrivateConfig();
+    const qv::CalibrationScan scan = qv::scanCalibrationReport(text, scanned);
+    if (scan.values.size() != read || std::memcmp(&scanned, &config, sizeof config) != 0)
+        std::abort();
+    for (const qv::CalibrationValue& v : scan.values)
+        if (v.begin >= v.end || v.end > size) std::abort();
+    for (const qv::UnreadLine& line : scan.unread)
+        if (line.number == 0 || line.text.size() > size) std::abort();
 
     // The round trip costs a hundred formatted numbers; check it on one input size in eight.
     if (size % 8 != 0) return 0;

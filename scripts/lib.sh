@@ -24,7 +24,7 @@ qv_ensure_packages() {
 }
 
 QV_BUILD_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
-                   iproute2 util-linux qt6-base-dev libqcustomplot-dev xvfb xauth openbox
+                   iproute2 util-linux qt6-base-dev libqcustomplot-dev librsvg2-bin xvfb xauth openbox
                    fonts-dejavu-core)
 QV_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

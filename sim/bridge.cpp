@@ -256,6 +256,7 @@ void Bridge::consumeUnit(TcpClient& c, const std::uint8_t* unit) {
                 return dropClient(c, "sent an invalid frame record");
             if (packets.front().status) return;  // not bus traffic
             ++counters_.framesFromClients;
+            ++counters_.framesFromTcp;
             bus_.send(packets.front().frame, this);
             return;
         }

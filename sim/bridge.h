@@ -49,6 +49,7 @@ struct BridgeCounters {
     std::uint64_t framesDuplicated = 0;
     std::uint64_t framesReplayed = 0;  // sent again by a replay fault
     std::uint64_t framesHeld = 0;      // held back by a late fault
+    std::uint64_t framesFromTcp = 0;   // of framesFromClients, those that came over TCP
     std::uint64_t tcpAccepted = 0;
     std::uint64_t tcpDropped = 0;  // closed by the client or dropped for bad data
     std::size_t tcpClients = 0;

@@ -119,6 +119,14 @@ std::string ControllerConfig::write(int kind, std::span<const std::uint8_t> byte
     h.version = view.version;
     h.recordSize = view.recordSize;
     h.records.assign(view.records.begin(), view.records.end());
+    if (modes_.flipByte && h.recordSize > 8) {
+        // Stored, but not as sent: one bit of the first record differs, its checksum agrees.
+        std::span<std::uint8_t> first(h.records.data(), h.recordSize);
+        first[8] ^= 0x01;
+        const std::uint16_t sum = computeChecksum(first);
+        first[0] = static_cast<std::uint8_t>(sum & 0xFF);
+        first[1] = static_cast<std::uint8_t>(sum >> 8);
+    }
     written_[k] = true;
     return {};
 }

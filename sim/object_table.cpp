@@ -67,6 +67,12 @@ void defineConfigObjects(ObjectTable& table, const ControllerConfig& config,
         table.define(static_cast<std::uint16_t>(object::kConfigStream + kind), config.stream(kind),
                      true, true, maxWriteSize);
     refreshStreamLengths(table);
+    if (config.recovery() && config.modes().announceOrdinaryLength) {
+        // The length of the ordinary public stream, while the recovery image is served.
+        std::vector<std::uint8_t> lengths = *table.read(object::kStreamLengths);
+        put16(lengths, 0, static_cast<std::uint16_t>(config.storedStream(0).size()));
+        table.define(object::kStreamLengths, std::move(lengths), true, false, 0);
+    }
 }
 
 ObjectTable makeControllerObjects(std::uint32_t base, std::uint32_t serial,

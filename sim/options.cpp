@@ -135,6 +135,10 @@ SimConfigModes parseConfigModes(const std::string& text) {
         start = comma + 1;
         if (mode == "recovery") {
             m.recovery = true;
+        } else if (mode == "recovery-ordinary-length") {
+            m.recovery = m.announceOrdinaryLength = true;
+        } else if (mode == "flip-byte") {
+            m.flipByte = true;
         } else if (mode == "v199" || mode == "v201") {
             m.layoutVersion = m.requiredVersion = mode == "v199" ? 199 : 201;
         } else if (mode == "no-ack") {
@@ -152,9 +156,9 @@ SimConfigModes parseConfigModes(const std::string& text) {
             m.slowFlash = true;
         } else {
             fail("--config: unknown mode \"" + mode +
-                 "\" (recovery, v199, v201, no-ack, no-ack-public, no-ack-private, "
-                 "no-ack-motor, serial0, corrupt-public, corrupt-private, corrupt-motor, "
-                 "lose-close, slow-flash)");
+                 "\" (recovery, recovery-ordinary-length, v199, v201, no-ack, no-ack-public, "
+                 "no-ack-private, no-ack-motor, serial0, corrupt-public, corrupt-private, "
+                 "corrupt-motor, lose-close, slow-flash, flip-byte)");
         }
     }
     return m;
@@ -332,9 +336,10 @@ std::string usageText() {
            "  --seconds S          exit after S seconds (default: until SIGINT/SIGTERM)\n"
            "  --max-object N       largest configuration object stored from a write (4096)\n"
            "  --config BASE:MODES  configuration behaviour of that controller, modes joined by\n"
-           "                       ',': recovery, v199, v201, no-ack, no-ack-public,\n"
-           "                       no-ack-private, no-ack-motor, serial0, corrupt-public,\n"
-           "                       corrupt-private, corrupt-motor, lose-close, slow-flash\n"
+           "                       ',': recovery, recovery-ordinary-length, v199, v201,\n"
+           "                       no-ack, no-ack-public, no-ack-private, no-ack-motor,\n"
+           "                       serial0, corrupt-public, corrupt-private, corrupt-motor,\n"
+           "                       lose-close, slow-flash, flip-byte\n"
            "  --raw-objects        configuration objects store any bytes, unverified\n"
            "  --foreign-dc BASE    a foreign driver-controls node sends at BASE + 1 and + 2\n"
            "  --seed N             seed of every random choice (default 1)\n"

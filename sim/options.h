@@ -47,6 +47,12 @@ struct SimConfigModes {
     std::array<bool, 3> corrupt{};        // "corrupt-public|private|motor": a bad checksum served
     bool loseClose = false;               // "lose-close": its Close (2) after a write is lost
     bool slowFlash = false;               // "slow-flash": acknowledged 1.7 s after the write
+    // "recovery-ordinary-length": recovery mode whose stream lengths announce the ordinary
+    // public stream (header and one record) while the recovery image is served.
+    bool announceOrdinaryLength = false;
+    // "flip-byte": every structure written is stored with bit 0 of byte 8 of its first record
+    // flipped (the record's checksum made to match): a controller that stores something else.
+    bool flipByte = false;
 };
 
 // What the bridge does with the identifiers a TCP client asks for: forward them over TCP
@@ -110,9 +116,9 @@ FrameFault parseFrameFault(const std::string& text, bool replay);
 // The device list with the default device filled in when none was given.
 std::vector<SimDevice> effectiveDevices(const Options& options);
 
-// "MODE,MODE,...": recovery, v199, v201, no-ack, no-ack-public, no-ack-private, no-ack-motor,
-// serial0, corrupt-public, corrupt-private, corrupt-motor, lose-close, slow-flash. Throws
-// UsageError.
+// "MODE,MODE,...": recovery, recovery-ordinary-length, v199, v201, no-ack, no-ack-public,
+// no-ack-private, no-ack-motor, serial0, corrupt-public, corrupt-private, corrupt-motor,
+// lose-close, slow-flash, flip-byte. Throws UsageError.
 SimConfigModes parseConfigModes(const std::string& text);
 // The modes given for `base`, or the normal behaviour.
 SimConfigModes configModesFor(const Options& options, std::uint32_t base);

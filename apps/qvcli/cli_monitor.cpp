@@ -32,6 +32,13 @@ double secondsOption(const Args& args, const std::string& name, double fallback)
     return v;
 }
 
+bool jsonFormatOption(const Args& args) {
+    const std::string format = args.value("--format").value_or("text");
+    if (format != "text" && format != "json")
+        throw UsageError("invalid value for --format: " + format + " (text or json)");
+    return format == "json";
+}
+
 std::uint32_t deviceBaseOption(const Args& args) {
     const std::uint64_t base = args.number("--device", 0, 0x7E0);
     if (base % 0x20 != 0)

@@ -47,6 +47,8 @@ inline constexpr const char* kNoDeviceFound = "No device found";
 
 // Seconds from an option: finite and not negative, else a usage error.
 double secondsOption(const Args& args, const std::string& name, double fallback);
+// --format text|json: true for json (text is the default), else a usage error.
+bool jsonFormatOption(const Args& args);
 // --device BASE: a multiple of 0x20 up to 0x7E0, else a usage error (0 when not given).
 std::uint32_t deviceBaseOption(const Args& args);
 // "qvcli COMMAND: could not open a CAN port" on stderr; the failure exit code.

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "link/exceptions.h"
 #include "monitor/candump.h"
+#include "monitor/json_lines.h"
 
 namespace qv::cli {
 
@@ -23,28 +24,35 @@ extern "C" void onSignal(int) {
     gStop = true;
 }
 
+enum class FrameFormat { Text, Candump, Json };
+
 // Prints every frame as it arrives, from the client's receive thread. The candump log format
 // is "(SECONDS.MICROSECONDS) can0 ID#DATA", the time of arrival on the wall clock (written by
-// the same function as the Bus Monitor window's saved logs).
+// the same function as the Bus Monitor window's saved logs); JSON lines carry the same time.
 class PrintingListener : public PacketReceivedListener {
   public:
-    PrintingListener(bool status, std::uint64_t limit, bool candump)
-        : status_(status), limit_(limit), candump_(candump) {}
+    PrintingListener(bool status, std::uint64_t limit, FrameFormat format)
+        : status_(status), limit_(limit), format_(format) {}
     void onPacketReceived(const CanPacket& packet) override {
         if (packet.status && !status_) return;
         timespec now{};
-        if (candump_) ::clock_gettime(CLOCK_REALTIME, &now);
+        if (format_ != FrameFormat::Text) ::clock_gettime(CLOCK_REALTIME, &now);
         std::lock_guard lock(mutex_);
         if (limit_ != 0 && printed_ >= limit_) return;
-        if (candump_) {
+        if (format_ == FrameFormat::Json) {
+            std::printf(
+                "%s\n",
+                frameJson(packet, static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9).c_str());
+        } else if (format_ == FrameFormat::Candump) {
             line_.clear();
             appendCandumpLine(line_,
                               static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec,
                               packet.frame);
             std::fwrite(line_.data(), 1, line_.size(), stdout);
-        } else
+        } else {
             std::printf("%s%s\n", packet.status ? "status " : "",
                         formatFrame(packet.frame).c_str());
+        }
         std::fflush(stdout);
         ++printed_;
     }
@@ -58,7 +66,7 @@ class PrintingListener : public PacketReceivedListener {
     std::mutex mutex_;
     bool status_;
     std::uint64_t limit_;
-    bool candump_;
+    FrameFormat format_;
     std::uint64_t printed_ = 0;
     std::string line_;
 };
@@ -71,8 +79,8 @@ int runMonitor(const CommandArgs& argv) {
     const Args args(argv, valued, {"--status"});
     if (!args.positional().empty()) throw UsageError("unexpected argument " + args.positional()[0]);
     const std::string format = args.value("--format").value_or("text");
-    if (format != "text" && format != "candump")
-        throw UsageError("invalid value for --format: " + format + " (text or candump)");
+    if (format != "text" && format != "candump" && format != "json")
+        throw UsageError("invalid value for --format: " + format + " (text, candump or json)");
     const bool candump = format == "candump";
     // Bridge status frames are not bus traffic: a candump log has no place for them.
     if (candump && args.has("--status"))
@@ -83,7 +91,10 @@ int runMonitor(const CommandArgs& argv) {
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    PrintingListener listener(args.has("--status"), count, candump);
+    PrintingListener listener(args.has("--status"), count,
+                              candump            ? FrameFormat::Candump
+                              : format == "json" ? FrameFormat::Json
+                                                 : FrameFormat::Text);
     CanUdpClient client(settings);
     client.setListener(&listener);
     try {
@@ -120,7 +131,7 @@ int runSend(const CommandArgs& argv) {
 
 QV_CLI_COMMAND(monitor, 10,
                "monitor [--interface ADDR] [--port N] [--seconds S] [--count N] [--status] "
-               "[--format text|candump]",
+               "[--format text|candump|json]",
                runMonitor);
 QV_CLI_COMMAND(send, 20, "send [--interface ADDR] [--port N] ID#DATA", runSend);
 

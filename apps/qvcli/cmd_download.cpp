@@ -23,6 +23,8 @@ bool allValid(const CConfigDataBank& store) {
 // Downloads one device into `path`; prints its result line. True on success.
 bool downloadTo(ConfigSession& session, const FoundDevice& device, const std::string& path) {
     TerminalInteraction ui("download", true);
+    // Each controller is a selection of its own: nothing held from the previous one counts.
+    session.store().deviceChanged();
     TransferContext context = session.context(device, ui);
     const bool ok = downloadConfig(context, kDownloadMaskAll) && allValid(session.store());
     if (!ok) {

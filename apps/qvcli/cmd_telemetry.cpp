@@ -5,6 +5,7 @@
 #include "bus_options.h"
 #include "cli_monitor.h"
 #include "commands.h"
+#include "monitor/json_lines.h"
 #include "monitor/telemetry_panel.h"
 
 namespace qv::cli {
@@ -35,10 +36,11 @@ std::string panelText(const TelemetryPanel& panel) {
 
 int runTelemetry(const CommandArgs& argv) {
     std::set<std::string> valued = kBusOptions;
-    valued.insert({"--seconds", "--device"});
+    valued.insert({"--seconds", "--device", "--format"});
     const Args args(argv, valued, {});
     if (!args.positional().empty()) throw UsageError("unexpected argument " + args.positional()[0]);
     const double seconds = secondsOption(args, "--seconds", 2);
+    const bool json = jsonFormatOption(args);
     const auto device = args.value("--device");
     const std::uint32_t base = deviceBaseOption(args);
     CliMonitor cli(busSettings(args));
@@ -49,12 +51,16 @@ int runTelemetry(const CommandArgs& argv) {
         std::fprintf(stderr, "%s\n", kNoDeviceFound);
         return kExitFailure;
     }
-    std::fputs(panelText(cli.monitor().panel()).c_str(), stdout);
+    if (json)
+        std::printf("%s\n", telemetryJson(cli.monitor()).c_str());
+    else
+        std::fputs(panelText(cli.monitor().panel()).c_str(), stdout);
     return kExitOk;
 }
 
 QV_CLI_COMMAND(telemetry, 24,
-               "telemetry [--interface ADDR] [--port N] [--device BASE] [--seconds S]",
+               "telemetry [--interface ADDR] [--port N] [--device BASE] [--seconds S] "
+               "[--format text|json]",
                runTelemetry);
 
 }  // namespace qv::cli

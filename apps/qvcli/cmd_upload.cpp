@@ -1,12 +1,14 @@
 // qvcli upload: writes a ".cfg" file to a controller with every question of the program asked
 // on the terminal (--yes answers Yes or OK to all of them). Before "Overwrite config?" it lists
 // what changes against the configuration last downloaded from that controller, when there is
-// one. qvcli reset restarts a controller.
+// one. Once the controller is back from its restart the structures written are read back and
+// compared ("ok" only when they match; --no-verify skips it). qvcli reset restarts a controller.
 #include <cstdio>
 
 #include "bus_options.h"
 #include "commands.h"
 #include "config/config_file.h"
+#include "config/config_verify.h"
 #include "config/transfer_messages.h"
 #include "config_session.h"
 #include "terminal_ui.h"
@@ -15,19 +17,17 @@ namespace qv::cli {
 
 namespace {
 
-// The structures the upload wrote, from the stages it ran.
-std::string writtenStructures(const std::vector<std::string>& captions) {
+// The structures the upload wrote.
+std::string writtenStructures(const WrittenStreams& written) {
     std::string out;
-    const std::pair<const char*, const char*> stages[] = {{caption::kUploadPublic, "public"},
-                                                          {caption::kUploadPrivate, "private"},
-                                                          {caption::kUploadMotor, "motor"}};
-    for (const auto& [stage, name] : stages)
-        for (const std::string& c : captions)
-            if (c == stage) {
-                out += out.empty() ? "" : " ";
-                out += name;
-                break;
-            }
+    const std::pair<StructureKind, const char*> kinds[] = {{StructureKind::Public, "public"},
+                                                           {StructureKind::Private, "private"},
+                                                           {StructureKind::Motor, "motor"}};
+    for (const auto& [kind, name] : kinds)
+        if (written.has(kind)) {
+            out += out.empty() ? "" : " ";
+            out += name;
+        }
     return out;
 }
 
@@ -36,7 +36,7 @@ std::string writtenStructures(const std::vector<std::string>& captions) {
 int runUpload(const CommandArgs& argv) {
     std::set<std::string> valued = kBusOptions;
     valued.insert("--device");
-    const Args args(argv, valued, {"--yes"});
+    const Args args(argv, valued, {"--yes", "--no-verify"});
     if (args.positional().size() != 1) throw UsageError("expected one FILE.cfg");
     const std::string path = args.positional()[0];
     const bool yes = args.has("--yes");
@@ -54,8 +54,14 @@ int runUpload(const CommandArgs& argv) {
     const auto previous = lastDownload(device.base, device.serial);
     TransferContext context = session.context(device, ui);
     context.lastDownload = previous ? &*previous : nullptr;
-    if (!uploadConfig(context)) {
+    UploadOutcome outcome;
+    if (!uploadAndVerify(context, !args.has("--no-verify"), &outcome)) {
         const std::string last = ui.lastText().substr(0, ui.lastText().find('\n'));
+        if (outcome.uploaded && outcome.verification) {
+            // The controller holds what was read back: the next upload lists against that.
+            placeReadBack(store, *outcome.verification);
+            rememberDownload(store, device.base, device.serial);
+        }
         if (ui.declined())
             std::printf("%s not uploaded: declined \"%s\"\n", deviceText(device).c_str(),
                         last.c_str());
@@ -67,7 +73,7 @@ int runUpload(const CommandArgs& argv) {
     // The controller holds this configuration now.
     rememberDownload(store, device.base, device.serial);
     std::printf("%s ok %s\n", deviceText(device).c_str(),
-                writtenStructures(session.progress().captionHistory()).c_str());
+                writtenStructures(outcome.written).c_str());
     return kExitOk;
 }
 
@@ -89,7 +95,9 @@ int runReset(const CommandArgs& argv) {
     return kExitOk;
 }
 
-QV_CLI_COMMAND(upload, 70, "upload FILE.cfg [--device BASE] [--yes] [--interface ADDR] [--port N]",
+QV_CLI_COMMAND(upload, 70,
+               "upload FILE.cfg [--device BASE] [--yes] [--no-verify] [--interface ADDR] "
+               "[--port N]",
                runUpload);
 QV_CLI_COMMAND(reset, 80, "reset [--device BASE] [--interface ADDR] [--port N]", runReset);
 

@@ -11,11 +11,13 @@
 
 #include "app/app_options.h"
 #include "app/config_transfer_service.h"
+#include "app/file_memory.h"
 #include "app/qv_drv_ctrls_app.h"
 #include "app/screenshot_windows.h"
 #include "diagnostics.h"
 #include "link/platform/regular_file.h"
 #include "link/platform/settings_store.h"
+#include "ui/app_icon.h"
 #include "ui/commissioning_windows.h"
 #include "ui/config_install.h"
 #include "ui/controls_window.h"
@@ -66,6 +68,9 @@ void shutDownSoon(ui::MainWindow& window, ui::QtUserInteraction& interaction) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("qvConfig");
+    // Dialogs and message boxes too; the desktop entry names the installed icon.
+    QApplication::setWindowIcon(ui::applicationIcon());
+    QGuiApplication::setDesktopFileName("qvconfig");
     std::vector<std::string> args;
     const QStringList qtArgs = QApplication::arguments();
     for (qsizetype i = 1; i < qtArgs.size(); ++i) args.push_back(qtArgs[i].toStdString());
@@ -85,12 +90,14 @@ int main(int argc, char** argv) {
     settings.bridge = bridgeSettingsFor(options, SettingsStore(settingsPath));
     settings.settingsPath = settingsPath;
     ui::QtUserInteraction interaction;
+    // Every file dialog starts where the last file of its kind went.
+    RememberingFileDialogs files(interaction, settingsPath);
     ui::QtWindowFactory factory;
-    CQVDrvCtrlsApp app(settings, interaction, factory);
-    ui::installConfigurationWindows(factory, app, interaction,
-                                    installConfigTransferService(app, interaction), &interaction);
-    ui::installCommissioningTools(factory, app, interaction, ui::runMotorSelector);
-    ui::installControlsWindow(factory, app, interaction);
+    CQVDrvCtrlsApp app(settings, files, factory);
+    ui::installConfigurationWindows(factory, app, files, installConfigTransferService(app, files),
+                                    &interaction);
+    ui::installCommissioningTools(factory, app, files, ui::runMotorSelector);
+    ui::installControlsWindow(factory, app, files);
     // Diagnostics of the load benchmark start before the windows so that they see it all.
     std::unique_ptr<LoadStats> stats;
     if (options.statsPath) stats = std::make_unique<LoadStats>(*options.statsPath);

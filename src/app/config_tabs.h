@@ -5,7 +5,10 @@
 // shows the pages' state and forwards the user's input; before "Save to PC", "Save to QV" and
 // closing it checks the field being edited (the focus leaves it) and only then calls in here.
 #include <cstdint>
+#include <ctime>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/transfer_job.h"
 #include "config/config_file.h"
@@ -25,6 +28,8 @@ inline constexpr int kSaveToPc = 57603;
 inline constexpr int kExit = 32801;
 inline constexpr int kLoadFromQv = 32779;
 inline constexpr int kSaveToQv = 32780;
+// The File menu's recent files, newest first (kRecentFileCount of them).
+inline constexpr int kRecentFile1 = 57616;
 }  // namespace config_window_id
 
 // What the window needs from the main window.
@@ -37,10 +42,17 @@ class ConfigTabsHost {
     virtual bool startJob(const TransferJob& job) = 0;
     // What a file load does to the main window.
     virtual ConfigFileHooks fileHooks() = 0;
+    // The settings file that keeps the recent files ("": none are kept).
+    virtual std::string settingsPath() const { return {}; }
 };
 
 // The main window's state of `app`.
 std::unique_ptr<ConfigTabsHost> applicationConfigTabsHost(CQVDrvCtrlsApp& app);
+
+// The window's title: "Configuration", then where the configuration came from (the controller
+// with its base address, name, serial number and the time of the download, or the file's
+// name), then " *" while changes are neither written to a controller nor saved to a file.
+std::string configWindowTitle(const ConfigOrigin& origin, bool unsaved);
 
 // The outcome of a command for the window.
 struct ConfigCommandResult {
@@ -72,6 +84,16 @@ class CConfigTabs {
 
     // A menu command, "Close" (2) or Escape (as "Exit").
     ConfigCommandResult onCommand(int commandId);
+    // The File menu's recent files, newest first (kRecentFile1 + i loads number i).
+    std::vector<std::string> recentFiles() const;
+    // The name "Save to PC" proposes: the configuration's device and today's date.
+    std::string proposedFileName(const std::tm& local) const;
+    // The pages hold edits a write back would store (false until the first refresh).
+    bool pendingEdits() const;
+    // configWindowTitle for what the store and the pages hold now; while a transfer runs, the
+    // title last given.
+    std::string title();
+
     // "Load from QV" and "Save to QV" are offered only while a device is selected.
     bool transferItemsEnabled() const { return host_.deviceSelected(); }
     std::int32_t deviceType() const { return host_.deviceType(); }
@@ -79,6 +101,8 @@ class CConfigTabs {
   private:
     bool transferBusy();
     ConfigCommandResult loadFromPc();
+    ConfigCommandResult loadFile(const std::string& path);
+    ConfigCommandResult loadRecentFile(std::size_t index);
     ConfigCommandResult saveToPc();
 
     CConfigDataBank& store_;
@@ -87,6 +111,8 @@ class CConfigTabs {
     CConfig general_;
     CConfigCal calibration_;
     CConfigMotorTabs motor_;
+    bool filled_ = false;
+    std::string title_ = kCaption;
 };
 
 }  // namespace qv

@@ -1,8 +1,10 @@
 #include "app/config_transfer_service.h"
 
 #include <array>
+#include <memory>
 
 #include "app/qv_drv_ctrls_app.h"
+#include "config/config_verify.h"
 #include "config/transfer_messages.h"
 
 namespace qv {
@@ -47,6 +49,8 @@ ControllerTransferService::~ControllerTransferService() = default;
 void ControllerTransferService::prepare() {
     target_ = hooks_.selectedTarget ? hooks_.selectedTarget() : std::nullopt;
     portHook_ = hooks_.portProgressHook ? hooks_.portProgressHook() : CBcan::ProgressHook{};
+    reporter_.clear();
+    uploadVerified_ = false;
     // From now until the job's end is handled no page slips in between.
     scope_.reset();
     scope_.emplace(store_);
@@ -61,10 +65,10 @@ void ControllerTransferService::finished() {
 bool ControllerTransferService::withContext(const char* caption,
                                             const std::function<bool(TransferContext&)>& run) {
     if (!target_) {
-        ui_.messageBox(transferError(kNoDeviceSelectedText, caption));
+        reporter_.messageBox(transferError(kNoDeviceSelectedText, caption));
         return false;
     }
-    TransferContext context(port_, store_, *target_, ui_, workerProgress_);
+    TransferContext context(port_, store_, *target_, reporter_, workerProgress_);
     context.portProgressHook = portHook_;
     context.clearFallbackDriverControlsBase = [this] { publicReplaced_ = true; };
     const auto known = downloads_.find({target_->base, target_->serial});
@@ -87,23 +91,37 @@ bool ControllerTransferService::download(std::int32_t mask) {
 
 bool ControllerTransferService::upload() {
     return withContext("Upload", [&](TransferContext& c) {
-        std::array<bool, 3> modified{};
-        for (StructureKind kind : kKinds)
-            modified[static_cast<std::size_t>(kind)] = store_.isModified(kind);
-        const bool ok = uploadConfig(c);
-        if (!ok) return false;
-        // The controller now holds what was written; structures written only because a
-        // question asked for them are left as last downloaded (their list stays longer, never
-        // shorter, than the truth).
+        UploadOutcome outcome;
+        uploadAndVerify(c, true, &outcome);
+        if (!outcome.uploaded) return false;
+        // The controller now holds what was written, or what the verification read back. The
+        // structures written only because a question asked for them count too: they were
+        // read back as well.
         ConfigSnapshot written = takeSnapshot(store_);
-        for (std::size_t k = 0; k < kKinds.size(); ++k) written.valid[k] = modified[k];
+        if (outcome.verification) {
+            auto holds = std::make_unique<CConfigDataBank>();
+            copySnapshotRecords(written, *holds);
+            placeReadBack(*holds, *outcome.verification);
+            written = takeSnapshot(*holds);
+        }
+        for (StructureKind kind : kKinds)
+            written.valid[static_cast<std::size_t>(kind)] = outcome.written.has(kind);
         mergeIntact(downloads_[{c.target.base, c.target.serial}], written);
-        return true;
+        // The status bar says "verified" only for what was read back and matched.
+        uploadVerified_ = outcome.ok() && outcome.verification && outcome.verification->verified();
+        return outcome.ok();
     });
 }
 
 bool ControllerTransferService::reset() {
     return withContext("Reset", [](TransferContext& c) { return resetController(c); });
+}
+
+TransferReport ControllerTransferService::lastReport() const {
+    TransferReport report = reporter_.report();
+    // Set by the upload once it reads back what it wrote.
+    report.verified = uploadVerified_;
+    return report;
 }
 
 const ConfigSnapshot* ControllerTransferService::lastDownload(std::uint32_t base,
@@ -125,6 +143,8 @@ ControllerTransferService& installConfigTransferService(CQVDrvCtrlsApp& app, Use
         t.bridgeAddress = device.bridgeAddress;
         const auto flags = static_cast<std::uint32_t>(dialog->monitor().values().errorFlags);
         t.configError = (flags & kConfigErrorFlag) != 0;
+        for (const DeviceEntry& e : dialog->monitor().devices().entries())
+            if (e.baseAddress == t.base) t.deviceName = e.displayName.data();
         return t;
     };
     hooks.portProgressHook = [&app]() -> CBcan::ProgressHook {

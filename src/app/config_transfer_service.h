@@ -55,6 +55,7 @@ class ControllerTransferService final : public ConfigTransferService {
     bool download(std::int32_t mask) override;
     bool upload() override;
     bool reset() override;
+    TransferReport lastReport() const override;
 
     // The progress window's state.
     CConfigProg& progress() { return progress_; }
@@ -93,6 +94,7 @@ class ControllerTransferService final : public ConfigTransferService {
     CBcan& port_;
     CConfigDataBank& store_;
     UserInteraction& ui_;
+    ReportingInteraction reporter_{ui_};  // what the transfers ask and tell goes through it
     TransferServiceHooks hooks_;
     CConfigProg progress_;
     WorkerProgress workerProgress_{progress_};
@@ -102,6 +104,9 @@ class ControllerTransferService final : public ConfigTransferService {
     CBcan::ProgressHook portHook_;
     std::optional<TransferScope> scope_;
     std::atomic<bool> publicReplaced_{false};
+    // The last upload was read back and matched (written by the worker before its end is
+    // posted, read after).
+    std::atomic<bool> uploadVerified_{false};
     // Written by the worker only; prepare() and the next job come after it.
     std::map<DeviceKey, ConfigSnapshot> downloads_;
 };

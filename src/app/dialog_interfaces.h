@@ -15,6 +15,7 @@ class MenuModel;
 class TelemetryPanel;
 class TelemWindowModel;
 struct PanelChanges;
+struct StatusBarText;
 
 // The main window's one timer (timer 1).
 class TickTimer {
@@ -54,6 +55,8 @@ class MainView {
     virtual void showTelemetryCells(const std::vector<int>& changedCells,
                                     const TelemWindowModel& model) = 0;
     virtual void showMenus(const MenuModel& menus) = 0;
+    // The status bar's lines, when they changed.
+    virtual void showStatus(const StatusBarText& /*text*/) {}
     // Shutdown is done: the window closes.
     virtual void endDialog() = 0;
 };

@@ -178,8 +178,9 @@ void CQVDrvCtrlsDlg::onTimer() {
         if (controlsVisible()) parts_.drive.periodicCheck(!monitor_.otherDriverControlsSeen());
     }
     // 6. Bus load.
-    monitor_.updateBusLoad(parts_.port.takeReceivedFrameCount(), parts_.port.bridgeHeard(),
-                           parts_.port.busBitRate());
+    const std::uint64_t frames = parts_.port.takeReceivedFrameCount();
+    monitor_.updateBusLoad(frames, parts_.port.bridgeHeard(), parts_.port.busBitRate());
+    noteTraffic(frames);
     flushLogs();
     syncView();
     for (const auto& [command, window] : tickWindows_)
@@ -287,6 +288,7 @@ void CQVDrvCtrlsDlg::syncView() {
         shownMenuRevision_ = menus_.revision();
         parts_.view.showMenus(menus_);
     }
+    syncStatus();
 }
 
 // ---- tool windows ----
@@ -362,7 +364,10 @@ void CQVDrvCtrlsDlg::onTransferDone(std::int32_t action, bool failed) {
     if (shutDown_) return;
     // The job ended: the store is the windows' again (not when a tool opens at once while
     // another job still runs).
-    if (!worker_.busy()) parts_.transfer.finished();
+    if (!worker_.busy()) {
+        parts_.transfer.finished();
+        noteTransferEnd(failed);
+    }
     switch (action) {
         case kActionOpenControls:
             openControls(failed);
@@ -433,7 +438,10 @@ bool CQVDrvCtrlsDlg::startTransfer(const TransferJob& job) {
     // An upload or a reset changes or restarts the controller under the drive: it stops first.
     if (job.direction != TransferDirection::Download) parts_.drive.stop();
     if (!worker_.busy()) parts_.transfer.prepare();
-    if (worker_.start(job, parts_.transfer, parts_.poster)) return true;
+    if (worker_.start(job, parts_.transfer, parts_.poster)) {
+        noteTransferStart(job);
+        return true;
+    }
     message(kTransferBusyText);
     return false;
 }

@@ -11,10 +11,12 @@
 
 #include "app/dialog_interfaces.h"
 #include "app/menu_model.h"
+#include "app/status_bar.h"
 #include "app/tool_windows.h"
 #include "app/transfer_job.h"
 #include "app/window_positions.h"
 #include "config/config_file.h"
+#include "link/can_udp_client.h"
 #include "monitor/monitor.h"
 #include "monitor/telemetry_log.h"
 
@@ -36,6 +38,8 @@ inline constexpr const char* kCsvFilter =
 inline constexpr const char* kConfigFilter = "Config (*.cfg)|*.cfg|All files (*.*)|*.*||";
 // "<caption> is not available in this version yet."
 std::string toolUnavailableText(Tool tool);
+// Tools > Reset Controller asks first, naming the device (deviceDescription()); default No.
+MessageBoxRequest resetControllerQuestion(const std::string& device);
 
 // Everything the logic works with; none of it is owned.
 struct MainDialogParts {
@@ -67,6 +71,9 @@ class CQVDrvCtrlsDlg {
     CQVDrvCtrlsDlg(const CQVDrvCtrlsDlg&) = delete;
     CQVDrvCtrlsDlg& operator=(const CQVDrvCtrlsDlg&) = delete;
 
+    // The bridge network the CAN port is opened on, for the status bar (before initDialog).
+    void setBridgeSettings(const BridgeSettings& settings) { bridge_ = settings; }
+
     // Dialog initialisation: positions, the CAN port, the timer, the menus and the panel.
     void initDialog(const WorkArea& workArea);
 
@@ -87,6 +94,10 @@ class CQVDrvCtrlsDlg {
     void onOk() {}
     // Escape, the close box and File > Exit.
     void onCancel();
+    // Before the user's Escape, close box or File > Exit: when configuration changes were
+    // neither written to a controller nor saved to a file, asks whether to quit all the same
+    // (default: no). True when the shutdown may go on.
+    bool confirmQuit();
 
     // A window outside the main window and its tools that keeps its place under `stem`
     // ("PlotDlg": see window_positions.h), opening at `defaultPosition` otherwise. Placed at once
@@ -124,6 +135,9 @@ class CQVDrvCtrlsDlg {
     int slowCountdown() const { return slowCountdown_; }
     int purgeCountdown() const { return purgeCountdown_; }
     bool shutDown() const { return shutDown_; }
+    // The status bar's facts and lines as last shown.
+    const StatusFacts& statusFacts() const { return statusFacts_; }
+    const StatusBarText& statusText() const { return shownStatus_; }
     // Diagnostics: drains cut short by their budget, frames taken from the queue.
     std::uint64_t drainsCut() const { return drainsCut_; }
     std::uint64_t framesTaken() const { return framesTaken_; }
@@ -164,6 +178,11 @@ class CQVDrvCtrlsDlg {
     void reportLogFailure(const std::string& text);
     void flushLogs();
     void syncView();
+    // The status bar (main_dialog_status.cpp).
+    void noteTraffic(std::uint64_t busFrames);
+    void noteTransferStart(const TransferJob& job);
+    void noteTransferEnd(bool failed);
+    void syncStatus();
     void message(const std::string& text, const char* caption = kAppCaption);
 
     struct KeptPlace {
@@ -200,6 +219,18 @@ class CQVDrvCtrlsDlg {
     // The windows whose places are kept: the main window, the tools, registered windows.
     std::vector<KeptPlace> keptPlaces_;
     std::optional<WorkArea> workArea_;  // known from initDialog on
+
+    // The status bar.
+    BridgeSettings bridge_;
+    StatusFacts statusFacts_;
+    StatusBarText shownStatus_;
+    bool statusShown_ = false;
+    std::uint64_t statusFramesSeen_ = 0;
+    std::tm lastTraffic_{};
+    std::tm lastSelectedHeard_{};
+    std::uint64_t trafficConnection_ = 0;
+    std::pair<std::uint32_t, std::uint32_t> heardDevice_{};  // base and serial
+    std::optional<TransferOutcome> runningTransfer_;  // the job on the worker: kind and device
 };
 
 }  // namespace qv

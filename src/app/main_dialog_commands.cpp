@@ -1,6 +1,7 @@
 // The main window's menu commands.
 #include "app/main_dialog.h"
 
+#include "app/file_memory.h"
 #include "common/user_interaction.h"
 #include "config/config_data_bank.h"
 #include "config/config_file.h"
@@ -16,6 +17,17 @@ bool alwaysEnabled(int id) {
 }
 
 }  // namespace
+
+MessageBoxRequest resetControllerQuestion(const std::string& device) {
+    MessageBoxRequest r;
+    r.text = "Reset the controller " + device +
+             "?\r\n\r\nIt restarts at once and stops driving the motor, even while it turns.";
+    r.caption = "Reset Controller";
+    r.icon = MessageIcon::Question;
+    r.buttons = MessageButtons::YesNo;
+    r.defaultAnswer = MessageAnswer::No;
+    return r;
+}
 
 void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
     if (shutDown_) return;
@@ -34,7 +46,7 @@ void CQVDrvCtrlsDlg::onCommand(int id, bool shift) {
             loadFactoryFile(shift);
             break;
         case kCmdExit:
-            onCancel();
+            if (confirmQuit()) onCancel();
             return;
         case kCmdControls:
             openToolNeedingConfig(Tool::Controls, kDownloadMaskPublic, kActionOpenControls);
@@ -97,6 +109,22 @@ bool CQVDrvCtrlsDlg::transferReady() {
 
 // ---- File ----
 
+bool CQVDrvCtrlsDlg::confirmQuit() {
+    // While a transfer runs the worker owns the store; its end reports itself.
+    if (shutDown_ || worker_.busy()) return true;
+    if (!parts_.store.unsavedChanges() && !parts_.tools[Tool::Configuration].hasUnsavedEdits())
+        return true;
+    MessageBoxRequest r;
+    r.text =
+        "The configuration holds changes that were neither written to a controller nor saved "
+        "to a file.\r\n\r\nQuit and lose them?";
+    r.caption = kAppCaption;
+    r.icon = MessageIcon::Warning;
+    r.buttons = MessageButtons::YesNo;
+    r.defaultAnswer = MessageAnswer::No;
+    return parts_.ui.messageBox(r) == MessageAnswer::Yes;
+}
+
 ConfigFileHooks CQVDrvCtrlsDlg::fileLoadHooks() {
     ConfigFileHooks hooks;
     hooks.clearFallbackDriverControlsBase = [this] { monitor_.setFallbackDriverControlsBase(-3); };
@@ -131,11 +159,17 @@ void CQVDrvCtrlsDlg::loadFactoryFile(bool shift) {
     }
     FileDialogRequest request;
     request.filter = kConfigFilter;
+    request.kind = FileKind::Configuration;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, false, hooks)) return;
+    addRecentFile(parts_.settingsPath, *path);
     if (!shift) {
+        // An open Configuration window shows the file now, not what the store held before
+        // (a write back of its old pages would put that back over the file).
+        if (parts_.tools[Tool::Configuration].isVisible())
+            parts_.tools[Tool::Configuration].refresh();
         startTransfer({TransferDirection::Upload, kDownloadMaskAll, kActionNone});
         return;
     }
@@ -171,10 +205,12 @@ void CQVDrvCtrlsDlg::openConfiguration(bool shift) {
     applyDeviceResult(monitor_.turnOffAutoSelect(false));
     FileDialogRequest request;
     request.filter = kConfigFilter;
+    request.kind = FileKind::Configuration;
     const auto path = parts_.ui.fileDialog(request);
     if (!path) return;
     const ConfigFileHooks hooks = fileLoadHooks();
     if (!loadConfigFile(parts_.store, *path, parts_.ui, true, true, hooks)) return;
+    addRecentFile(parts_.settingsPath, *path);
     // The pages show the file just loaded even when the window was open already.
     openWindow(Tool::Configuration, false);
     parts_.tools[Tool::Configuration].refresh();
@@ -207,6 +243,18 @@ bool CQVDrvCtrlsDlg::startToolUpload(std::int32_t action) {
 
 void CQVDrvCtrlsDlg::resetController() {
     if (!transferReady()) return;
+    // Nothing reaches the controller unless the user says Yes to this very device. (Without a
+    // selected device the transfer itself says that there is none.)
+    if (const auto device = monitor_.devices().selectedEntry()) {
+        if (parts_.ui.messageBox(resetControllerQuestion(deviceDescription(*device))) !=
+            MessageAnswer::Yes)
+            return;
+        // The device may have gone, or another been chosen, while the question waited.
+        const auto now = monitor_.devices().selectedEntry();
+        if (shutDown_ || !now || now->baseAddress != device->baseAddress ||
+            now->serialNumber != device->serialNumber)
+            return;
+    }
     startTransfer({TransferDirection::Reset, 0, kActionNone});
 }
 
@@ -228,6 +276,7 @@ void CQVDrvCtrlsDlg::startLog(bool shift) {
         request.filter = kCsvFilter;
         request.defaultExtension = "csv";
         request.initialPath = path;
+        request.kind = FileKind::Log;
         const auto chosen = parts_.ui.fileDialog(request);
         if (!chosen) return;
         path = withCsvExtension(*chosen);

@@ -39,6 +39,7 @@ void CQVDrvCtrlsApp::start() {
         MainDialogParts{port_, store_, ui_, *main_, *main_, set, *main_, *transfer_, *main_,
                         *drive_, clock_, settings_.settingsPath, settings_.logDirectory});
     main_->attach(dialog_.get());
+    dialog_->setBridgeSettings(settings_.bridge);
     dialog_->initDialog(main_->workArea());
 }
 

@@ -70,6 +70,8 @@ class CQVDrvCtrlsApp {
 
     CBcan& port() { return port_; }
     CConfigDataBank& store() { return store_; }
+    // The settings file (window positions, remembered folders and files).
+    const std::string& settingsPath() const { return settings_.settingsPath; }
     CQVDrvCtrlsDlg* dialog() { return dialog_.get(); }
     MainWindowSide* mainWindow() { return main_.get(); }
     ToolWindow* tool(Tool t) { return tools_[static_cast<std::size_t>(t)].get(); }

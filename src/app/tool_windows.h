@@ -37,6 +37,8 @@ class ToolWindow : public AppWindow {
     // then takes the CAN port's queue itself, offering every frame to the tool first and
     // passing the others to the telemetry decoder, so the tick leaves the queue alone.
     virtual bool acquiring() const { return false; }
+    // Configuration window only: shown, with edits on its pages a write back would store.
+    virtual bool hasUnsavedEdits() const { return false; }
 };
 
 // A window beside the tools that shows the monitor's recordings (Plot Telemetry, Bus

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/transfer_report.h"
 #include "config/config_transfer.h"
 
 namespace qv {
@@ -65,6 +66,9 @@ class ConfigTransferService {
     virtual void prepare() {}
     // On the GUI thread, when the job's WM_TRANSFER_DONE arrives, before its action runs.
     virtual void finished() {}
+    // How the job just finished ended, for the status bar: the box that told why it failed.
+    // On the GUI thread, after the job's WM_TRANSFER_DONE arrived.
+    virtual TransferReport lastReport() const { return {}; }
     virtual bool download(std::int32_t mask) = 0;
     virtual bool upload() = 0;
     virtual bool reset() = 0;

@@ -18,11 +18,15 @@ struct MessageBoxRequest {
     MessageAnswer defaultAnswer = MessageAnswer::Ok;
 };
 
+// What a file dialog is for: each kind starts in the folder where its last file went.
+enum class FileKind { Other, Configuration, Log, Acquisition };
+
 struct FileDialogRequest {
     bool save = false;
     std::string filter;            // e.g. "Config (*.cfg)|*.cfg|All files (*.*)|*.*||"
     std::string defaultExtension;  // without the dot; empty for none
-    std::string initialPath;
+    std::string initialPath;       // a file to propose; ending in "/": a folder to start in
+    FileKind kind = FileKind::Other;
 };
 
 class UserInteraction {

@@ -1,5 +1,6 @@
 #include "config/calibration_text.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -112,35 +113,75 @@ void appendf(std::string& out, const char* format, ...) {
     out.append(large.data(), static_cast<std::size_t>(n));
 }
 
-// One "%*[^,],%f" and its relatives, writing each value as soon as it is read.
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isSpaceChar(char c) {
+    return isBlank(c) || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// One "%*[^,],%f" and its relatives, writing each value as soon as it is read and noting where
+// its text stood.
 class Reader {
   public:
-    Reader(std::string_view text, PrivateConfig& config) : scan_(text), config_(config) {}
+    Reader(std::string_view text, PrivateConfig& config, CalibrationScan* scan = nullptr)
+        : text_(text), scan_(text), config_(config), out_(scan) {}
 
     bool label() { return scan_.skipToComma() && scan_.literal(','); }
     bool comma() { return scan_.literal(','); }
     bool floatAt(std::size_t offset) {
+        const std::size_t before = scan_.position();
         const auto v = scan_.scanFloat();
         if (!v) return false;
         store(config_, offset, *v);
-        ++count_;
+        note(offset, 4, before);
         return true;
     }
     template <typename T>
     bool intAt(std::size_t offset) {
+        const std::size_t before = scan_.position();
         const auto v = scan_.scanInt();
         if (!v) return false;
         store(config_, offset, static_cast<T>(*v));
-        ++count_;
+        note(offset, sizeof(T), before);
         return true;
     }
     std::size_t count() const { return count_; }
+    std::size_t position() const { return scan_.position(); }
 
   private:
+    void note(std::size_t offset, std::size_t size, std::size_t before) {
+        ++count_;
+        if (!out_) return;
+        std::size_t begin = before;
+        while (begin < scan_.position() && isSpaceChar(text_[begin])) ++begin;
+        out_->values.push_back({offset, size, begin, scan_.position()});
+    }
+
+    std::string_view text_;
     TextScanner scan_;
     PrivateConfig& config_;
+    CalibrationScan* out_;
     std::size_t count_ = 0;
 };
+
+// The line around `at`: its number and its text without the line end.
+UnreadLine lineAt(std::string_view text, std::size_t at) {
+    const std::size_t start = text.rfind('\n', at == 0 ? 0 : at - 1);
+    const std::size_t begin = (start == std::string_view::npos || at == 0) ? 0 : start + 1;
+    std::size_t end = text.find_first_of("\r\n", begin);
+    if (end == std::string_view::npos) end = text.size();
+    const auto number =
+        static_cast<std::size_t>(std::count(text.begin(), text.begin() + begin, '\n')) + 1;
+    return {number, std::string(text.substr(begin, end - begin))};
+}
+
+void noteUnread(CalibrationScan& scan, std::string_view text, std::size_t at) {
+    UnreadLine line = lineAt(text, at);
+    for (const UnreadLine& seen : scan.unread)
+        if (seen.number == line.number) return;
+    scan.unread.push_back(std::move(line));
+}
 
 bool readLine(Reader& in, const Line& line) {
     switch (line.form) {
@@ -218,6 +259,39 @@ std::size_t readCalibrationReport(std::string_view text, PrivateConfig& config) 
     for (const Line& line : kLines)
         if (!readLine(in, line)) break;
     return in.count();
+}
+
+CalibrationScan scanCalibrationReport(std::string_view text, PrivateConfig& config) {
+    CalibrationScan scan;
+    // The scan's text ends at a NUL, as a C string does.
+    text = text.substr(0, std::min(text.size(), text.find('\0')));
+    Reader in(text, config, &scan);
+    bool stopped = false;
+    std::size_t stopAt = 0;
+    for (const Line& line : kLines) {
+        const std::size_t before = in.position();
+        if (!readLine(in, line)) {
+            stopped = true;
+            stopAt = before;
+            break;
+        }
+    }
+    // After a number only blanks may come before the next comma or line end.
+    for (const CalibrationValue& v : scan.values) {
+        std::size_t at = v.end;
+        while (at < text.size() && isBlank(text[at])) ++at;
+        if (at < text.size() && text[at] != ',' && text[at] != '\r' && text[at] != '\n')
+            noteUnread(scan, text, v.begin);
+    }
+    // Where the scan stopped, only blank text may remain (a report cut short after a line).
+    if (stopped) {
+        std::size_t at = stopAt;
+        while (at < text.size() && isSpaceChar(text[at])) ++at;
+        if (at < text.size()) noteUnread(scan, text, at);
+    }
+    std::sort(scan.unread.begin(), scan.unread.end(),
+              [](const UnreadLine& a, const UnreadLine& b) { return a.number < b.number; });
+    return scan;
 }
 
 }  // namespace qv

@@ -261,6 +261,45 @@ void CConfigDataBank::refreshChecksums(bool includeExtraBlocks) {
     }
 }
 
+std::vector<std::uint8_t> CConfigDataBank::comparable() const {
+    std::vector<std::uint8_t> out;
+    out.reserve(kPublicSize + kPrivateSize + kMotorCount * kMotorSize);
+    for (StructureKind kind :
+         {StructureKind::Public, StructureKind::Private, StructureKind::Motor}) {
+        for (std::size_t i = 0; i < recordCount(kind); ++i) {
+            const auto bytes = recordBytes(kind, i);
+            const std::size_t start = out.size();
+            out.insert(out.end(), bytes.begin(), bytes.end());
+            out[start] = out[start + 1] = 0;  // the checksum follows the fields
+            if (kind == StructureKind::Motor && motor[i].motorType == 0) {
+                constexpr std::size_t from = offsetof(MotorConfig, minId);
+                std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(start + from), 8, 0);
+            }
+        }
+    }
+    return out;
+}
+
+void CConfigDataBank::markSaved() {
+    saved_ = comparable();
+}
+
+void CConfigDataBank::markSaved(StructureKind kind) {
+    const std::vector<std::uint8_t> now = comparable();
+    std::size_t from = 0;
+    for (StructureKind k : {StructureKind::Public, StructureKind::Private}) {
+        if (k == kind) break;
+        from += knownSize(k);
+    }
+    const std::size_t size = knownSize(kind) * recordCount(kind);
+    std::copy_n(now.begin() + static_cast<std::ptrdiff_t>(from), size,
+                saved_.begin() + static_cast<std::ptrdiff_t>(from));
+}
+
+bool CConfigDataBank::unsavedChanges() const {
+    return comparable() != saved_;
+}
+
 void CConfigDataBank::noteVersion(std::uint16_t version) {
     heldVersion = std::max(heldVersion, version);
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +41,17 @@ constexpr bool isNewerVersion(std::uint16_t version) {
     return version > kConfigVersion;
 }
 
+// Where the configuration held came from: what the Configuration window's title names.
+struct ConfigOrigin {
+    enum class Kind { None, Controller, File };
+    Kind kind = Kind::None;
+    std::uint32_t base = 0;  // controller: CAN base address, serial, name, time of the download
+    std::uint32_t serial = 0;
+    std::string deviceName;
+    std::time_t time = 0;
+    std::string fileName;  // file: its name without the folder
+};
+
 class CConfigDataBank {
   public:
     CConfigDataBank() = default;
@@ -58,6 +70,9 @@ class CConfigDataBank {
 
     // Set by the progress window's Cancel, consumed by the transfer at its next stage.
     AutoResetEvent cancelEvent;
+
+    // Set by a download and by a file load.
+    ConfigOrigin origin;
 
     // Writes every default (identification block zero) and clears the three valid flags;
     // modified flags, heldVersion and extra blocks stay.
@@ -89,6 +104,14 @@ class CConfigDataBank {
     bool placeRecords(StructureKind kind, std::span<const std::uint8_t> data,
                       std::uint16_t recordSize);
 
+    // What the records hold now is on a controller or in a file (a download, a load, a save or a
+    // verified upload): the reference of unsavedChanges().
+    void markSaved();
+    void markSaved(StructureKind kind);
+    // The records differ from what was last downloaded, loaded, saved or written. Checksums do
+    // not count, nor the Id range of a BLDC motor record (its page shows 0 there and stores it).
+    bool unsavedChanges() const;
+
     // Stores the checksum of every record; upload includes the extra blocks, a file does not.
     void refreshChecksums(bool includeExtraBlocks);
 
@@ -105,6 +128,10 @@ class CConfigDataBank {
     static std::size_t index(StructureKind kind) { return static_cast<std::size_t>(kind); }
     std::vector<std::uint8_t>& extraSlot(StructureKind kind, std::size_t record);
 
+    // The records as unsavedChanges() compares them.
+    std::vector<std::uint8_t> comparable() const;
+
+    std::vector<std::uint8_t> saved_ = comparable();
     std::array<bool, 3> valid_{};
     std::array<bool, 3> modified_{};
     std::array<std::uint16_t, 3> extraLength_{};

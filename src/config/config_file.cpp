@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -120,7 +121,10 @@ std::vector<std::uint8_t> buildConfigFile(CConfigDataBank& store) {
 bool saveConfigFile(CConfigDataBank& store, const std::string& path, UserInteraction& ui) {
     const std::vector<std::uint8_t> bytes = buildConfigFile(store);
     const FileErrorCause cause = writeFileSafely(path, bytes);
-    if (cause == FileErrorCause::None) return true;
+    if (cause == FileErrorCause::None) {
+        store.markSaved();
+        return true;
+    }
     ui.messageBox(fileErrorMessage(cause, true));
     return false;
 }
@@ -139,7 +143,11 @@ bool loadConfigFile(CConfigDataBank& store, const std::string& path, UserInterac
         return false;
     }
     const std::vector<std::uint8_t> bytes(text->begin(), text->end());
-    return loadConfigData(store, bytes, ui, loadPrivate, loadTrailer, hooks, info);
+    if (!loadConfigData(store, bytes, ui, loadPrivate, loadTrailer, hooks, info)) return false;
+    store.origin = ConfigOrigin{};
+    store.origin.kind = ConfigOrigin::Kind::File;
+    store.origin.fileName = std::filesystem::path(path).filename().string();
+    return true;
 }
 
 bool loadConfigData(CConfigDataBank& store, std::span<const std::uint8_t> data, UserInteraction& ui,
@@ -218,6 +226,10 @@ bool loadConfigData(CConfigDataBank& store, std::span<const std::uint8_t> data, 
                         m);
         store.setValid(StructureKind::Motor, true);
         store.markModified(StructureKind::Motor);
+        // What the file holds is not lost; the private record kept is as it was.
+        store.markSaved(StructureKind::Public);
+        if (loadPrivate) store.markSaved(StructureKind::Private);
+        store.markSaved(StructureKind::Motor);
 
         if (loadTrailer) {
             store.readOnly = readOnly;

@@ -89,17 +89,18 @@ StreamParseResult takeConfigStream(CConfigDataBank& store, StructureKind kind,
     const StreamParseResult checked = decodeConfigStream(bytes, recordCount(kind), &view);
     if (checked == StreamParseResult::ChecksumMismatch && recoveryAllowed &&
         kind == StructureKind::Public)
-        return takeRecoveryImage(store, reportedLength, received, clearFallbackDriverControlsBase);
+        return takeRecoveryImage(store, received, clearFallbackDriverControlsBase);
     if (checked != StreamParseResult::Ok) return checked;
     store.noteVersion(view.version);
     store.placeRecords(kind, view.records, view.recordSize);
     return StreamParseResult::Ok;
 }
 
-StreamParseResult takeRecoveryImage(CConfigDataBank& store, std::uint16_t reportedLength,
-                                    std::span<const std::uint8_t> received,
+StreamParseResult takeRecoveryImage(CConfigDataBank& store, std::span<const std::uint8_t> received,
                                     const std::function<void()>& clearFallbackDriverControlsBase) {
-    const auto bytes = usable(received, reportedLength);
+    // The lengths the controller announced describe its ordinary streams, not the image: what
+    // arrived is what counts.
+    const auto bytes = received;
     if (!headerMatches(bytes)) return StreamParseResult::NoValidHeader;
     if (bytes.size() < kRecoveryHeaderSize) return StreamParseResult::SizeMismatch;
     const std::size_t p = readU16(bytes, 28), q = readU16(bytes, 30), m = readU16(bytes, 32);

@@ -71,10 +71,11 @@ StreamParseResult takeConfigStream(CConfigDataBank& store, StructureKind kind,
                                    const std::function<void()>& clearFallbackDriverControlsBase);
 
 // The recovery image: header, version, sizes P, Q, M (at most 66, 280, 150), the public record,
-// the private record and ten motor records. RecoveryImageTaken sets all three valid flags and
-// clears the modified flags; SizeMismatch or ChecksumMismatch change nothing.
-StreamParseResult takeRecoveryImage(CConfigDataBank& store, std::uint16_t reportedLength,
-                                    std::span<const std::uint8_t> received,
+// the private record and ten motor records, checked against the bytes received (a controller
+// announces the length of its ordinary public stream, not that of the image). RecoveryImageTaken
+// sets all three valid flags and clears the modified flags; SizeMismatch or ChecksumMismatch
+// change nothing.
+StreamParseResult takeRecoveryImage(CConfigDataBank& store, std::span<const std::uint8_t> received,
                                     const std::function<void()>& clearFallbackDriverControlsBase);
 
 // A recovery image of the given records (for simulated controllers and tests).

@@ -2,10 +2,12 @@
 
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <vector>
 
+#include "config/config_verify.h"
 #include "config/transfer_messages.h"
 
 namespace qv {
@@ -131,6 +133,30 @@ bool anyModifiedButInvalid(const CConfigDataBank& store) {
     return false;
 }
 
+// A download replaced the records: they are the controller's now.
+void noteDownloaded(TransferContext& c) {
+    ConfigOrigin& o = c.store.origin;
+    o = ConfigOrigin{};
+    o.kind = ConfigOrigin::Kind::Controller;
+    o.base = c.target.base;
+    o.serial = c.target.serial;
+    o.deviceName = c.target.deviceName;
+    o.time = std::time(nullptr);
+}
+
+// Whatever the download's outcome, what the store held before is gone: the records are the
+// defaults and what the controller sent, nothing the user could lose.
+class MarkSavedOnExit {
+  public:
+    explicit MarkSavedOnExit(CConfigDataBank& store) : store_(store) {}
+    ~MarkSavedOnExit() { store_.markSaved(); }
+    MarkSavedOnExit(const MarkSavedOnExit&) = delete;
+    MarkSavedOnExit& operator=(const MarkSavedOnExit&) = delete;
+
+  private:
+    CConfigDataBank& store_;
+};
+
 class SessionScope {
   public:
     explicit SessionScope(Session& s) : previous_(currentSession) { currentSession = &s; }
@@ -218,6 +244,7 @@ bool downloadConfig(TransferContext& c, int mask) {
 
     c.store.clearExtraBlocks();
     c.store.resetToDefaults();
+    const MarkSavedOnExit replaced(c.store);
 
     configure(c, kShortBlock);
     if (!readObject(c, kReadOnlyInfoObject, reinterpret_cast<std::uint8_t*>(&c.store.readOnly),
@@ -265,6 +292,7 @@ bool downloadConfig(TransferContext& c, int mask) {
         if (publicStage && c.clearFallbackDriverControlsBase) c.clearFallbackDriverControlsBase();
     }
 
+    noteDownloaded(c);
     if (isNewerVersion(c.store.heldVersion)) c.ui.messageBox(newerVersionNotice());
     if (recovery) c.ui.messageBox(olderVersionNotice());
     return true;
@@ -362,6 +390,9 @@ bool uploadConfig(TransferContext& c) {
                                     ? streamTransferFailure()
                                     : acknowledgeTimeoutMessage());
         store.clearModified(kind);
+        // The store is unchanged since the send: this is the stream the controller took.
+        if (c.written)
+            c.written->streams[static_cast<std::size_t>(kind)] = buildUploadStream(store, kind);
     }
 
     resetController(c);

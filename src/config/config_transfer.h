@@ -23,6 +23,8 @@
 
 namespace qv {
 
+struct WrittenStreams;
+
 inline constexpr int kDownloadMaskPublic = 1;
 inline constexpr int kDownloadMaskPrivate = 2;
 inline constexpr int kDownloadMaskMotor = 4;
@@ -58,6 +60,7 @@ struct TransferTarget {
     std::uint32_t serial = 0;         // announced serial number (0: unknown)
     std::uint32_t bridgeAddress = 0;  // IPv4 of its bridge (network order); 0 keeps the port's
     bool configError = false;         // error flag "CFG" set in its latest status message
+    std::string deviceName;           // as the device list shows it, for the store's origin
 };
 
 struct TransferContext {
@@ -80,6 +83,9 @@ struct TransferContext {
     // called for every chunk too, and put back at the end. A window whose bar already follows
     // it leaves TransferProgress::advance empty. May be empty.
     std::function<void(std::uint16_t)> portProgressHook;
+    // When set, the upload records here each stream the controller acknowledged (what a
+    // read-back verification compares with, config/config_verify.h). May be null.
+    WrittenStreams* written = nullptr;
 };
 
 // Outcome of sending one structure.

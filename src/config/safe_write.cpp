@@ -134,7 +134,9 @@ int overwriteInPlace(int fd, std::span<const std::uint8_t> bytes, off_t oldSize)
     if (error == 0) return 0;
     const std::span<const std::uint8_t> restore(saved.data(), std::min(written, saved.size()));
     writeAt(fd, restore, 0);
-    if (static_cast<off_t>(written) > oldSize) ::ftruncate(fd, oldSize);
+    if (static_cast<off_t>(written) > oldSize && ::ftruncate(fd, oldSize) != 0) {
+        // Nothing more can be done here: the first error is the one reported.
+    }
     ::fsync(fd);
     return error;
 }

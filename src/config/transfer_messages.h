@@ -22,6 +22,11 @@ inline constexpr const char* kUploadPublic = "PC -> QV - Public Config";
 inline constexpr const char* kUploadPrivate = "PC -> QV - Private Config";
 inline constexpr const char* kUploadMotor = "PC -> QV - Motor Config";
 inline constexpr const char* kFlash = "QV -> FLASH";
+// The read-back verification after an upload.
+inline constexpr const char* kVerifyWait = "QV -> PC - Waiting for the restart";
+inline constexpr const char* kVerifyPublic = "QV -> PC - Verify Public Config";
+inline constexpr const char* kVerifyPrivate = "QV -> PC - Verify Private Config";
+inline constexpr const char* kVerifyMotor = "QV -> PC - Verify Motor Config";
 }  // namespace caption
 
 // A box with an error icon and OK.

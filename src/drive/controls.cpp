@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "drive/drive_frames.h"
+#include "monitor/number_text.h"
+#include "monitor/telemetry_values.h"
 
 namespace qv {
 
@@ -55,6 +57,17 @@ bool isCharger(std::int32_t deviceType) {
 }
 
 }  // namespace
+
+ControlsActuals controlsActuals(const TelemetryValues& v, std::int32_t deviceType, bool live) {
+    if (!live) return {"-", "-", "-"};
+    ControlsActuals a;
+    a.velocity = isCharger(deviceType) ? fixedText(v.busVoltage, 1) + " V"
+                                       : fixedText(v.motorVelocity, 0) + " rpm";
+    const float phase = std::max(std::fabs(v.phaseBCurrent), std::fabs(v.phaseCCurrent));
+    a.motorCurrent = fixedText(phase, 1) + " A rms";
+    a.busCurrent = fixedText(v.busCurrent, 1) + " A";
+    return a;
+}
 
 CControls::CControls(UserInteraction& ui, FrameSender send, std::string applicationTitle)
     : ui_(ui), send_(std::move(send)), applicationTitle_(std::move(applicationTitle)) {}
@@ -160,8 +173,9 @@ void CControls::press(ControlsButton button) {
     }
 }
 
-bool CControls::keyDown(ControlsKey key) {
+bool CControls::keyDown(ControlsKey key, bool shift) {
     if (!visible_) return false;
+    const int step = shift ? kShiftStep : 1;
     struct Move {
         ControlsSlider slider;
         int target;
@@ -189,16 +203,16 @@ bool CControls::keyDown(ControlsKey key) {
             move = Move{ControlsSlider::MotorCurrent, motorCurrent_ - kMotorCurrentRange.page};
             break;
         case ControlsKey::Up:
-            move = Move{ControlsSlider::MotorCurrent, motorCurrent_ + 1};
+            move = Move{ControlsSlider::MotorCurrent, motorCurrent_ + step};
             break;
         case ControlsKey::Down:
-            move = Move{ControlsSlider::MotorCurrent, motorCurrent_ - 1};
+            move = Move{ControlsSlider::MotorCurrent, motorCurrent_ - step};
             break;
         case ControlsKey::Right:
-            move = Move{ControlsSlider::Velocity, velocity_ + 1};
+            move = Move{ControlsSlider::Velocity, velocity_ + step};
             break;
         case ControlsKey::Left:
-            move = Move{ControlsSlider::Velocity, velocity_ - 1};
+            move = Move{ControlsSlider::Velocity, velocity_ - step};
             break;
         case ControlsKey::A:
             move = Move{ControlsSlider::BusCurrent, busCurrent_ + 1};

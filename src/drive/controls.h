@@ -98,6 +98,20 @@ struct ControlsView {
     std::string busCurrentLabel;         // [1232]
 };
 
+// What the controller reports beside each setpoint, from the telemetry decoded last (the
+// velocity, or for a charger its bus voltage; the larger RMS phase current; the bus current).
+struct ControlsActuals {
+    std::string velocity;
+    std::string motorCurrent;
+    std::string busCurrent;
+    bool operator==(const ControlsActuals&) const = default;
+};
+struct TelemetryValues;
+// `live`: the values come from the selected device and it is heard; otherwise "-" each.
+ControlsActuals controlsActuals(const TelemetryValues& values, std::int32_t deviceType, bool live);
+// The arrow keys' step with Shift held, in slider positions.
+inline constexpr int kShiftStep = 10;
+
 inline constexpr const char* kControlsTitle = "Controls";
 inline constexpr const char* kControlsWaitTitle = "Please wait...";
 inline constexpr const char* kOtherSourceMessage =
@@ -141,8 +155,9 @@ class CControls {
     // User input. Ignored unless the controls are live; positions are clamped to the ranges.
     void moveSlider(ControlsSlider slider, int position);
     void press(ControlsButton button);
-    // True when the key was taken (the window's normal handling must not see it).
-    bool keyDown(ControlsKey key);
+    // True when the key was taken (the window's normal handling must not see it). With Shift
+    // the arrow keys move ten times as far.
+    bool keyDown(ControlsKey key, bool shift = false);
 
     bool visible() const { return visible_; }
     // Shown, checked, and no other source pending: the drive command may be sent.

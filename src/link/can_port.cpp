@@ -293,6 +293,7 @@ void CBcan::onPacketReceived(const CanPacket& packet) {
     {
         std::lock_guard lock(queueLock_);
         if (packet.status) {
+            ++statusFrames_;
             if (!bridgeHeard_) {
                 const auto& d = packet.frame.data();
                 busBitRate_ = (static_cast<std::uint32_t>(d[0]) * 256 + d[1]) * 1000;

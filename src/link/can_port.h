@@ -78,6 +78,9 @@ class CBcan final : public PacketReceivedListener {
     // Received frames counted for the bus load; take() returns the count and restarts it.
     std::uint64_t takeReceivedFrameCount() { return receivedFrames_.exchange(0); }
     std::uint64_t droppedQueuePackets() const { return droppedPackets_; }
+    // Bridge status frames received since construction (a bridge that is alive sends them
+    // whether or not the bus carries anything).
+    std::uint64_t statusFramesReceived() const { return statusFrames_; }
     std::size_t queuedPackets();
     // The controller's flash-write acknowledgement and every transfer's end signal this event.
     AutoResetEvent& completionEvent() { return completion_; }
@@ -117,6 +120,7 @@ class CBcan final : public PacketReceivedListener {
     std::atomic<std::uint32_t> busBitRate_{0};
     std::atomic<std::uint64_t> receivedFrames_{0};
     std::atomic<std::uint64_t> droppedPackets_{0};
+    std::atomic<std::uint64_t> statusFrames_{0};
 
     std::mutex hookLock_;
     DecoderHook decoder_;

@@ -17,6 +17,9 @@ namespace qv {
 namespace {
 
 constexpr int kReceivePollMs = 10;
+// Reads of one TCP batch at most (each up to 1472 bytes), so that the engine is polled regularly
+// however fast the bridge sends.
+constexpr int kMaxTcpReadsPerBatch = 64;
 
 double steadyMs() {
     using namespace std::chrono;
@@ -494,22 +497,30 @@ void CanUdpClient::tcpLoop(std::shared_ptr<net::TcpSocket> socket) {
     std::vector<CanPacket> packets;
     while (tcpRunning_) {
         if (!net::waitReadable(fd, kReceivePollMs)) continue;
-        const long n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-        if (n <= 0) {
-            // The bridge closed the connection, or it failed: in-range frames come by multicast
-            // again and sending over it reports failure.
-            if (tcpRunning_) failTcp(socket);
-            return;
+        // What has arrived is taken as one batch, as the multicast thread takes what its socket
+        // holds; then the stream engine acts on it at once (a block that completed is taken and
+        // acknowledged) instead of at the multicast thread's next pass, up to 10 ms later when
+        // the range comes only over TCP.
+        for (int reads = 0; reads < kMaxTcpReadsPerBatch && tcpRunning_; ++reads) {
+            const long n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n <= 0) {
+                // The bridge closed the connection, or it failed: in-range frames come by
+                // multicast again and sending over it reports failure.
+                if (tcpRunning_) failTcp(socket);
+                return;
+            }
+            packets.clear();
+            decoder.feed(std::span(buffer.data(), static_cast<std::size_t>(n)),
+                         decoder.headerBusId(), decoder.headerSenderId(), packets);
+            const double now = steadyMs();
+            for (const CanPacket& p : packets) {
+                if (p.busId != settings_.busId || p.senderId == clientId_) continue;
+                deliver(TwoPathFilter::Path::kTcp, p, now);
+            }
         }
-        packets.clear();
-        decoder.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), decoder.headerBusId(),
-                     decoder.headerSenderId(), packets);
-        const double now = steadyMs();
-        for (const CanPacket& p : packets) {
-            if (p.busId != settings_.busId || p.senderId == clientId_) continue;
-            deliver(TwoPathFilter::Path::kTcp, p, now);
-        }
+        runStreamPoll();
     }
 }
 

@@ -73,6 +73,7 @@ struct StreamEngine::State {
     std::span<std::uint8_t> user;
     std::uint16_t index = 0;
     std::uint16_t length = 0;
+    std::uint16_t startLength = 0;  // the length the transfer started with
     bool sends = false;
     bool variable = false;
     std::uint16_t peerLength = 0;
@@ -90,6 +91,10 @@ struct StreamEngine::State {
     // The block in progress must be sent again (Block incomplete): a frame with an index beyond
     // the block arrived, or two different frames for one slot.
     bool damaged = false;
+    // Two different frames came for one slot: stale frames are about, and until the Block
+    // incomplete goes out no frame is taken (the rest of what arrives with them may be stale
+    // too, and could fill the block anew; the sender repeats the block only when asked).
+    bool conflict = false;
     bool blockComplete = false;
     // The block is full but its last frame has not come since (see onData).
     bool settling = false;
@@ -220,7 +225,7 @@ struct StreamEngine::State {
 
     void resetFlags() {
         pending = negotiated = active = awaiting = false;
-        damaged = blockComplete = settling = lengthChange = finished = closeHeld = false;
+        damaged = conflict = blockComplete = settling = lengthChange = finished = closeHeld = false;
         chunksTaken = 0;
         retryCount = 0;
         lastCommand = 0;
@@ -392,6 +397,7 @@ struct StreamEngine::State {
     // like the real one, and taking it would end a read with chunks missing. A sender that goes
     // on sends its next block or length right after our acknowledgement; any of it clears the
     // hold, and the Close is dropped. A real Close stays alone and is taken by the poll.
+    // No hold once the sender has shortened its length (senderShortened()).
     void holdClose() {
         if (closeHeld) return;
         closeHeld = true;
@@ -409,12 +415,18 @@ struct StreamEngine::State {
         raiseEnd(kStreamDone, info);
     }
 
+    // A sending end shortens its length only for its last chunk, and the length never grows
+    // again: once a receiver took such a chunk, nothing but the Close can follow, so a Close
+    // (a copy of an earlier one or not) is taken at once. This is the usual end of a chunked
+    // transfer (an object not a multiple of the chunk), which thus waits for nothing.
+    bool senderShortened() const { return !sends && variable && length < startLength; }
+
     void onClose(const CanFrame& f) {
         if (!negotiated && !awaiting) return;
         const std::uint16_t p1 = wordAt(f, 1);
         if (p1 == 0) {
             if (!closeFits()) return;
-            if (active && !finished)
+            if (active && !finished && !senderShortened())
                 holdClose();
             else
                 takeClose();
@@ -563,12 +575,12 @@ struct StreamEngine::State {
                 blockComplete = false;
                 toggle ^= 1;
                 emptyBlock();
-                damaged = true;
+                damaged = conflict = true;
                 awaiting = true;
             }
             return;
         }
-        if ((head >> 7) != (toggle ^ 1)) return;
+        if (conflict || (head >> 7) != (toggle ^ 1)) return;
         closeHeld = false;
         if (k >= frames || (static_cast<std::size_t>(k) + 1) * kSlotSize > block.size()) {
             damaged = true;
@@ -579,7 +591,7 @@ struct StreamEngine::State {
             // Two different frames for one slot: one is stale (a late copy, or a frame of the
             // block two back, which has the same toggle). Keep neither; the block comes again.
             emptyBlock();
-            damaged = true;
+            damaged = conflict = true;
             return;
         }
         if (slot[0] == kEmptySlot) {
@@ -636,7 +648,7 @@ struct StreamEngine::State {
             return sent;
         }
         if (damaged) {
-            damaged = false;
+            damaged = conflict = false;
             // A block completed since is kept; only a partial one is asked for again.
             if (negotiated && !sends && !blockComplete) {
                 if (retryCount >= retries) return false;
@@ -751,7 +763,7 @@ bool StreamEngine::startTransfer(std::span<std::uint8_t> buffer, std::uint16_t i
     ++s.generation;
     s.user = buffer.first(length);
     s.index = index;
-    s.length = length;
+    s.length = s.startLength = length;
     s.sends = thisEndSends;
     s.variable = variableLength;
     s.blockSize = s.cfgBlockSize;

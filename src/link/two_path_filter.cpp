@@ -42,6 +42,12 @@ void TwoPathFilter::Remembered::expire(double nowMs) {
     while (!order_.empty() && nowMs - order_.front().timeMs > kCopyWindowMs) dropOldest();
 }
 
+void TwoPathFilter::Remembered::clear() {
+    order_.clear();
+    byKey_.clear();
+    live_ = 0;
+}
+
 void TwoPathFilter::Remembered::dropOldest() {
     const Entry e = order_.front();
     order_.pop_front();
@@ -70,6 +76,10 @@ void TwoPathFilter::forwardingMayStart() {
 void TwoPathFilter::disconnected() {
     std::lock_guard lock(mutex_);
     connected_ = forwarding_ = tcpCarries_ = false;
+    // Their TCP copies would have come over the connection; what TCP delivered still waits for
+    // its multicast copy.
+    remembered_[static_cast<int>(Path::kMulticast)].clear();
+    ahead_.clear();
 }
 
 bool TwoPathFilter::inRange(std::uint32_t identifier) const {

@@ -11,7 +11,10 @@
 // path remembers the frames in the range it delivered (TCP always; multicast while the bridge may
 // already forward, i.e. after our first transmission on the connection) for kCopyWindowMs, and a
 // frame equal to one the other path delivered is that frame's copy: it is dropped, and the
-// remembered frame is forgotten, so that it stands for one copy only.
+// remembered frame is forgotten, so that it stands for one copy only. Once the connection is
+// gone, no TCP copy can come any more: what multicast delivered, or left ahead of its TCP
+// original, is forgotten then, or a later connection's equal frame (the next transfer's Accept,
+// when the receive thread had not read the first connection at all) would be taken for its copy.
 //
 // Why it is right, given that each path keeps the bus order and a copy follows its original on
 // the other path within the window:
@@ -78,6 +81,7 @@ class TwoPathFilter {
         // Forgets the oldest remembered frame equal to `key`; false when there is none.
         bool takeOne(const Key& key);
         void expire(double nowMs);
+        void clear();
         std::size_t size() const { return live_; }
 
       private:

@@ -38,6 +38,15 @@ std::string deviceRowText(const DeviceEntry& e) {
     return text;
 }
 
+std::string deviceDescription(const DeviceEntry& e) {
+    std::string name(e.displayName.data());
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%03X %s serial %u", static_cast<unsigned>(e.baseAddress),
+                  name.c_str(), static_cast<unsigned>(e.serialNumber));
+    return text;
+}
+
 void DeviceListResult::mergeFrom(const DeviceListResult& later) {
     rowsChanged |= later.rowsChanged;
     hideAllTools |= later.hideAllTools;
@@ -60,6 +69,11 @@ std::vector<std::string> DeviceList::rows() const {
     out.reserve(entries_.size());
     for (const DeviceEntry& e : entries_) out.push_back(deviceRowText(e));
     return out;
+}
+
+std::optional<DeviceEntry> DeviceList::selectedEntry() const {
+    if (!selected_.selected || !selectedRow_ || *selectedRow_ >= entries_.size()) return {};
+    return entries_[*selectedRow_];
 }
 
 DeviceListResult DeviceList::discover(std::uint32_t identifier, std::uint32_t bridgeAddress,

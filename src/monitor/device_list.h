@@ -39,6 +39,8 @@ std::optional<ProductInfo> recognizeProduct(const CanFrame::Data& data);
 
 // "0x%03X   %s  %07u": base address, display name, serial number.
 std::string deviceRowText(const DeviceEntry& entry);
+// "0x400 qvm40 serial 123456": the device named for the user, in messages and the status bar.
+std::string deviceDescription(const DeviceEntry& entry);
 inline constexpr const char* kDeviceListHeading = "CAN Base |  Device  |  SerNum";
 
 // What the window does after a call. Several calls may be merged with mergeFrom (a whole queue
@@ -87,6 +89,8 @@ class DeviceList {
     const std::vector<DeviceEntry>& entries() const { return entries_; }
     std::vector<std::string> rows() const;
     std::optional<std::size_t> selectedRow() const { return selectedRow_; }
+    // The list's entry of the selected device (nothing while none is selected).
+    std::optional<DeviceEntry> selectedEntry() const;
     const SelectedDevice& selected() const { return selected_; }
 
   private:

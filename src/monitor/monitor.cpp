@@ -1,5 +1,7 @@
 #include "monitor/monitor.h"
 
+#include <algorithm>
+
 #include "config/config_data_bank.h"
 
 namespace qv {
@@ -25,8 +27,15 @@ HintContext Monitor::hintContext() const {
 }
 
 void Monitor::follow(const DeviceListResult& result) {
-    // Another device: its values are another recording.
-    if (result.configureStream) recorder_.clear();
+    // The selected device left the list: remembered for the status bar.
+    if (result.hideAllTools && selectedEntry_) lost_ = selectedEntry_;
+    if (result.configureStream) {
+        selectedSilentTicks_ = 0;
+        receivedOffsets_ = 0;
+        recorder_.clear();  // another device: its values are another recording
+    }
+    selectedEntry_ = devices_.selectedEntry();
+    if (selectedEntry_) lost_.reset();
     if (result.telemetryReset) panel_.reset();
     if (result.relabel) panel_.markRelabel();
     pending_.mergeFrom(result);
@@ -46,8 +55,10 @@ void Monitor::handleFrame(std::uint32_t id, std::uint32_t bridgeAddress,
     if (sel.selected && sel.base >= 0) {
         const std::uint32_t base = static_cast<std::uint32_t>(sel.base);
         const std::uint32_t offset = id - base;  // wraps for identifiers below the base
+        if (id >= base && offset < 0x20) heard_ = true;
         if (id >= base && offset < 0x20 && decodeTelemetry(values_, offset, data)) {
             panel_.markMessage(offset);
+            receivedOffsets_ |= 1u << offset;
             if (recording_) recorder_.record(frameTimeNs_, offset, values_, sel.type);
             if (offset == kStatusOffset) {
                 ++statusMessages_;
@@ -106,6 +117,8 @@ DeviceListResult Monitor::reconnect() {
     follow(r);
     pending_ = {};
     busLoad_.reset();
+    busLoadPercent_.reset();
+    bridgeSilentTicks_ = 0;
     return r;
 }
 
@@ -122,8 +135,17 @@ void Monitor::setSelectedDeviceType(std::int32_t type) {
 }
 
 void Monitor::updateBusLoad(std::uint64_t frames, bool bridgeHeard, std::uint32_t bitRate) {
-    if (const auto figure = busLoad_.tick(frames, bridgeHeard, bitRate, selected().selected))
+    if (const auto figure = busLoad_.tick(frames, bridgeHeard, bitRate, selected().selected)) {
         panel_.setStatus(figure->text, figure->colour);
+        busLoadPercent_ = figure->percent;
+    }
+}
+
+void Monitor::updateSilence(bool bridgeTraffic) {
+    heardLastTick_ = std::exchange(heard_, false);
+    selectedSilentTicks_ = heardLastTick_ ? 0 : std::min(selectedSilentTicks_ + 1, kSilentTicks);
+    bridgeSilentTicks_ = bridgeTraffic ? 0 : std::min(bridgeSilentTicks_ + 1, kSilentTicks);
+    panel_.setStale(!selected().selected || selectedSilent());
 }
 
 const PanelChanges& Monitor::refreshPanel() {

@@ -18,6 +18,7 @@
 //    only while !otherDriverControlsSeen().
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "link/can_frame.h"
 #include "monitor/bus_load.h"
@@ -71,6 +72,20 @@ class Monitor {
 
     // The tick's last step: frames counted since the previous tick, canBridgeHeard(), bit rate.
     void updateBusLoad(std::uint64_t frames, bool bridgeHeard, std::uint32_t bitRate);
+    // Once per tick: whether the bridges sent anything (bus frames or their own status) since
+    // the previous call. The panel is greyed while no device is selected or the selected one
+    // has not been heard for kSilentTicks.
+    void updateSilence(bool bridgeTraffic);
+    static constexpr int kSilentTicks = 15;  // 3 s
+    // A frame of the selected device's range arrived before the last updateSilence.
+    bool selectedHeardLastTick() const { return heardLastTick_; }
+    bool selectedSilent() const {
+        return selected().selected && selectedSilentTicks_ >= kSilentTicks;
+    }
+    bool bridgeSilent() const { return bridgeSilentTicks_ >= kSilentTicks; }
+    // The selected device that left the list since the last call (nothing if none did).
+    std::optional<DeviceEntry> takeLostDevice() { return std::exchange(lost_, std::nullopt); }
+
     // Formats the panel once per tick; the ids of what changed.
     const PanelChanges& refreshPanel();
 
@@ -91,6 +106,10 @@ class Monitor {
     const TelemetryValues& values() const { return values_; }
     TelemetryValues& values() { return values_; }  // the Controls window writes the setpoints
     bool chargerMode() const { return isChargerMode(selected().type, values_.activeMotor); }
+    // Bit N set: the telemetry message at offset N arrived since the device was selected.
+    std::uint32_t receivedOffsets() const { return receivedOffsets_; }
+    // The latest bus-load figure (nothing before the first one).
+    std::optional<double> busLoadPercent() const { return busLoadPercent_; }
     // Frames of the selected device decoded so far (by offset 0x01: status messages).
     std::uint64_t statusMessages() const { return statusMessages_; }
     const TelemetryPanel& panel() const { return panel_; }
@@ -119,6 +138,15 @@ class Monitor {
     bool otherDriverControlsSeen_ = false;
     std::int32_t fallbackDriverControlsBase_ = -3;
     std::uint64_t statusMessages_ = 0;
+    // Silence and loss of the selected device.
+    bool heard_ = false;
+    bool heardLastTick_ = false;
+    int selectedSilentTicks_ = 0;
+    int bridgeSilentTicks_ = 0;
+    std::optional<DeviceEntry> selectedEntry_;
+    std::optional<DeviceEntry> lost_;
+    std::uint32_t receivedOffsets_ = 0;
+    std::optional<double> busLoadPercent_;
 };
 
 }  // namespace qv

@@ -64,6 +64,8 @@ struct CellState {
     ColorRef textColour = kBlack;
     bool enabled = true;
     bool visible = true;
+    // Nothing live behind the value (no device selected, or it fell silent): shown greyed.
+    bool stale = false;
 };
 
 }  // namespace qv

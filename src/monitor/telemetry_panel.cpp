@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "config/config_data_bank.h"
+#include "config/text_encoding.h"
 #include "monitor/number_text.h"
 #include "monitor/telemetry_readings.h"
 
@@ -78,6 +79,7 @@ std::span<const PanelRow> panelRows() {
     return kRows;
 }
 
+
 std::span<const int> TelemetryPanel::cellIds() {
     return kCellIds;
 }
@@ -102,6 +104,7 @@ TelemetryPanel::TelemetryPanel() : slots_(kCellIds.size()) {
     Slot& box = slot(kStatusBoxCell);
     box.current.background = box.current.textColour = kBlack;
     reset();
+    setStale(true);
     changes_.cells.reserve(kCellIds.size());
     changes_.captions.reserve(kCaptionIds.size());
     scratch_.reserve(64);
@@ -158,6 +161,14 @@ void TelemetryPanel::reset() {
     setText(1030, "0 km", 4);
     setText(1031, "0 Ah", 4);
     setText(1032, "0 Hz", 4);
+}
+
+void TelemetryPanel::setStale(bool stale) {
+    if (stale == stale_) return;
+    stale_ = stale;
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (kCellIds[i] != kStatusLineCell && kCellIds[i] != kStatusBoxCell)
+            slots_[i].current.stale = stale;
 }
 
 void TelemetryPanel::setStatus(const std::string& text, ColorRef boxColour) {
@@ -227,7 +238,8 @@ void TelemetryPanel::formatMessage(std::uint32_t offset, const TelemetryValues& 
         if (v.activeMotor >= 0 && v.activeMotor < 10 && store != nullptr &&
             store->isValid(StructureKind::Motor)) {
             s += ": ";
-            s += store->motorDescription(static_cast<std::size_t>(v.activeMotor));
+            s +=
+                windows1252ToUtf8(store->motorDescription(static_cast<std::size_t>(v.activeMotor)));
         }
         setText(1177, s);
         s.clear();
@@ -272,11 +284,11 @@ const PanelChanges& TelemetryPanel::refresh(const TelemetryValues& values, std::
     }
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         Slot& s = slots_[i];
-        const bool differs = firstRefresh_ || s.shown.text != s.current.text ||
-                             s.shown.background != s.current.background ||
-                             s.shown.textColour != s.current.textColour ||
-                             s.shown.enabled != s.current.enabled ||
-                             s.shown.visible != s.current.visible;
+        const bool differs =
+            firstRefresh_ || s.shown.text != s.current.text ||
+            s.shown.background != s.current.background ||
+            s.shown.textColour != s.current.textColour || s.shown.enabled != s.current.enabled ||
+            s.shown.visible != s.current.visible || s.shown.stale != s.current.stale;
         if (!differs) continue;
         s.shown = s.current;
         changes_.cells.push_back(kCellIds[i]);

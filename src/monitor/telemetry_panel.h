@@ -64,6 +64,10 @@ class TelemetryPanel {
     void markRelabel() { relabel_ = true; }
     // resetTelemetryDisplay: every cell to its zero text, now; marked messages are dropped.
     void reset();
+    // Greys every value cell (texts and colours stay) while nothing live stands behind the
+    // values; the status line and its box are not touched. Cells start stale.
+    void setStale(bool stale);
+    bool stale() const { return stale_; }
     // The status line and its colour box (background and text in the same colour).
     void setStatus(const std::string& text, ColorRef boxColour);
 
@@ -103,6 +107,7 @@ class TelemetryPanel {
     std::uint32_t dirtyOffsets_ = 0;
     bool relabel_ = false;
     bool firstRefresh_ = true;
+    bool stale_ = false;
     PanelChanges changes_;
     std::string scratch_;
 };

@@ -43,14 +43,15 @@ void CommissioningTool::showFailure(const MessageBoxRequest& box) {
     context_.ui->messageBox(box);
 }
 
-bool CommissioningTool::acquire(double nowMs) {
+bool CommissioningTool::acquire(const std::function<double()>& now) {
     if (busy()) return false;
     lastWritten_ = -1;
     starting();
     try {
         script_ = makeScript();
-        acquisition_ = std::make_unique<ToolAcquisition>(*context_.link, context_.base, *script_);
-        if (acquisition_->start(nowMs) == ToolAcquisition::State::NotConnected) {
+        acquisition_ = std::make_unique<ToolAcquisition>(*context_.link, context_.base, *script_,
+                                                         requestSending());
+        if (acquisition_->start(now) == ToolAcquisition::State::NotConnected) {
             acquisition_.reset();
             script_.reset();
             showFailure(connectFailureMessage());

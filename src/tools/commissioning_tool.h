@@ -5,6 +5,7 @@
 // report failures with the tool's boxes, and write a usable result into the motor record the
 // user picks.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -55,8 +56,13 @@ class CommissioningTool : public FrameConsumer {
     void closed();
 
     // The acquire button. False when nothing started (no connection: the "Connect Failure" box
-    // was shown; or an acquisition is already under way).
-    bool acquire(double nowMs);
+    // was shown; or an acquisition is already under way). `now` is the window's clock; the
+    // first wait starts when the request has gone out.
+    bool acquire(const std::function<double()>& now);
+    // The same for a caller whose clock reads `nowMs` throughout.
+    bool acquire(double nowMs) {
+        return acquire([nowMs] { return nowMs; });
+    }
     // An acquisition waits, or its analysis still runs (the window keeps its controls disabled
     // and keeps calling poll()).
     bool busy() const;
@@ -74,6 +80,8 @@ class CommissioningTool : public FrameConsumer {
 
   protected:
     virtual std::unique_ptr<AcquisitionScript> makeScript() = 0;
+    // How the acquisition request goes out (queued over the connection unless a tool says).
+    virtual RequestSending requestSending() const { return RequestSending::Queued; }
     // The acquisition is complete (the connection is still open): analyse and keep the result.
     virtual void analyse(const AcquisitionScript& script) = 0;
     // Whether the result just analysed may be written, and the writing itself.

@@ -248,6 +248,7 @@ std::optional<std::string> ImExtractionTool::saveData(const std::string& directo
     request.save = true;
     request.filter = "Sample files (*.txt)|*.txt|All files (*.*)|*.*||";
     request.defaultExtension = "txt";
+    request.kind = FileKind::Acquisition;
     request.initialPath = (directory.empty() ? std::string() : directory + "/") +
                           (sweep ? "im_sweep.txt" : "im_step.txt");
     const auto path = context().ui->fileDialog(request);

@@ -91,6 +91,8 @@ class ImExtractionTool : public CommissioningTool {
 
   protected:
     std::unique_ptr<AcquisitionScript> makeScript() override;
+    // Its request goes out at once as one multicast frame, not queued over the connection.
+    RequestSending requestSending() const override { return RequestSending::Immediate; }
     void analyse(const AcquisitionScript& script) override;
     bool analysisFinished() override;
     void abandonAnalysis() override;

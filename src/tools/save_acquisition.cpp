@@ -19,6 +19,7 @@ std::optional<std::string> saveAcquisitionData(UserInteraction& ui, std::string_
     request.save = true;
     request.filter = kAcquisitionFileFilter;
     request.defaultExtension = "csv";
+    request.kind = FileKind::Acquisition;
     request.initialPath =
         (directory.empty() ? std::string() : directory + "/") + acquisitionFileName(stem, local);
     const auto chosen = ui.fileDialog(request);

@@ -117,7 +117,7 @@ ToolAcquisition::ToolAcquisition(ToolLink& link, std::uint32_t base, Acquisition
                                  RequestSending sending)
     : link_(link), base_(base), script_(script), sending_(sending) {}
 
-ToolAcquisition::State ToolAcquisition::start(double nowMs) {
+ToolAcquisition::State ToolAcquisition::start(const std::function<double()>& now) {
     if (state_ == State::Waiting) return state_;
     taken_ = 0;
     if (!link_.connectTcp()) {
@@ -130,7 +130,7 @@ ToolAcquisition::State ToolAcquisition::start(double nowMs) {
     else if (link_.portOpen())
         link_.queueAndFlush(base_ + kToolCommandOffset, request);
     state_ = State::Waiting;
-    advance(nowMs);
+    advance(now());
     return state_;
 }
 

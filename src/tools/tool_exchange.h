@@ -9,6 +9,7 @@
 // it does not take goes on to the telemetry decoder.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -128,6 +129,8 @@ class AcquisitionScript {
     virtual MessageBoxRequest failureMessage() const = 0;
 };
 
+// How the acquisition request goes out: queued and flushed (over the tool's TCP connection), or
+// at once as a single multicast frame (the induction-motor tool).
 enum class RequestSending { Queued, Immediate };
 
 class ToolAcquisition {
@@ -137,9 +140,14 @@ class ToolAcquisition {
     ToolAcquisition(ToolLink& link, std::uint32_t base, AcquisitionScript& script,
                     RequestSending sending = RequestSending::Queued);
 
-    // Connects and requests the acquisition; the first wait starts now. NotConnected when the
-    // connection could not be opened (nothing was sent).
-    State start(double nowMs);
+    // Connects and requests the acquisition; the first wait starts once the request is out (the
+    // time `now` tells then), so a slow connect takes nothing from the controller's time to
+    // answer. NotConnected when the connection could not be opened (nothing was sent).
+    State start(const std::function<double()>& now);
+    // The same for a caller whose clock reads `nowMs` throughout.
+    State start(double nowMs) {
+        return start([nowMs] { return nowMs; });
+    }
     // A received frame. True when it is the frame waited for (it is then taken); any other
     // frame is left for the caller to pass on.
     bool offerFrame(std::uint32_t identifier, const CanFrame::Data& data, double nowMs);

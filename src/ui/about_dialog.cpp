@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/caption_room.h"
+
 namespace qv::ui {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
@@ -19,6 +21,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     buttons->button(QDialogButtonBox::Ok)->setObjectName("idOK");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
+    makeRoomForCaption(*this, *layout);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QStyleOptionFrame>
 
+#include "monitor/text_ink.h"
+
 namespace qv::ui {
 
 namespace {
@@ -34,9 +36,16 @@ void CColourStatic::setColours(ColorRef background, ColorRef textColour) {
     repaintLater();
 }
 
+void CColourStatic::setStale(bool stale) {
+    if (stale == stale_) return;
+    stale_ = stale;
+    repaintLater();
+}
+
 void CColourStatic::apply(const CellState& cell) {
     setText(QString::fromUtf8(cell.text.data(), static_cast<qsizetype>(cell.text.size())));
     setColours(cell.background, cell.textColour);
+    setStale(cell.stale);
     if (isEnabled() != cell.enabled) setEnabled(cell.enabled);
     if (!isHidden() != cell.visible) setVisible(cell.visible);
 }
@@ -57,22 +66,35 @@ QColor CColourStatic::toQColor(ColorRef colour) const {
     return QColor(redOf(colour), greenOf(colour), blueOf(colour));
 }
 
+QColor CColourStatic::paintedBackground() const {
+    if (look_ == Look::Caption) return palette().color(QPalette::Window);
+    // A disabled cell shows no value for this device, a stale one no live value.
+    return isEnabled() && !stale_ ? toQColor(background_) : palette().color(QPalette::Window);
+}
+
+QColor CColourStatic::ink() const {
+    if (!isEnabled() || stale_) return palette().color(QPalette::Disabled, QPalette::WindowText);
+    if (look_ == Look::Caption) return palette().color(QPalette::WindowText);
+    if (textColour_ == background_) return toQColor(textColour_);  // a colour box
+    if (textColour_ != kBlack) return toQColor(textColour_);
+    if (background_ == kButtonFace) return palette().color(QPalette::ButtonText);
+    const QColor b = paintedBackground();
+    const Rgb rgb{static_cast<std::uint8_t>(b.red()), static_cast<std::uint8_t>(b.green()),
+                  static_cast<std::uint8_t>(b.blue())};
+    return darkInkOn(rgb) ? QColor(Qt::black) : QColor(Qt::white);
+}
+
 void CColourStatic::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QRect area = rect();
     if (look_ == Look::Cell) {
-        // A disabled cell shows no value for this device: the window's colour, a faint frame.
-        p.fillRect(area, isEnabled() ? toQColor(background_) : palette().color(QPalette::Window));
+        p.fillRect(area, paintedBackground());
+        // A disabled cell has a faint frame.
         p.setPen(palette().color(isEnabled() ? QPalette::Mid : QPalette::Midlight));
         p.drawRect(area.adjusted(0, 0, -1, -1));
         area.adjust(kPadding, 1, -kPadding, -1);
     }
-    QColor ink = toQColor(textColour_);
-    if (!isEnabled())
-        ink = palette().color(QPalette::Disabled, QPalette::WindowText);
-    else if (look_ == Look::Caption)
-        ink = palette().color(QPalette::WindowText);
-    p.setPen(ink);
+    p.setPen(ink());
     if (wordWrap_) {
         p.drawText(area, static_cast<int>(alignment_) | Qt::TextWordWrap, text_);
     } else {

@@ -26,11 +26,20 @@ class CColourStatic : public QWidget {
     void setColours(ColorRef background, ColorRef textColour);
     ColorRef background() const { return background_; }
     ColorRef textColour() const { return textColour_; }
-    // Text, colours, enabled and visible state from a model's cell.
+    // Greyed: the value is not live (the text stays, the colours give way to grey).
+    void setStale(bool stale);
+    bool stale() const { return stale_; }
+    // Text, colours, enabled, visible and stale state from a model's cell.
     void apply(const CellState& cell);
     void setAlignment(Qt::Alignment alignment);
     // Long text wraps onto the lines the height allows instead of being cut with "…".
     void setWordWrap(bool wrap);
+
+    // What a paint uses: the background, and the ink of the text. The ink follows the
+    // background (the model's black text turns light on a dark palette or colour), unless the
+    // cell is a colour box with text and background alike.
+    QColor paintedBackground() const;
+    QColor ink() const;
 
     // How often a repaint was asked for (text or colour changes).
     int repaintRequests() const { return repaintRequests_; }
@@ -52,6 +61,7 @@ class CColourStatic : public QWidget {
     ColorRef textColour_ = kBlack;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
     bool wordWrap_ = false;
+    bool stale_ = false;
     int repaintRequests_ = 0;
 };
 

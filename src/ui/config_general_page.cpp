@@ -211,6 +211,9 @@ void ConfigGeneralPage::showPage() {
     for (const auto& [id, l] : labels_) {
         l->setText(QString::fromStdString(page_.label(id)));
     }
+    // Units follow the labels of the device type.
+    for (const auto& [id, edit] : texts_) showHint(id, page_.hint(id));
+    for (const auto& [id, edit] : identifiers_) showHint(id, page_.hint(id));
 }
 
 }  // namespace qv::ui

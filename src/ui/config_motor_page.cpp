@@ -202,6 +202,8 @@ void ConfigMotorPage::showMotorType() {
     showField(kMotorType);
     for (int id : {kRotorResistance, kRotorInductance, kMinId, kMaxId}) showField(id);
     for (const auto& [id, l] : labels_) l->setText(fromUtf8(page_.label(id)));
+    // Units follow the motor type's and the device type's labels.
+    for (const auto& [id, e] : texts_) showHint(id, page_.hint(id));
 }
 
 void ConfigMotorPage::showPage() {
@@ -291,6 +293,7 @@ void ConfigMotorTabsPage::showField(int id) {
 void ConfigMotorTabsPage::showPage() {
     showField(kActiveMotor);
     showField(kTyreDiameter);
+    for (int id : {kActiveMotor, kTyreDiameter}) showHint(id, page_.hint(id));
     for (ConfigMotorPage* p : pages_) p->showPage();
 }
 

@@ -21,6 +21,13 @@ QWidget* ConfigPageWidget::control(int id) const {
     return it == controls_.end() ? nullptr : it->second;
 }
 
+void ConfigPageWidget::showHint(int id, const std::string& hint) {
+    QWidget* w = control(id);
+    if (!w) return;
+    const QString tip = QString::fromUtf8(hint.data(), static_cast<qsizetype>(hint.size()));
+    if (w->toolTip() != tip) w->setToolTip(tip);
+}
+
 void ConfigPageWidget::watch(QWidget* w, int id) {
     watched_[w] = id;
     w->installEventFilter(this);

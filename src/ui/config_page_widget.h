@@ -37,6 +37,8 @@ class ConfigPageWidget : public QWidget {
     // Leaving `w` runs the page's check of `id`.
     void watch(QWidget* w, int id);
     QLabel* label(const QString& text, QWidget* buddy);
+    // The tool tip of control `id`: the page model's range and unit of the field.
+    void showHint(int id, const std::string& hint);
     QLineEdit* lineEdit(int id, bool readOnly = false);
 
     virtual FieldCheck leaveField(int id) = 0;

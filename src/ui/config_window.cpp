@@ -1,12 +1,15 @@
 #include "ui/config_window.h"
 
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/file_memory.h"
 #include "ui/config_calibration_page.h"
 #include "ui/config_general_page.h"
 #include "ui/config_motor_page.h"
@@ -30,6 +33,8 @@ constexpr MenuItem kMenu[] = {
     {"&Transfer", "Load from QV", kLoadFromQv},
     {"&Transfer", "Save to QV", kSaveToQv},
 };
+
+constexpr int kTitleRefreshMs = 250;
 
 // Commands before which the field being edited is checked (the focus moves to the window).
 bool checksFocusedField(int id) {
@@ -71,6 +76,16 @@ ConfigWindow::ConfigWindow(CConfigDataBank& store, UserInteraction& ui,
     buttons->addStretch(1);
     buttons->addWidget(close_);
     layout->addLayout(buttons);
+
+    // The title follows the user's edits and the transfers as they happen.
+    titleTimer_ = new QTimer(this);
+    titleTimer_->setInterval(kTitleRefreshMs);
+    connect(titleTimer_, &QTimer::timeout, this, [this] { updateTitle(); });
+}
+
+void ConfigWindow::updateTitle() {
+    const QString title = QString::fromStdString(logic_->title());
+    if (windowTitle() != title) setWindowTitle(title);
 }
 
 ConfigWindow::~ConfigWindow() = default;
@@ -80,6 +95,7 @@ void ConfigWindow::buildMenu(QMenuBar* bar) {
     for (const MenuItem& item : kMenu) {
         QMenu*& menu = menus[item.menu];
         if (!menu) menu = bar->addMenu(item.menu);
+        if (item.id == kExit) addRecentFiles(menu);
         if (item.id == kExit) menu->addSeparator();
         QAction* a = menu->addAction(item.text);
         a->setObjectName(QString("id%1").arg(item.id));
@@ -87,6 +103,40 @@ void ConfigWindow::buildMenu(QMenuBar* bar) {
         const int id = item.id;
         connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
     }
+    // Where desktop programs have them; the menu texts stay. The window holds the two actions
+    // too, so that their keys work wherever the focus is in it.
+    actions_[kLoadFromPc]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    actions_[kSaveToPc]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    addAction(actions_[kLoadFromPc]);
+    addAction(actions_[kSaveToPc]);
+}
+
+// The most recent files, between "Save to PC" and "Exit"; filled each time the menu opens.
+void ConfigWindow::addRecentFiles(QMenu* file) {
+    recentSeparator_ = file->addSeparator();
+    for (std::size_t i = 0; i < kRecentFileCount; ++i) {
+        const int id = kRecentFile1 + static_cast<int>(i);
+        QAction* a = file->addAction(QString());
+        a->setObjectName(QString("id%1").arg(id));
+        a->setVisible(false);
+        actions_[id] = a;
+        connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
+    }
+    file->setToolTipsVisible(true);
+    connect(file, &QMenu::aboutToShow, this, [this] { showRecentFiles(); });
+}
+
+void ConfigWindow::showRecentFiles() {
+    const std::vector<std::string> files = logic_->recentFiles();
+    for (std::size_t i = 0; i < kRecentFileCount; ++i) {
+        QAction* a = actions_[kRecentFile1 + static_cast<int>(i)];
+        a->setVisible(i < files.size());
+        if (i >= files.size()) continue;
+        const QString path = QString::fromStdString(files[i]);
+        a->setText(QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        a->setToolTip(path);
+    }
+    recentSeparator_->setVisible(!files.empty());
 }
 
 QAction* ConfigWindow::action(int id) const {
@@ -113,6 +163,7 @@ void ConfigWindow::showPages() {
 
 void ConfigWindow::refresh() {
     if (logic_->refresh()) showPages();
+    updateTitle();
 }
 
 void ConfigWindow::selectPage(int index) {
@@ -128,6 +179,7 @@ void ConfigWindow::runCommand(int id) {
 
 void ConfigWindow::apply(const ConfigCommandResult& r) {
     if (r.refreshed) showPages();
+    updateTitle();
     if (r.keepFocus) {
         selectPage(r.page);
         if (r.page == 2)
@@ -150,7 +202,15 @@ void ConfigWindow::showEvent(QShowEvent* e) {
     const bool transfer = logic_->transferItemsEnabled();
     action(kLoadFromQv)->setEnabled(transfer);
     action(kSaveToQv)->setEnabled(transfer);
+    showRecentFiles();
+    updateTitle();
+    titleTimer_->start();
     QDialog::showEvent(e);
+}
+
+void ConfigWindow::hideEvent(QHideEvent* e) {
+    titleTimer_->stop();
+    QDialog::hideEvent(e);
 }
 
 void ConfigWindow::keyPressEvent(QKeyEvent* e) {

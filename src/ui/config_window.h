@@ -12,9 +12,11 @@
 #include "ui/qt_windows.h"
 
 class QAction;
+class QMenu;
 class QMenuBar;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 
 namespace qv::ui {
 
@@ -50,10 +52,15 @@ class ConfigWindow : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void buildMenu(QMenuBar* bar);
+    void addRecentFiles(QMenu* file);
+    void showRecentFiles();
+    // The title names the configuration's origin and marks unsaved changes.
+    void updateTitle();
     void showPages();
     void apply(const ConfigCommandResult& result);
     ConfigPageWidget* page(int index) const;
@@ -66,6 +73,8 @@ class ConfigWindow : public QDialog {
     ConfigMotorTabsPage* motor_ = nullptr;
     QPushButton* close_ = nullptr;
     std::map<int, QAction*> actions_;
+    QAction* recentSeparator_ = nullptr;
+    QTimer* titleTimer_ = nullptr;
 };
 
 // The window as the main window's tool: refresh and page selection reach it.
@@ -77,6 +86,10 @@ class ConfigToolWindow : public QtToolWindow {
     }
     void selectPage(int page) override {
         if (auto* w = qobject_cast<ConfigWindow*>(widget())) w->selectPage(page);
+    }
+    bool hasUnsavedEdits() const override {
+        auto* w = qobject_cast<ConfigWindow*>(widget());
+        return w && w->isVisible() && w->logic().pendingEdits();
     }
 };
 

@@ -99,6 +99,15 @@ ControlsWindow::ControlsWindow(CControls& controls, QWidget* parent)
     busCurrentLabel_->setObjectName("id1232");
     values_ = {makeValueText(1044, "100.00"), makeValueText(1045, "-12000.0"),
                makeValueText(1046, "100.00")};
+    // What the controller reports, under each setpoint (column order: current, velocity, bus).
+    for (auto [i, name] : {std::pair{0, "actualVelocity"}, std::pair{1, "actualMotorCurrent"},
+                           std::pair{2, "actualBusCurrent"}}) {
+        auto* label = centredLabel("-");
+        label->setObjectName(name);
+        label->setToolTip("Reported by the controller");
+        label->setMinimumWidth(fontMetrics().horizontalAdvance("-12000 rpm") + 8);
+        actuals_[static_cast<std::size_t>(i)] = label;
+    }
 
     // Each column as wide as its widest label could be, so that a device type's labels fit.
     const int column = std::max({fontMetrics().horizontalAdvance("Motor Current (%)"),
@@ -132,8 +141,11 @@ ControlsWindow::ControlsWindow(CControls& controls, QWidget* parent)
         grid->addWidget(values_[static_cast<std::size_t>(c)], 2, c, Qt::AlignHCenter);
         grid->setColumnMinimumWidth(c, column);
     }
-    grid->addWidget(zeroCurrent, 3, 0, Qt::AlignHCenter);
-    grid->addWidget(zeroVelocity, 3, 1, Qt::AlignHCenter);
+    grid->addWidget(actuals_[1], 3, 0, Qt::AlignHCenter);
+    grid->addWidget(actuals_[0], 3, 1, Qt::AlignHCenter);
+    grid->addWidget(actuals_[2], 3, 2, Qt::AlignHCenter);
+    grid->addWidget(zeroCurrent, 4, 0, Qt::AlignHCenter);
+    grid->addWidget(zeroVelocity, 4, 1, Qt::AlignHCenter);
 
     auto* footer = new QHBoxLayout;
     footer->addWidget(new QLabel("Driver Controls base ID"));
@@ -235,6 +247,12 @@ void ControlsWindow::sync() {
     velocityLabel_->setText(text(v.velocityLabel));
     busCurrentLabel_->setText(text(v.busCurrentLabel));
     driverControlsBase_->setText(text(v.driverControlsBaseText));
+    const ControlsActuals a = actualsSource_ ? actualsSource_() : ControlsActuals{"-", "-", "-"};
+    const std::array<const std::string*, 3> actual = {&a.velocity, &a.motorCurrent, &a.busCurrent};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const QString t = text(*actual[i]);
+        if (actuals_[i]->text() != t) actuals_[i]->setText(t);
+    }
     syncing_ = false;
     if (v.visible) return;
     // Closed: disabled and off the screen, not left minimised for the next show.
@@ -279,7 +297,8 @@ void ControlsWindow::changeEvent(QEvent* event) {
 }
 
 bool ControlsWindow::mapKey(const QKeyEvent& event) {
-    if (!controls_.keyDown(controlsKeyOf(event))) return false;
+    if (!controls_.keyDown(controlsKeyOf(event), event.modifiers() & Qt::ShiftModifier))
+        return false;
     sync();
     return true;
 }
@@ -386,8 +405,15 @@ void installControlsWindow(QtWindowFactory& factory, CQVDrvCtrlsApp& app, UserIn
         }
     });
     ControlsDriveHooks* drive = hooks.get();
-    factory.setToolCreator(Tool::Controls, [drive](QWidget* owner) {
-        return std::make_unique<ControlsToolWindow>(*drive, owner);
+    factory.setToolCreator(Tool::Controls, [drive, &app](QWidget* owner) {
+        auto tool = std::make_unique<ControlsToolWindow>(*drive, owner);
+        tool->window()->setActualsSource([&app] {
+            const CQVDrvCtrlsDlg* dialog = app.dialog();
+            if (!dialog) return controlsActuals({}, 0, false);
+            const Monitor& m = dialog->monitor();
+            return controlsActuals(m.values(), m.selected().type, !m.panel().stale());
+        });
+        return tool;
     });
     app.setDriveHooks(std::move(hooks));
 }

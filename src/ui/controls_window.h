@@ -35,6 +35,10 @@ class ControlsWindow : public QDialog {
     void sync();
 
     QSlider* slider(ControlsSlider which) const;
+    // Where the controller's actual values come from (shown beside the setpoints on each sync).
+    void setActualsSource(std::function<ControlsActuals()> source) {
+        actualsSource_ = std::move(source);
+    }
 
   protected:
     void reject() override;  // Escape
@@ -56,6 +60,8 @@ class ControlsWindow : public QDialog {
     CControls& controls_;
     std::array<QSlider*, 3> sliders_{};
     std::array<QLabel*, 3> values_{};
+    std::array<QLabel*, 3> actuals_{};  // velocity, motor current, bus current
+    std::function<ControlsActuals()> actualsSource_;
     std::array<QPushButton*, 4> driveButtons_{};  // Zero, Zero, U, D
     QLabel* velocityLabel_ = nullptr;
     QLabel* busCurrentLabel_ = nullptr;

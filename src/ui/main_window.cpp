@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include "app/main_dialog.h"
@@ -23,6 +24,7 @@
 #include "ui/error_log_windows.h"
 #include "ui/panel_layout.h"
 #include "ui/qt_windows.h"
+#include "ui/status_lines.h"
 
 namespace qv::ui {
 
@@ -54,6 +56,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     outer->addWidget(buildStatusLine());
     outer->setSizeConstraint(QLayout::SetFixedSize);
     setCentralWidget(central);
+    statusLines_ = new StatusLines;
+    statusBar()->addWidget(statusLines_, 1);
+    statusBar()->setSizeGripEnabled(false);
 }
 
 MainWindow::~MainWindow() = default;
@@ -83,6 +88,7 @@ void MainWindow::buildMenus() {
         const int id = e.id;
         connect(a, &QAction::triggered, this, [this, id] { onMenuCommand(id); });
     }
+    actions_[kCmdAbout]->setShortcut(QKeySequence(Qt::Key_F1));
 }
 
 QAction* MainWindow::action(int commandId) const {
@@ -102,6 +108,7 @@ void MainWindow::onMenuCommand(int id) {
         return;
     }
     if (id == kCmdExit) {
+        if (logic_ && !logic_->confirmQuit()) return;
         requestShutdown();
         return;
     }
@@ -275,6 +282,10 @@ void MainWindow::showPanel(const PanelChanges& changes, const TelemetryPanel& pa
             it->second->setText(QString::fromUtf8(panel.caption(id).c_str()));
 }
 
+void MainWindow::showStatus(const StatusBarText& text) {
+    statusLines_->show(text);
+}
+
 // ---- events ----
 
 bool MainWindow::event(QEvent* e) {
@@ -293,6 +304,7 @@ bool MainWindow::event(QEvent* e) {
 void MainWindow::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
         e->accept();
+        if (logic_ && !logic_->confirmQuit()) return;
         requestShutdown();
         return;
     }
@@ -310,6 +322,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         return;
     }
     e->ignore();
+    if (!logic_->confirmQuit()) return;
     requestShutdown();  // ends the dialog, which closes the window
 }
 

@@ -18,6 +18,7 @@ class QMenu;
 namespace qv {
 class CQVDrvCtrlsDlg;
 class MenuModel;
+struct StatusBarText;
 class TelemetryPanel;
 struct PanelChanges;
 }  // namespace qv
@@ -25,6 +26,7 @@ struct PanelChanges;
 namespace qv::ui {
 
 class CColourStatic;
+class StatusLines;
 
 inline constexpr const char* kMainWindowCaption = "Quelvane CFG";
 
@@ -62,6 +64,8 @@ class MainWindow : public QMainWindow {
     void showDeviceList(const std::vector<std::string>& rows, std::optional<std::size_t> row);
     void showPanel(const PanelChanges& changes, const TelemetryPanel& panel);
     void showMenus(const MenuModel& menus);
+    void showStatus(const StatusBarText& text);
+    StatusLines* statusLines() const { return statusLines_; }
     // Shows the window and runs until endDialog().
     void runModal();
     void endDialog();
@@ -95,6 +99,7 @@ class MainWindow : public QMainWindow {
     std::map<int, CColourStatic*> captions_;
     std::map<int, QAction*> actions_;
     bool fillingList_ = false;
+    StatusLines* statusLines_ = nullptr;
 };
 
 }  // namespace qv::ui

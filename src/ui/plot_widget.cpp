@@ -50,45 +50,72 @@ CPlot::CPlot(QWidget* parent) : QWidget(parent) {
     font_.setWeight(QFont::Normal);
 }
 
+qreal CPlot::pixelRatio() const {
+    return ratioOverride_ > 0 ? ratioOverride_ : devicePixelRatioF();
+}
+
+QColor CPlot::ink() const {
+    return palette().color(QPalette::ButtonText);
+}
+
 void CPlot::fillBackground() {
     image_.fill(palette().color(QPalette::Button));
+}
+
+// A line one pixel of the control wide covers that pixel (x to x + 1), as at ratio 1, when
+// drawn through its middle.
+void CPlot::alignLines(QPainter& p) const {
+    p.resetTransform();
+    if (!qFuzzyCompare(image_.devicePixelRatio(), 1.0)) p.translate(0.5, 0.5);
+}
+
+void CPlot::makeImage(QSize logicalSize) {
+    const qreal ratio = pixelRatio();
+    image_ = QImage(logicalSize * ratio, QImage::Format_RGB32);
+    image_.setDevicePixelRatio(ratio);
+    fillBackground();
 }
 
 int CPlot::axes(const PlotAxes& a) {
     if (a.clear) {
         // Created once, with the control's size at the time, and kept.
-        if (image_.isNull()) image_ = QImage(size(), QImage::Format_RGB32);
+        if (image_.isNull()) makeImage(size());
         fillBackground();
+        drawn_.clear();
     }
+    drawn_.emplace_back(a);
+    drawAxes(a);
+    update();
+    return 1;
+}
+
+void CPlot::drawAxes(const PlotAxes& a) {
     seriesCount_ = 0;
     const QtFontMetrics metrics(font_);
-    const QSize area = image_.isNull() ? size() : image_.size();
+    const QSize area = image_.isNull() ? size() : image_.deviceIndependentSize().toSize();
     layout_.emplace(a, area.width(), area.height(), fontHeight_, metrics);
-    if (image_.isNull() || !layout_->valid()) {
-        update();
-        return 1;
-    }
+    if (image_.isNull() || !layout_->valid()) return;
     QPainter p(&image_);
     p.setFont(font_);
-    const QPen solid(Qt::black, 1, Qt::SolidLine);
-    const QPen dotted(Qt::black, 1, Qt::DotLine);
+    alignLines(p);
+    const QPen solid(ink(), 1, Qt::SolidLine);
+    const QPen dotted(ink(), 1, Qt::DotLine);
     for (const PlotSegment& s : layout_->grid()) {
         p.setPen(s.dotted ? dotted : solid);
         p.drawLine(toQt(s.from), toQt(s.to));
     }
     p.setPen(solid);
+    p.resetTransform();
     for (const PlotText& t : layout_->xLabels()) drawText(p, t);
     for (const PlotText& t : layout_->yLabels()) drawText(p, t);
     drawText(p, layout_->xTitle());
     drawText(p, layout_->yTitle());
+    alignLines(p);
     const PixelRect& f = layout_->frame();
     p.drawLine(f.left, f.top, f.right, f.top);
     p.drawLine(f.right, f.top, f.right, f.bottom);
     p.drawLine(f.right, f.bottom, f.left, f.bottom);
     p.drawLine(f.left, f.bottom, f.left, f.top);
-    p.end();
-    update();
-    return 1;
 }
 
 void CPlot::drawText(QPainter& p, const PlotText& t) {
@@ -120,7 +147,15 @@ void CPlot::drawText(QPainter& p, const PlotText& t) {
 int CPlot::series(const PlotSeries& s) {
     if (s.x.size() != s.y.size()) return 0;
     if (image_.isNull() || !layout_ || !layout_->valid()) return 1;
+    drawn_.emplace_back(s);
+    drawSeries(s);
+    update();
+    return 1;
+}
+
+void CPlot::drawSeries(const PlotSeries& s) {
     QPainter p(&image_);
+    alignLines(p);
     const QPen pen = seriesPen(s);
     const PixelRect& f = layout_->frame();
     // The frame's own pixels included, so that a trace along an edge shows in its colour.
@@ -140,20 +175,19 @@ int CPlot::series(const PlotSeries& s) {
 
     if (const auto entry = layout_->legendEntry(seriesCount_)) {
         const QRect box = toQt(entry->textBox);
+        p.resetTransform();
         p.fillRect(box, palette().color(QPalette::Button));
         p.setFont(font_);
-        p.setPen(Qt::black);
+        p.setPen(ink());
         const QString text =
             QFontMetrics(font_).elidedText(fromUtf8(s.legend), Qt::ElideRight, box.width());
         p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip,
                    text);
         p.setPen(pen);
+        alignLines(p);
         p.drawLine(toQt(entry->sample.from), toQt(entry->sample.to));
     }
     ++seriesCount_;
-    p.end();
-    update();
-    return 1;
 }
 
 void CPlot::draw(const PlotFigure& figure) {
@@ -162,11 +196,37 @@ void CPlot::draw(const PlotFigure& figure) {
 }
 
 void CPlot::clear() {
-    if (image_.isNull()) image_ = QImage(size(), QImage::Format_RGB32);
+    if (image_.isNull()) makeImage(size());
     fillBackground();
+    drawn_.clear();
     layout_.reset();
     seriesCount_ = 0;
     update();
+}
+
+void CPlot::redraw() {
+    if (image_.isNull()) return;
+    makeImage(image_.deviceIndependentSize().toSize());
+    const auto calls = std::move(drawn_);
+    drawn_.clear();
+    for (const auto& call : calls) {
+        if (const auto* a = std::get_if<PlotAxes>(&call)) {
+            drawn_.emplace_back(*a);
+            drawAxes(*a);
+        } else if (const auto* s = std::get_if<PlotSeries>(&call)) {
+            if (layout_ && layout_->valid()) drawSeries(*s);
+            drawn_.emplace_back(*s);
+        }
+    }
+}
+
+void CPlot::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The desktop's palette changed (a dark one, say): the chart in its colours.
+    if (event->type() == QEvent::PaletteChange) {
+        redraw();
+        update();
+    }
 }
 
 void CPlot::paintEvent(QPaintEvent* event) {
@@ -176,7 +236,11 @@ void CPlot::paintEvent(QPaintEvent* event) {
         p.fillRect(event->rect(), palette().color(QPalette::Button));
         return;
     }
-    p.drawImage(event->rect(), image_, event->rect());
+    // Another screen: the same calls again at its ratio.
+    if (!qFuzzyCompare(image_.devicePixelRatio(), pixelRatio())) redraw();
+    const qreal r = image_.devicePixelRatio();
+    const QRect area = event->rect();
+    p.drawImage(area, image_, QRectF(area.topLeft() * r, area.size() * r));
 }
 
 }  // namespace qv::ui

@@ -3,11 +3,19 @@
 // the Qt-free PlotLayout and draws it into an off-screen image; each series call draws one
 // poly-line and its legend entry into the same image. Painting only copies the image, so a
 // repaint never flickers and never recomputes anything.
+//
+// The image has the screen's device pixels (twice as many each way at a device pixel ratio of
+// 2): the layout stays in the control's own pixels and text and lines are drawn sharp, never
+// blown up. Moved to a screen of another ratio, or given another palette, the chart draws its
+// calls again once. Frame, grid and texts are drawn in the palette's button text colour on its
+// button colour, so that a dark palette keeps them legible.
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
 #include <QWidget>
 #include <optional>
+#include <variant>
+#include <vector>
 
 #include "tools/plot_layout.h"
 #include "tools/tool_plots.h"
@@ -49,17 +57,30 @@ class CPlot : public QWidget {
     // What the last axes call computed (nothing before the first one).
     const std::optional<PlotLayout>& layout() const { return layout_; }
     int seriesCount() const { return seriesCount_; }
-    // The off-screen image (null until the first clearing axes call).
+    // The off-screen image (null until the first clearing axes call), in device pixels.
     const QImage& image() const { return image_; }
+    // Draws at this device pixel ratio instead of the screen's (0: the screen's again).
+    void setPixelRatio(qreal ratio) { ratioOverride_ = ratio; }
+    qreal pixelRatio() const;
     // Paint events received (each one only copies the image).
     int paints() const { return paints_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void fillBackground();
+    // A new image of `logicalSize` at pixelRatio(), filled with the background.
+    void makeImage(QSize logicalSize);
+    void drawAxes(const PlotAxes& axes);
+    void drawSeries(const PlotSeries& series);
     void drawText(QPainter& p, const PlotText& text);
+    void alignLines(QPainter& p) const;
+    // The same image again from the calls it shows (another ratio or palette).
+    void redraw();
+    // The ink of frame, grid and texts: readable on the background.
+    QColor ink() const;
 
     QFont font_;
     int fontHeight_ = 10;
@@ -67,6 +88,9 @@ class CPlot : public QWidget {
     std::optional<PlotLayout> layout_;
     int seriesCount_ = 0;
     int paints_ = 0;
+    qreal ratioOverride_ = 0;
+    // The calls the image shows since it was last cleared, to draw them again at another ratio.
+    std::vector<std::variant<PlotAxes, PlotSeries>> drawn_;
 };
 
 }  // namespace qv::ui

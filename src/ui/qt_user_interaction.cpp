@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+#include "ui/caption_room.h"
+
 namespace qv::ui {
 
 namespace {
@@ -112,6 +114,11 @@ std::optional<std::string> QtUserInteraction::fileDialog(const FileDialogRequest
 MessageAnswer QtUserInteraction::showMessageBox(const MessageBoxRequest& r,
                                                 const std::string& details, bool fromWorker) {
     QMessageBox box(owner(fromWorker));
+    prepareMessageBox(box, r, details);
+    return answerOf(box.exec(), r.buttons);
+}
+
+void prepareMessageBox(QMessageBox& box, const MessageBoxRequest& r, const std::string& details) {
     box.setWindowTitle(QString::fromUtf8(r.caption.c_str()));
     box.setText(withLineFeeds(r.text));
     if (!details.empty()) box.setDetailedText(withLineFeeds(details));
@@ -162,7 +169,11 @@ MessageAnswer QtUserInteraction::showMessageBox(const MessageBoxRequest& r,
         return QMessageBox::Ok;
     };
     if (buttons & toButton(r.defaultAnswer)) box.setDefaultButton(toButton(r.defaultAnswer));
-    switch (box.exec()) {
+    makeRoomForCaption(box);
+}
+
+MessageAnswer answerOf(int result, MessageButtons buttons) {
+    switch (result) {
         case QMessageBox::Ok:
             return MessageAnswer::Ok;
         case QMessageBox::Yes:
@@ -170,7 +181,7 @@ MessageAnswer QtUserInteraction::showMessageBox(const MessageBoxRequest& r,
         case QMessageBox::No:
             return MessageAnswer::No;
         default:
-            return cancellingAnswer(r.buttons);
+            return cancellingAnswer(buttons);
     }
 }
 
@@ -181,7 +192,12 @@ std::optional<std::string> QtUserInteraction::showFileDialog(const FileDialogReq
     dialog.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (!r.defaultExtension.empty())
         dialog.setDefaultSuffix(QString::fromStdString(r.defaultExtension));
-    if (!r.initialPath.empty()) dialog.selectFile(QString::fromStdString(r.initialPath));
+    // A path ending in "/" names a folder to start in; any other, a file to propose.
+    const QString initial = QString::fromStdString(r.initialPath);
+    if (initial.endsWith('/'))
+        dialog.setDirectory(initial);
+    else if (!initial.isEmpty())
+        dialog.selectFile(initial);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first().toStdString();
 }

@@ -8,6 +8,8 @@
 
 #include "common/user_interaction.h"
 
+class QMessageBox;
+
 namespace qv::ui {
 
 class QtUserInteraction : public UserInteraction {
@@ -37,6 +39,13 @@ class QtUserInteraction : public UserInteraction {
     QPointer<QWidget> workerOwner_;
     std::atomic<bool> abandoned_{false};
 };
+
+// Fills `box` for the request: caption (with room for it), text, details, icon, buttons and
+// the default button.
+void prepareMessageBox(QMessageBox& box, const MessageBoxRequest& request,
+                       const std::string& details);
+// The answer of the button that closed a box prepared for `buttons` (`result` of exec()).
+MessageAnswer answerOf(int result, MessageButtons buttons);
 
 // "Desc (*.x)|*.x|All (*.*)|*.*||" as a Qt name filter ("Desc (*.x);;All (*.*)").
 QString qtNameFilter(const std::string& filter);

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QWindow>
 
+#include "ui/app_icon.h"
 #include "ui/main_window.h"
 #include "ui/shell_tool_window.h"
 #include "ui/telem_window.h"
@@ -159,6 +160,9 @@ void QtMainSide::showTelemetryCells(const std::vector<int>& changedCells,
 void QtMainSide::showMenus(const MenuModel& menus) {
     window_->showMenus(menus);
 }
+void QtMainSide::showStatus(const StatusBarText& text) {
+    window_->showStatus(text);
+}
 void QtMainSide::endDialog() {
     window_->endDialog();
 }
@@ -207,10 +211,20 @@ void QtWindowFactory::setToolCreator(Tool tool, ToolCreator creator) {
 }
 
 std::unique_ptr<MainWindowSide> QtWindowFactory::createMainWindow() {
-    return std::make_unique<QtMainSide>();
+    auto side = std::make_unique<QtMainSide>();
+    setApplicationIcon(*side->window());
+    return side;
 }
 
+// Every window carries the program's icon.
 std::unique_ptr<ToolWindow> QtWindowFactory::createTool(Tool tool, MainWindowSide& owner) {
+    std::unique_ptr<ToolWindow> window = buildTool(tool, owner);
+    if (const auto* qt = dynamic_cast<QtToolWindow*>(window.get()); qt && qt->widget())
+        setApplicationIcon(*qt->widget());
+    return window;
+}
+
+std::unique_ptr<ToolWindow> QtWindowFactory::buildTool(Tool tool, MainWindowSide& owner) {
     auto& main = static_cast<QtMainSide&>(owner);
     QWidget* parent = main.window();
     if (const ToolCreator& create = creators_[static_cast<std::size_t>(tool)])

@@ -100,6 +100,7 @@ class QtMainSide : public MainWindowSide {
     void showTelemetryCells(const std::vector<int>& changedCells,
                             const TelemWindowModel& model) override;
     void showMenus(const MenuModel& menus) override;
+    void showStatus(const StatusBarText& text) override;
     void endDialog() override;
     // TickTimer
     void start(int periodMs) override;
@@ -136,6 +137,8 @@ class QtWindowFactory : public WindowFactory {
     std::unique_ptr<ToolWindow> createTool(Tool tool, MainWindowSide& owner) override;
 
   private:
+    std::unique_ptr<ToolWindow> buildTool(Tool tool, MainWindowSide& owner);
+
     std::array<ToolCreator, kToolCount> creators_;
 };
 

@@ -190,7 +190,7 @@ void CommissioningWindow::onAcquire() {
     if (!base) return;  // the device went; the main window hides the tools
     link_.setBase(*base);
     tool_->setBase(*base);
-    tool_->acquire(nowMs());
+    tool_->acquire([this] { return nowMs(); });
     if (tool_->busy()) pumpTimer_.start();
     settleView();
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -84,6 +85,7 @@ class FakeWindow : public ToolWindow {
     void selectPage(int page) override { selectedPage = page; }
     void advanceProgress(int bytes) override { progress += bytes; }
     bool acquiring() const override { return acquiringNow; }
+    bool hasUnsavedEdits() const override { return unsavedEdits; }
 
     bool visible = false;
     bool enabled = false;
@@ -92,6 +94,7 @@ class FakeWindow : public ToolWindow {
     int selectedPage = -1;
     int progress = 0;
     bool acquiringNow = false;
+    bool unsavedEdits = false;
     ScreenPoint at{-1, -1};
     std::optional<WindowSize> size;  // nothing: a fixed-size window
 
@@ -137,7 +140,12 @@ class ScriptedUi : public UserInteraction {
     MessageAnswer messageBox(const MessageBoxRequest& r) override {
         std::lock_guard l(mutex);
         messages.push_back(r.text);
-        return MessageAnswer::Ok;
+        requests.push_back(r);
+        if (onQuestion && r.buttons != MessageButtons::Ok) onQuestion(r);
+        if (answers.empty()) return MessageAnswer::Ok;
+        const MessageAnswer a = answers.front();
+        answers.pop_front();
+        return a;
     }
     std::optional<std::string> fileDialog(const FileDialogRequest& r) override {
         std::lock_guard l(mutex);
@@ -153,6 +161,10 @@ class ScriptedUi : public UserInteraction {
     }
     std::mutex mutex;
     std::vector<std::string> messages;
+    std::vector<MessageBoxRequest> requests;
+    std::deque<MessageAnswer> answers;  // in turn; OK when none is left
+    // Runs when a question (not a plain OK box) is asked, before it is answered.
+    std::function<void(const MessageBoxRequest&)> onQuestion;
     std::vector<FileDialogRequest> dialogs;
     std::deque<std::optional<std::string>> fileAnswers;
 };
@@ -171,6 +183,7 @@ class RecordingView : public MainView {
         telemCells += c.size();
     }
     void showMenus(const MenuModel&) override { ++menuUpdates; }
+    void showStatus(const StatusBarText& t) override { status = t; }
     void endDialog() override { ended = true; }
 
     std::vector<std::string> rows;
@@ -179,6 +192,7 @@ class RecordingView : public MainView {
     std::size_t panelCells = 0;
     std::size_t telemCells = 0;
     int menuUpdates = 0;
+    StatusBarText status;
     bool ended = false;
 };
 
@@ -233,12 +247,14 @@ class FakeTransfer : public ConfigTransferService {
         note("reset");
         return succeed;
     }
+    TransferReport lastReport() const override { return report; }
     std::vector<std::string> takeCalls() {
         std::lock_guard l(mutex_);
         return std::exchange(calls_, {});
     }
     bool isAvailable = true;
     bool succeed = true;
+    TransferReport report;
 
   private:
     void note(const std::string& c) {

@@ -92,7 +92,7 @@ class ServiceRig {
     }
 
     void select(std::uint32_t base, std::uint32_t serial) {
-        target = TransferTarget{base, serial, net::kLoopback, false};
+        target = TransferTarget{base, serial, net::kLoopback, false, "KX01"};
     }
     TransferServiceHooks hooks() {
         TransferServiceHooks h;

@@ -95,6 +95,7 @@ TEST(ControlsOpen, AResetStopsTheDriveADownloadDoesNot) {
     ASSERT_TRUE(o.rig.deliverTransferDone());
     EXPECT_TRUE(o.rig.tool(Tool::Controls).visible);
     EXPECT_EQ(o.drive.events, std::vector<std::string>{});
+    o.rig.ui.answers = {MessageAnswer::Yes};  // to "Reset the controller ...?"
     o.rig.dialog->onCommand(kCmdResetController);
     EXPECT_EQ(o.drive.events, std::vector<std::string>{"stop"});
     ASSERT_TRUE(o.rig.deliverTransferDone());

@@ -199,6 +199,44 @@ TEST(ToolsCommands, UnbuiltToolsAndTransfersSayTheyAreNotAvailable) {
     EXPECT_FALSE(built.dialog->transferRunning());
 }
 
+// Tools > Reset Controller names the device and waits for Yes: nothing reaches the transfer or
+// the bus before, nothing at all after No (the default), or when the device went meanwhile.
+TEST(ToolsCommands, ResetControllerAsksFirstAndOnlyYesResets) {
+    Selected rig;
+    rig.ui.onQuestion = [&](const MessageBoxRequest& r) {
+        EXPECT_EQ(r.caption, "Reset Controller");
+        EXPECT_EQ(r.text,
+                  "Reset the controller 0x400 qvm40 serial 111?\r\n\r\nIt restarts at once and "
+                  "stops driving the motor, even while it turns.");
+        EXPECT_EQ(r.buttons, MessageButtons::YesNo);
+        EXPECT_EQ(r.defaultAnswer, MessageAnswer::No);
+        EXPECT_FALSE(rig.dialog->transferRunning());
+        EXPECT_TRUE(rig.transfer.takeCalls().empty());
+        std::lock_guard l(rig.client.mutex);
+        EXPECT_TRUE(rig.client.sent.empty() && rig.client.queued.empty());
+        for (const std::string& c : rig.client.calls) EXPECT_NE(c.rfind("connectTcp", 0), 0u) << c;
+    };
+    rig.ui.answers = {MessageAnswer::No};
+    rig.dialog->onCommand(kCmdResetController);
+    EXPECT_EQ(rig.ui.requests.size(), 1u);
+    EXPECT_FALSE(rig.dialog->transferRunning());
+
+    rig.ui.answers = {MessageAnswer::Yes};
+    rig.dialog->onCommand(kCmdResetController);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"reset"});
+    EXPECT_EQ(rig.ui.requests.size(), 2u);
+
+    // Another device chosen while the question waited: its Yes was not meant for this one.
+    rig.announce(0x200, "KX02", 222);
+    rig.dialog->onTimer();
+    rig.ui.onQuestion = [&](const MessageBoxRequest&) { rig.dialog->onDeviceSelected(0); };
+    rig.ui.answers = {MessageAnswer::Yes};
+    rig.dialog->onCommand(kCmdResetController);
+    EXPECT_FALSE(rig.dialog->transferRunning());
+    EXPECT_TRUE(rig.transfer.takeCalls().empty());
+}
+
 TEST(ToolsCommands, ConfigurationWithoutADeviceLoadsAFileAndNeverDownloads) {
     DialogRig rig;
     rig.make();
@@ -249,6 +287,15 @@ TEST(FileCommands, FactoryFileIsUploadedWithoutShiftAndOnlyShownWithIt) {
     ASSERT_TRUE(rig.deliverTransferDone());
     EXPECT_EQ(rig.transfer.takeCalls(), std::vector<std::string>{"upload"});
     EXPECT_FALSE(rig.tool(Tool::Configuration).visible);
+    EXPECT_EQ(rig.tool(Tool::Configuration).refreshed, 0);
+    // An open Configuration window shows the file it now holds.
+    rig.tool(Tool::Configuration).visible = true;
+    rig.ui.fileAnswers.push_back(rig.configFile());
+    rig.dialog->onCommand(kCmdLoadFactoryFile);
+    ASSERT_TRUE(rig.deliverTransferDone());
+    EXPECT_EQ(rig.tool(Tool::Configuration).refreshed, 1);
+    rig.transfer.takeCalls();
+    rig.tool(Tool::Configuration).visible = false;
 
     rig.ui.fileAnswers.push_back(rig.configFile());
     rig.dialog->onCommand(kCmdLoadFactoryFile, true);
@@ -350,6 +397,52 @@ TEST(TransferDone, ProgressGoesToTheProgressWindowOnlyWhileEnabled) {
     rig.dialog->onCanTransfer(140);
     rig.dialog->onCanTransfer(96);
     EXPECT_EQ(rig.tool(Tool::TransferProgress).progress, 236);
+}
+
+// Quitting asks first while configuration changes were neither written nor saved, whether in the
+// store or still on the Configuration window's pages; the answer No keeps the program running.
+TEST(FileCommands, ExitAsksBeforeUnsavedConfigurationChangesAreLost) {
+    Selected rig;
+    const std::string question =
+        "The configuration holds changes that were neither written to a controller nor saved to a "
+        "file.\r\n\r\nQuit and lose them?";
+    rig.store.publicConfig.speedLimit = 1234.0f;
+    rig.ui.answers = {MessageAnswer::No};
+    rig.dialog->onCommand(kCmdExit);
+    EXPECT_EQ(rig.ui.takeMessages(), std::vector<std::string>{question});
+    EXPECT_FALSE(rig.view.ended);
+
+    rig.store.markSaved();  // saved to a file, say
+    rig.tool(Tool::Configuration).unsavedEdits = true;
+    rig.ui.answers = {MessageAnswer::No};
+    rig.dialog->onCommand(kCmdExit);
+    EXPECT_EQ(rig.ui.takeMessages(), std::vector<std::string>{question});
+    EXPECT_FALSE(rig.view.ended);
+
+    rig.ui.answers = {MessageAnswer::Yes};
+    rig.dialog->onCommand(kCmdExit);
+    EXPECT_EQ(rig.ui.takeMessages().size(), 1u);
+    EXPECT_TRUE(rig.view.ended);
+}
+
+// Choosing another device drops what was held for the previous one in one step: no tool may
+// upload one controller's configuration to another, nor a question count an older version.
+TEST(DeviceSelection, AnotherDeviceClearsTheHeldConfiguration) {
+    Selected rig;
+    rig.announce(0x440, "KX02", 222);
+    rig.dialog->onTimer();
+    rig.holdAll();
+    rig.store.markModified(StructureKind::Motor);
+    rig.store.heldVersion = 201;
+    rig.store.publicConfig.speedLimit = 4321.0f;
+    rig.dialog->onDeviceSelected(1);
+    ASSERT_EQ(rig.dialog->monitor().selected().base, 0x440);
+    for (StructureKind k : {StructureKind::Public, StructureKind::Private, StructureKind::Motor}) {
+        EXPECT_FALSE(rig.store.isValid(k));
+        EXPECT_FALSE(rig.store.isModified(k));
+    }
+    EXPECT_EQ(rig.store.heldVersion, 0);
+    EXPECT_EQ(+rig.store.publicConfig.speedLimit, 4321.0f);  // the records themselves stay
 }
 
 }  // namespace

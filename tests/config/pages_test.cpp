@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <regex>
 
 #include "config/config_transfer.h"
 #include "config/pages/calibration_page.h"
@@ -89,8 +90,9 @@ void fillDistinct(CConfigDataBank& s) {
         m.motorType = static_cast<std::uint16_t>(i % 3);
         m.rotorResistance = 0.0123456f;
         m.rotorInductance = 3.3e-4f;
-        m.minId = -12.5f;
-        m.maxId = 33.3f;
+        // A BLDC record shows no Id range: its page shows and stores 0.
+        m.minId = m.motorType == 0 ? 0.0f : -12.5f;
+        m.maxId = m.motorType == 0 ? 0.0f : 33.3f;
         m.encoderCount = 4096;
         m.encoderReversed = 1;
         setDescription(m, "Motor " + std::to_string(i));
@@ -109,13 +111,13 @@ TEST_F(Pages, FillThenStoreLeavesTheStoreAndTheFlagsAsTheyWere) {
     const auto before = std::make_tuple(bytesOf(store.publicConfig), bytesOf(store.privateConfig),
                                         bytesOf(store.motor));
     CConfig general(store, ui);
-    CConfigCal calibration(store);
+    CConfigCal calibration(store, ui);
     CConfigMotorTabs motors(store, ui);
     ASSERT_TRUE(general.fillPage(0x4002));
     ASSERT_TRUE(calibration.fillPage(0x4002));
     ASSERT_TRUE(motors.fillPage(0x4002));
     EXPECT_FALSE(general.storePage().keepFocus);
-    EXPECT_TRUE(calibration.storePage());
+    EXPECT_FALSE(calibration.storePage().keepFocus);
     EXPECT_FALSE(motors.storePage().keepFocus);
     EXPECT_EQ(std::make_tuple(bytesOf(store.publicConfig), bytesOf(store.privateConfig),
                               bytesOf(store.motor)),
@@ -474,7 +476,7 @@ TEST(MotorSelector, ListsEveryRecordAndGivesMinusOneForNoChoice) {
 }
 
 TEST_F(Pages, CalibrationKeepsUntouchedValuesExactAndReadsEdits) {
-    CConfigCal page(store);
+    CConfigCal page(store, ui);
     ASSERT_TRUE(page.fillPage(0x4000));
     EXPECT_NE(page.text().find("Output Voltage,"), std::string::npos);
     std::string text = page.text();
@@ -483,7 +485,7 @@ TEST_F(Pages, CalibrationKeepsUntouchedValuesExactAndReadsEdits) {
     text.replace(at, end - at, "Base Current (A),  612.5");
     ASSERT_TRUE(page.editText(text));
     EXPECT_TRUE(store.isModified(StructureKind::Private));
-    ASSERT_TRUE(page.storePage());
+    ASSERT_FALSE(page.storePage().keepFocus);
     EXPECT_EQ(+store.privateConfig.baseCurrent, 612.5f);
     EXPECT_EQ(+store.privateConfig.baseVoltage, 1000.04f);        // printed as 1000.0
     EXPECT_EQ(+store.privateConfig.busCapacitance, 0.00081234f);  // printed as 8.123e-04
@@ -494,10 +496,76 @@ TEST_F(Pages, CalibrationKeepsUntouchedValuesExactAndReadsEdits) {
     EXPECT_EQ(+store.privateConfig.baseCurrent, 612.5f);
 }
 
+// A number the scan cannot read whole ("6o0.0" reads as 6) is never stored silently: the user is
+// told which lines, and nothing is stored unless confirmed. Well-formed text asks nothing.
+TEST_F(Pages, CalibrationAsksBeforeStoringLinesItCannotReadWhole) {
+    CConfigCal page(store, ui);
+    page.fillPage(0);
+    const std::string report = page.text();
+    std::string text = report;
+    for (const auto& [label, typed] :
+         {std::pair{"Base Current (A),", "6o0.0"}, std::pair{"Controller Ki Factor,", "1.5 2"}}) {
+        const auto at = text.find(label);
+        text.replace(at, text.find("\r\n", at) - at, std::string(label) + "  " + typed);
+    }
+    page.editText(text);
+    ui.answers = {MessageAnswer::No, MessageAnswer::Yes};
+    const PrivateConfig before = store.privateConfig;
+    EXPECT_TRUE(page.storePage().keepFocus);
+    EXPECT_EQ(bytesOf(store.privateConfig), bytesOf(before));
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].caption, "Calibration");
+    EXPECT_EQ(ui.shown[0].defaultAnswer, MessageAnswer::No);
+    EXPECT_NE(ui.shown[0].text.find("\r\n\r\nLine 3: Base Current (A),  6o0.0\r\nLine 46: "
+                                    "Controller Ki Factor,  1.5 2\r\n"),
+              std::string::npos)
+        << ui.shown[0].text;
+    // Confirmed: stored as read, and the same text is not asked about again.
+    EXPECT_FALSE(page.storePage().keepFocus);
+    EXPECT_EQ(+store.privateConfig.baseCurrent, 6.0f);
+    EXPECT_FALSE(page.storePage().keepFocus);
+    // A report cut after a line, or with single spaces, reads cleanly.
+    page.editText(report.substr(0, report.find("Check observer")));
+    EXPECT_FALSE(page.storePage().keepFocus);
+    page.editText("Serial Nr, 777\r\nBase Voltage (V), 999.5");
+    EXPECT_FALSE(page.storePage().keepFocus);
+    EXPECT_EQ(+store.privateConfig.baseVoltage, 999.5f);
+    EXPECT_EQ(ui.shown.size(), 2u);
+}
+
+// Descriptions are Windows-1252 in the record, and so in files: characters are counted, not
+// bytes, and a character that set does not have is refused with a message that names it.
+TEST_F(Pages, DescriptionIsStoredAsWindows1252) {
+    CConfigMotorTabs motors(store, ui);
+    motors.fillPage(0);
+    CConfigMotor& page = motors.page(1);
+    // 19 characters, "Motor µ" and the euro sign (0x80) among them.
+    const std::string typed =
+        "Motor \xC2\xB5\xE2\x82\xAC"
+        "1234567890A";
+    page.editText(kDescription, typed);
+    EXPECT_FALSE(motors.storePage().keepFocus);
+    EXPECT_EQ(store.motorDescription(1),
+              "Motor \xB5\x80"
+              "1234567890A");
+    page.fillPage(0);
+    EXPECT_EQ(page.text(kDescription), typed);
+    EXPECT_EQ(CMotorSelector(store, nullptr).lines()[1], "1  " + typed);
+    page.editText(kDescription, "Motor \xE2\x9C\x93");  // a check mark
+    EXPECT_TRUE(page.leaveField(kDescription).keepFocus);
+    EXPECT_EQ(ui.shown.back().text,
+              "The character \"\xE2\x9C\x93\" cannot be stored: the controller keeps its texts "
+              "in the Windows-1252 character set, which does not have it.");
+    EXPECT_TRUE(motors.storePage().keepFocus);
+    EXPECT_EQ(store.motorDescription(1),
+              "Motor \xB5\x80"
+              "1234567890A");
+}
+
 TEST_F(Pages, NothingMovesWhileATransferRuns) {
     CConfig general(store, ui);
     CConfigMotorTabs motors(store, ui);
-    CConfigCal calibration(store);
+    CConfigCal calibration(store, ui);
     general.fillPage(0);
     motors.fillPage(0);
     const auto before = bytesOf(store.publicConfig);
@@ -516,6 +584,76 @@ TEST_F(Pages, NothingMovesWhileATransferRuns) {
     EXPECT_FALSE(store.isModified(StructureKind::Public));
     EXPECT_FALSE(store.isModified(StructureKind::Motor));
     EXPECT_TRUE(general.editText(kSpeedLimit, "1"));
+}
+
+// Every number field's tool tip comes from the table its check uses: the range it names is the
+// range the check lets through (its ends pass, a step beyond them does not), and its unit is
+// the one the field's label shows for the device and motor type.
+std::string exactly(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.12g", v);
+    return text;
+}
+
+template <typename Page>
+void expectHintsMatchChecks(Page& page, const std::vector<int>& ids, PageUi& ui) {
+    const std::regex range(R"(^(An integer from )?(-?[0-9.e+]+) to (-?[0-9.e+]+)(?: (.+))?$)");
+    for (const int id : ids) {
+        const std::string hint = page.hint(id);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(hint, m, range)) << id << ": " << hint;
+        const double lo = std::stod(m[2]), hi = std::stod(m[3]);
+        const double step = m[1].matched ? 1.0 : std::max(0.01, std::fabs(hi) * 1e-6);
+        for (const double v : {lo, hi})
+            ASSERT_TRUE(page.editText(id, exactly(v)) && !page.leaveField(id).keepFocus)
+                << id << " " << v;
+        for (const double v : {lo - step, hi + step}) {
+            page.editText(id, exactly(v));
+            EXPECT_TRUE(page.leaveField(id).keepFocus) << id << " " << v;
+        }
+        EXPECT_NE(ui.shown.back().text.find(exactly(hi)), std::string::npos)
+            << ui.shown.back().text;
+    }
+}
+
+TEST_F(Pages, ToolTipsGiveTheRangeTheCheckUsesAndTheUnitOfTheLabel) {
+    CConfig general(store, ui);
+    general.fillPage(0);
+    const std::vector<int> generalIds = {
+        kSineCurrentLimit, kSixStepCurrentLimit, kSpeedLimit,  kIdcLimit,           kPhaseCLimit,
+        kMaxBusVoltage,    kMinBusVoltage,       kVehicleMass, kSensorlessAccelRate};
+    expectHintsMatchChecks(general, generalIds, ui);
+    EXPECT_EQ(general.hint(kSpeedLimit), "0 to 12000 RPM");
+    EXPECT_EQ(general.hint(kPhaseCLimit),
+              "0 to 150 \xC2\xB0"
+              "C");
+    EXPECT_EQ(general.hint(kSensorlessAccelRate), "0 to 100");
+    EXPECT_EQ(general.hint(kCanId), "A multiple of 0x20 from 0 to 0x7C0 (decimal or 0x hex)");
+    EXPECT_EQ(general.hint(kSerialNumber), "");
+    general.fillPage(0x4000);  // the isolated charger's labels, and units
+    EXPECT_EQ(general.hint(kSpeedLimit), "0 to 12000 V");
+    EXPECT_EQ(general.hint(kSineCurrentLimit), "0 to 700 A");
+
+    CConfigMotorTabs motors(store, ui);
+    motors.fillPage(0);
+    expectHintsMatchChecks(motors, {kActiveMotor, kTyreDiameter}, ui);
+    EXPECT_EQ(motors.hint(kActiveMotor), "An integer from 0 to 9");
+    EXPECT_EQ(motors.hint(kTyreDiameter), "0 to 1000 m");
+    CConfigMotor& motor = motors.page(1);  // an induction motor
+    expectHintsMatchChecks(motor, {kPolePairs, kMinId, kMaxId, kEncoderCount}, ui);
+    EXPECT_EQ(motor.hint(kMinId), "-300 to 300 Apk");
+    EXPECT_EQ(motor.hint(kRotorResistance), "A number, in mR");
+    EXPECT_EQ(motor.hint(kCutoutTemp),
+              "A number, in \xC2\xB0"
+              "C");
+    EXPECT_EQ(motor.hint(kEngageFreq), "A number, in Hz");
+    EXPECT_EQ(motor.hint(kDescription), "At most 19 characters");
+    motor.selectMotorType(2);
+    EXPECT_EQ(motor.hint(kMaxId), "0 to 300 A/Atot");
+    motors.fillPage(0x4001);
+    EXPECT_EQ(motors.page(1).hint(kEngageFreq), "A number, in Hz");
+    motors.fillPage(0x4000);
+    EXPECT_EQ(motors.page(1).hint(kEngageFreq), "A number");
 }
 
 }  // namespace

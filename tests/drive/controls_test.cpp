@@ -10,6 +10,7 @@
 
 #include "drive/drive_command.h"
 #include "drive/drive_frames.h"
+#include "monitor/telemetry_values.h"
 #include "scripted_ui.h"
 
 namespace qv {
@@ -184,6 +185,45 @@ TEST(Controls, KeyboardMapIsClampedAndLeavesOtherKeys) {
     EXPECT_TRUE(rig.controls.keyDown(ControlsKey::Escape));
     EXPECT_FALSE(rig.controls.visible());
     EXPECT_FALSE(rig.controls.keyDown(ControlsKey::Enter));
+}
+
+// Shift with the arrow keys moves ten times as far, clamped; the other keys do not change.
+TEST(Controls, ShiftWithTheArrowsMovesTenTimesAsFar) {
+    Rig rig;
+    rig.goLive();
+    rig.controls.moveSlider(ControlsSlider::Velocity, 995);
+    rig.controls.moveSlider(ControlsSlider::MotorCurrent, 5);
+    const std::pair<ControlsKey, int> velocitySteps[] = {
+        {ControlsKey::Right, 1000}, {ControlsKey::Left, 990}, {ControlsKey::Left, 980}};
+    for (const auto& [key, after] : velocitySteps) {
+        EXPECT_TRUE(rig.controls.keyDown(key, true));
+        EXPECT_EQ(rig.controls.view().velocity.position, after);
+    }
+    EXPECT_EQ(rig.controls.setpoints().velocity, 4900.0f);  // 980/1000 of the 5000 rpm limit
+    EXPECT_TRUE(rig.controls.keyDown(ControlsKey::Down, true));
+    EXPECT_EQ(rig.controls.view().motorCurrent.position, 0);
+    EXPECT_TRUE(rig.controls.keyDown(ControlsKey::Up, true));
+    EXPECT_TRUE(rig.controls.keyDown(ControlsKey::Up, true));
+    EXPECT_EQ(rig.controls.view().motorCurrent.position, 20);
+    EXPECT_TRUE(rig.controls.keyDown(ControlsKey::PageUp, true));
+    EXPECT_EQ(rig.controls.view().motorCurrent.position, 120);
+    EXPECT_TRUE(rig.controls.keyDown(ControlsKey::A, true));
+    EXPECT_EQ(rig.controls.view().busCurrent.position, 1000);
+    EXPECT_TRUE(rig.controls.keyDown(ControlsKey::Z, true));
+    EXPECT_EQ(rig.controls.view().busCurrent.position, 999);
+}
+
+TEST(Controls, ActualValuesBesideTheSetpoints) {
+    TelemetryValues v;
+    v.motorVelocity = 998.6f;
+    v.phaseBCurrent = -12.34f;
+    v.phaseCCurrent = 11.0f;
+    v.busCurrent = 7.36f;
+    v.busVoltage = 96.33f;
+    EXPECT_EQ(controlsActuals(v, 0x4002, true),
+              (ControlsActuals{"999 rpm", "12.3 A rms", "7.4 A"}));
+    EXPECT_EQ(controlsActuals(v, 0x4000, true).velocity, "96.3 V");
+    EXPECT_EQ(controlsActuals(v, 0x4002, false), (ControlsActuals{"-", "-", "-"}));
 }
 
 TEST(Controls, ButtonsZeroAndStepTheMotorCurrent) {

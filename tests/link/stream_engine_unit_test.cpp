@@ -614,6 +614,53 @@ TEST_F(StreamEngineTest, AStaleCopyThatCompletedABlockIsCaughtByTheRealFrame) {
     EXPECT_FALSE(sentCommands().empty());
 }
 
+// Stale frames come in bursts (copies held back together): once two different frames met in one
+// slot, nothing that arrives before the Block incomplete goes out may fill the block anew.
+TEST_F(StreamEngineTest, AfterAConflictNothingIsTakenUntilTheBlockIsAskedForAgain) {
+    configure(14);
+    startReceivingResponder(28, 14);
+    const std::array<std::uint8_t, 7> f0{1, 2, 3, 4, 5, 6, 7}, f1{8, 9, 10, 11, 12, 13, 14};
+    for (const bool completed : {true, false}) {
+        SCOPED_TRACE(completed ? "conflict with a completed block" : "conflict in one slot");
+        data(0x00, f0);
+        if (completed) data(0x01, f1);
+        data(completed ? 0x01 : 0x00, {9, 9, 9, 9, 9, 9, 9});
+        data(0x00, {6, 6, 6, 6, 6, 6, 6});  // the rest of the burst would make a whole block
+        data(0x01, {7, 7, 7, 7, 7, 7, 7});
+        EXPECT_TRUE(tick(1));
+        EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockIncomplete, 0, 2, 0}}));
+    }
+    data(0x00, f0);
+    data(0x01, f1);
+    EXPECT_TRUE(tick(1));
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kBlockAck, 0, 0, 0}}));
+    std::vector<std::uint8_t> expected(14);
+    std::iota(expected.begin(), expected.end(), std::uint8_t{1});
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 14), expected);
+}
+
+// A sender shortens its length only for its last chunk: the Close after that chunk is its end,
+// taken at once (a Close after a full chunk is held, above).
+TEST_F(StreamEngineTest, CloseAfterAShortenedChunkEndsTheReceiveAtOnce) {
+    configure(14);
+    ASSERT_TRUE(engine.startTransfer(buffer, 0x100, 14, false, true, true));
+    command(kAccept, 14, 250, 5);
+    data(0x00, {1, 2, 3, 4, 5, 6, 7});
+    data(0x01, {8, 9, 10, 11, 12, 13, 14});
+    EXPECT_TRUE(tick(1));
+    command(kSetLength, 5);
+    data(0x80, {15, 16, 17, 18, 19});
+    data(0x81);
+    EXPECT_TRUE(tick(1));
+    rec.take();
+    EXPECT_EQ(log.count(kStreamChunk), 2);
+    command(kClose, 0);
+    EXPECT_EQ(sentCommands(), (std::vector<Words>{{kClose, 2, 0, 0}}));
+    ASSERT_EQ(log.count(kStreamDone), 1);
+    EXPECT_EQ(log.events.back().info.word3, 5);
+    EXPECT_FALSE(engine.busy());
+}
+
 TEST_F(StreamEngineTest, TwoDifferentFramesForOneSlotKeepNeither) {
     configure(21);
     startReceivingResponder(21, 21);

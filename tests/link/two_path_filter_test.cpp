@@ -162,6 +162,21 @@ TEST(TwoPathFilter, AMulticastCopyAheadOfItsTcpOriginalLeavesNothingBehind) {
     EXPECT_TRUE(filter.take(Path::kMulticast, accept, false, 10));
 }
 
+TEST(TwoPathFilter, ACopyTheClosedConnectionCanNoLongerBringIsNotAwaited) {
+    // A connection closed before its receive thread read anything: the transfer went by
+    // multicast. The next connection's Accept, equal to the first one's, is new.
+    const CanFrame accept(kLow, false, false, 8, CanFrame::Data{3, 0, 7, 0, 250, 0, 5, 0});
+    TwoPathFilter filter;
+    for (const double t : {0.0, 100.0}) {
+        filter.connected(kLow, kCount);
+        filter.forwardingMayStart();
+        EXPECT_TRUE(filter.take(t == 0 ? Path::kMulticast : Path::kTcp, accept, false, t));
+        filter.disconnected();
+    }
+    // What TCP delivered still finds its multicast copy.
+    EXPECT_FALSE(filter.take(Path::kMulticast, accept, false, 101));
+}
+
 TEST(TwoPathFilter, StatusFramesAndFramesOutsideTheRangeComeByMulticastOnly) {
     TwoPathFilter filter;
     const CanFrame status(0, false, false, 8, CanFrame::Data{0x01, 0xF4});

@@ -59,7 +59,7 @@ inline void runTool(CBcan& port, CommissioningTool& tool, const std::function<do
         pumpFrames(port, tool, now());
         port.waitForFrame(0xFFFFFFFF, nullptr, 1);
     }
-    if (!tool.acquire(now())) return;
+    if (!tool.acquire(now)) return;
     const double limit = nowMs() + 15000;
     while (tool.busy() && nowMs() < limit) {
         if (whileWaiting) whileWaiting();
@@ -70,15 +70,28 @@ inline void runTool(CBcan& port, CommissioningTool& tool, const std::function<do
     EXPECT_FALSE(tool.busy());
 }
 
+// The program's link for the tools, whose connect may take a while (as over a slow network).
+class RigLink : public PortToolLink {
+  public:
+    using PortToolLink::PortToolLink;
+    bool connectTcp() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(connectDelayMs));
+        return PortToolLink::connectTcp();
+    }
+    int connectDelayMs = 0;
+};
+
 // A simulated bus with one controller, the program's port connected to its bridge, a
 // configuration store holding the controller's calibration, and a decoder that counts
-// telemetry.
+// telemetry. The bridge forwards a TCP connection's identifiers only over it, so that the tools'
+// frames take the path their connection asked for.
 class Rig {
   public:
     explicit Rig(sim::CommissioningOptions commissioning) {
         sim::Options o;
         o.port = test::freePort();
         o.seed = 11;
+        o.tcpForward = sim::TcpForward::kTcp;
         o.devices.push_back(sim::parseDevice("0x400:123456:KX01"));
         o.commissioning = commissioning;
         world_ = std::make_unique<sim::BackgroundWorld>(o);
@@ -94,12 +107,17 @@ class Rig {
             can_->waitForFrame(0xFFFFFFFF, nullptr, 1);
             return bridge != 0;
         }));
-        can_->setRawLogHook({});
+        // The frames the tools wait for, by the path they came (none over TCP leaves its
+        // source address).
+        can_->setRawLogHook([this](const CanPacket& p) {
+            const std::uint32_t offset = p.frame.identifier() - kToolRigBase;
+            if (offset == 16 || offset == 17) ++(p.sourceAddress == 0 ? overTcp : byMulticast);
+        });
         can_->setBridgeAddress(bridge);
         can_->setDecoderHook([this](std::uint32_t id, std::uint32_t, const CanFrame::Data&) {
             if (id > kToolRigBase && id <= kToolRigBase + 0x0E) ++telemetry;
         });
-        link_ = std::make_unique<PortToolLink>(*can_, kToolRigBase);
+        link_ = std::make_unique<RigLink>(*can_, kToolRigBase);
         store.resetToDefaults();
         store.privateConfig = simulatorCalibration();
     }
@@ -128,6 +146,8 @@ class Rig {
     // The tool's clock: the steady clock, moved on by `clockOffsetMs` (to reach a long time-out
     // without waiting for it).
     double now() const { return nowMs() + clockOffsetMs; }
+    void setConnectDelay(int ms) { link_->connectDelayMs = ms; }
+    sim::BridgeCounters bridge() const { return world_->world().stats().bridge; }
 
     CConfigDataBank store;
     UiLog ui;
@@ -136,11 +156,13 @@ class Rig {
     int chosenMotor = 5;
     std::vector<int> uploads;
     int telemetry = 0;
+    int overTcp = 0;      // status and data frames that came over the TCP connection
+    int byMulticast = 0;  // and by multicast
 
   private:
     std::unique_ptr<sim::BackgroundWorld> world_;
     std::unique_ptr<CBcan> can_;
-    std::unique_ptr<PortToolLink> link_;
+    std::unique_ptr<RigLink> link_;
 };
 
 }  // namespace qv::test

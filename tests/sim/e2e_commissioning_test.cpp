@@ -7,6 +7,7 @@
 
 #include "commissioning_rig.h"
 #include "sim/commissioning_motor.h"
+#include "tools/im_extraction.h"
 
 namespace qv {
 namespace {
@@ -182,6 +183,37 @@ TEST(CommissioningFaultsEndToEnd, PmExtractionNamesWhatIsMissingAndRefusesBadCou
     EXPECT_EQ(failure({}, 40),
               "The controller reported 40 resistance points and 20 inductance points; each "
               "count must be between 1 and 30");
+}
+
+// The rig's bridge forwards a connection's identifiers only over it. DuvodaRezir (as the PM
+// extraction) queues its request on the tool connection, whose prefix asks for base + 15 and the
+// two after it: every reply comes over it (a prefix that left one out would bring it by
+// multicast). The IM extraction sends its request at once by multicast and nothing over the
+// connection, so the bridge learns no range and the replies come by multicast. A connect of
+// 150 ms takes nothing from the 100 ms DuvodaRezir's controller has for its first reply.
+TEST(CommissioningOverTcp, RequestsAndRepliesTakeThePathsTheirConnectionAskedFor) {
+    {
+        Rig rig({});
+        rig.setConnectDelay(150);
+        DuvodaRezirTool tool(rig.context());
+        rig.run(tool);
+        ASSERT_TRUE(rig.ui.boxes.empty()) << rig.ui.boxes[0].text;
+        EXPECT_TRUE(tool.report() && tool.report()->success());
+        EXPECT_EQ(rig.overTcp, 3 + 500);
+        EXPECT_EQ(rig.byMulticast, 0);
+        EXPECT_EQ(rig.bridge().framesFromTcp, 2u);  // the selection and the request
+    }
+    {
+        sim::CommissioningOptions options;
+        options.motor.imPoints = 6;
+        Rig rig(options);
+        ImExtractionTool tool(rig.context(), std::make_unique<ThreadFitRunner>());
+        rig.run(tool);
+        ASSERT_TRUE(tool.extraction().has_value());
+        EXPECT_EQ(rig.overTcp, 0);
+        EXPECT_EQ(rig.byMulticast, 1 + 6);
+        EXPECT_EQ(rig.bridge().framesFromTcp, 1u);  // the selection alone
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <array>
 #include <cstring>
 
 #include <filesystem>
@@ -237,37 +238,51 @@ TEST(ConfigTransfer, NewerLayoutKeepsItsExtraBytesAndSendsThemBack) {
     EXPECT_EQ(readU16(stream, kStreamHeaderSize + 4 * 160 + 2), 7);
 }
 
+// A controller in recovery mode may announce the image's own length for its public stream or,
+// as the ordinary firmware does, the length of an ordinary public stream (96): the image is
+// checked against what arrived, never against the announced length.
 TEST(ConfigTransfer, RecoveryImageEndsTheDownloadAfterThePublicStage) {
-    TransferRig rig("recovery");
-    rig.target.configError = true;
-    ASSERT_TRUE(rig.download(kDownloadMaskPublic));
-    for (StructureKind k : {StructureKind::Public, StructureKind::Private, StructureKind::Motor}) {
-        EXPECT_TRUE(rig.store.isValid(k));
-        EXPECT_FALSE(rig.store.isModified(k));
-    }
-    EXPECT_EQ(+rig.store.privateConfig.serialNumber, test::kRigSerial);
-    EXPECT_EQ(recordsOf(rig.store, StructureKind::Motor), servedRecords("", 2, kMotorSize));
-    EXPECT_EQ(
-        rig.progress.captionHistory(),
-        (std::vector<std::string>{"QV -> PC - Config", "QV -> PC - Public Config (Recovery)"}));
-    EXPECT_EQ(rig.ui.texts(), std::vector<std::string>{olderVersionNotice().text});
+    for (const std::string mode : {"recovery", "recovery-ordinary-length"}) {
+        SCOPED_TRACE(mode);
+        TransferRig rig(mode);
+        rig.target.configError = true;
+        std::array<std::uint8_t, 6> lengths{};
+        std::uint16_t got = 6;
+        rig.can.configureStream(7, test::kRigBase + 0x12, test::kRigBase + 0x14);
+        ASSERT_EQ(rig.can.transfer(&got, lengths.data(), 0x0201, false, false), kTransferOk);
+        EXPECT_EQ(readU16(lengths, 0), mode == "recovery" ? 1880 : 96);
 
-    // Writing it back with a device of unknown serial asks about the serial on the unit; every
-    // structure goes, and the controller leaves recovery once reset.
-    rig.target.serial = 0;
-    rig.ui.clear();
-    // All three are marked modified, so the up-to-date question is not asked.
-    rig.ui.expect(
-        "PROCEED WITH THIS UPLOAD ONLY IF THE SERIAL NUMBER ON YOUR QUELVANE "
-        "IS:\r\n\r\n123456",
-        MessageAnswer::Ok);
-    rig.ui.expect("Overwrite config?", MessageAnswer::Yes);
-    ASSERT_TRUE(rig.upload());
-    EXPECT_FALSE(rig.progress.state().cancelEnabled);
-    EXPECT_EQ(rig.sim.logLines("stored").size(), 3u);
-    EXPECT_TRUE(test::eventually([&] { return !rig.sim.logLines("resetting").empty(); }));
-    rig.sim.stop();
-    EXPECT_FALSE(rig.sim.world().controller(0x400)->config().recovery());
+        ASSERT_TRUE(rig.download(kDownloadMaskPublic)) << rig.ui.texts().at(0);
+        for (StructureKind k :
+             {StructureKind::Public, StructureKind::Private, StructureKind::Motor}) {
+            EXPECT_TRUE(rig.store.isValid(k));
+            EXPECT_FALSE(rig.store.isModified(k));
+        }
+        EXPECT_EQ(+rig.store.privateConfig.serialNumber, test::kRigSerial);
+        EXPECT_EQ(recordsOf(rig.store, StructureKind::Motor), servedRecords("", 2, kMotorSize));
+        EXPECT_EQ(
+            rig.progress.captionHistory(),
+            (std::vector<std::string>{"QV -> PC - Config", "QV -> PC - Public Config (Recovery)"}));
+        EXPECT_EQ(rig.ui.texts(), std::vector<std::string>{olderVersionNotice().text});
+        if (mode != "recovery") continue;
+
+        // Writing it back with a device of unknown serial asks about the serial on the unit;
+        // every structure goes, and the controller leaves recovery once reset.
+        rig.target.serial = 0;
+        rig.ui.clear();
+        // All three are marked modified, so the up-to-date question is not asked.
+        rig.ui.expect(
+            "PROCEED WITH THIS UPLOAD ONLY IF THE SERIAL NUMBER ON YOUR QUELVANE "
+            "IS:\r\n\r\n123456",
+            MessageAnswer::Ok);
+        rig.ui.expect("Overwrite config?", MessageAnswer::Yes);
+        ASSERT_TRUE(rig.upload());
+        EXPECT_FALSE(rig.progress.state().cancelEnabled);
+        EXPECT_EQ(rig.sim.logLines("stored").size(), 3u);
+        EXPECT_TRUE(test::eventually([&] { return !rig.sim.logLines("resetting").empty(); }));
+        rig.sim.stop();
+        EXPECT_FALSE(rig.sim.world().controller(0x400)->config().recovery());
+    }
 }
 
 TEST(ConfigTransfer, MissingFlashAcknowledgementStopsAfterThatStructure) {

@@ -94,8 +94,8 @@ TEST_F(QvcliConfig, DownloadsUploadsAndResetsOneController) {
     ASSERT_EQ(yes.exitCode, 0) << yes.err;
     EXPECT_EQ(yes.out, "0x400 123456 ok public private motor\n");
 
-    // The controller restarts after the upload; it answers again a second later.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    // The upload read the configuration back once the controller was back from its restart.
+    EXPECT_NE(yes.err.find("Overwrite config? [y/n]"), std::string::npos);
     const auto reset = cli({"reset", "--device", "0x400"});
     EXPECT_EQ(reset.exitCode, 0) << reset.err;
     EXPECT_EQ(reset.out, "0x400 123456 ok reset\n");
@@ -134,10 +134,32 @@ TEST_F(QvcliConfig, UploadShowsWhatChangesAndAsksAboutAnotherController) {
     EXPECT_NE(yes.err.find("Overwrite config? [y/n] y"), std::string::npos);
 }
 
+TEST_F(QvcliConfig, UploadIsOkOnlyWhenTheControllerReadsBackWhatWasWritten) {
+    startSim({"0x400:123456:KX01"}, {"--config", "0x400:flip-byte"});
+    const auto file = path("backup.cfg");
+    ASSERT_EQ(cli({"download", "-o", file.string()}).exitCode, 0);
+    const auto checked = cli({"upload", file.string(), "--yes"});
+    EXPECT_EQ(checked.exitCode, 1);
+    EXPECT_EQ(checked.out,
+              "0x400 123456 failed: Read-back verification failed: the controller holds other "
+              "values than were written in public speedLimit, private baseVoltage, motor[0] "
+              "lineInductance.\n");
+    EXPECT_NE(checked.err.find("qvcli upload: Upload verification: "), std::string::npos);
+    const auto unchecked = cli({"upload", file.string(), "--yes", "--no-verify"});
+    EXPECT_EQ(unchecked.exitCode, 0) << unchecked.err;
+    EXPECT_EQ(unchecked.out, "0x400 123456 ok public private motor\n");
+}
+
 TEST_F(QvcliConfig, DownloadAllWritesOneFilePerControllerAndReportsEach) {
-    startSim({"0x400:123456:KX01", "0x440:654321:KX02"});
+    startSim({"0x400:123456:KX01", "0x440:654321:KX02"}, {"--config", "0x400:v201"});
     const auto all = cli({"download", "--all", "-o", dir_.string()});
     ASSERT_EQ(all.exitCode, 0) << all.err;
+    // Each controller is a selection of its own: the version-201 one's newer-version notice is
+    // not repeated for the version-200 one after it.
+    const std::string notice = "Have downloaded a newer config version.";
+    const auto first = all.err.find(notice);
+    ASSERT_NE(first, std::string::npos) << all.err;
+    EXPECT_EQ(all.err.find(notice, first + 1), std::string::npos) << all.err;
     EXPECT_EQ(all.out, "0x400 123456 ok " + path("0x400_123456.cfg").string() +
                            "\n0x440 654321 ok " + path("0x440_654321.cfg").string() + "\n");
     const auto same =

@@ -172,9 +172,10 @@ TEST(StreamEndToEnd, LateAndReplayedStreamFramesNeverGiveWrongBytes) {
               16);
 }
 
-// Replayed data frames every dozen frames: no read may return wrong bytes, though most fail on
-// a loaded machine. Slow (10 to 20 s), so kept out of the suite; run it with
-// --gtest_also_run_disabled_tests.
+// Replayed data frames every dozen frames: no read should return wrong bytes. Kept out of the
+// suite because one can, about once in 300 runs: two replayed frames that make up a whole block
+// of the awaited toggle, arriving before the real block, cannot be told from it. Run it with
+// --gtest_also_run_disabled_tests (well under a second).
 TEST(StreamEndToEnd, DISABLED_FrequentReplayedDataFramesNeverGiveWrongBytes) {
     EXPECT_GE(readsUnderFrameFaults({{"--replay 0x414:13:4"}, {"--replay 0x414:11:9"}}), 1);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "tool_fixtures.h"
+#include "tools/im_extraction.h"
 
 namespace qv {
 namespace {
@@ -185,6 +186,28 @@ TEST(PmExtractionTool, UnusableFitIsExplainedAndNeverOffered) {
     EXPECT_EQ(b.ui.boxes[0].caption, "Parameter extraction");
     EXPECT_EQ(b.ui.boxes[0].text, tool.report()->problem);
     EXPECT_EQ(b.link.closes, 1);
+}
+
+// Each tool's first wait starts once its request is out, however long the connect took: the
+// controller keeps its whole time to answer (DuvodaRezir 100 ms, the extractions 2 s and 120 s).
+TEST(CommissioningTools, FirstWaitStartsAfterTheRequestNotBeforeTheConnect) {
+    Bench b;
+    std::unique_ptr<CommissioningTool> tools[] = {
+        std::make_unique<DuvodaRezirTool>(b.context()),
+        std::make_unique<PmExtractionTool>(b.context()),
+        std::make_unique<ImExtractionTool>(b.context(), std::make_unique<ThreadFitRunner>())};
+    const int waits[] = {100, 2000, 120000};
+    double clock = 0;
+    for (int i = 0; i < 3; ++i) {
+        b.link.whileConnecting = [&] { clock += waits[i] + 150; };
+        ASSERT_TRUE(tools[i]->acquire([&] { return clock; }));
+        tools[i]->poll(clock + waits[i] - 1);
+        EXPECT_TRUE(tools[i]->busy()) << "tool " << i;
+        tools[i]->poll(clock + waits[i]);
+        EXPECT_FALSE(tools[i]->busy());
+        ASSERT_EQ(b.ui.boxes.size(), static_cast<std::size_t>(i + 1));
+        EXPECT_EQ(b.ui.boxes[i].text.rfind("No reply from the controller", 0), 0u);
+    }
 }
 
 }  // namespace

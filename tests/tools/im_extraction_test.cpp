@@ -107,11 +107,11 @@ TEST(ImExtractionTool, SweepOfFortyPointsIsFittedOffTheWindowAndStoresTheAbsolut
     ASSERT_TRUE(tool->acquire(0));
     EXPECT_EQ(tool->status(), im_status::extracting());
     EXPECT_EQ(tool->status().background, 0x6496FAu);
-    // The request goes over the tool's TCP connection, so that the bridge learns which
-    // identifiers to forward on it.
+    // The request goes out at once by multicast while the connection is open, not over it.
     EXPECT_EQ(b.link.sent.back().identifier, kBase + 15);
     EXPECT_EQ(b.link.sent.back().data, (CanFrame::Data{0, 0, 0, 0, 0, 0, 1, 0}));
-    EXPECT_TRUE(b.link.sent.back().overTcp);
+    EXPECT_TRUE(b.link.tcpOpen);
+    EXPECT_FALSE(b.link.sent.back().overTcp);
 
     const std::vector<float> volts(40, 1.0f);
     const std::vector<float> amps = sweepCurrents(40);

@@ -141,6 +141,7 @@ class FakeLink : public ToolLink {
   public:
     bool connectTcp() override {
         ++connects;
+        if (whileConnecting) whileConnecting();
         tcpOpen = connectResult;
         return connectResult;
     }
@@ -169,6 +170,7 @@ class FakeLink : public ToolLink {
     int connects = 0;
     int closes = 0;
     std::vector<Sent> sent;
+    std::function<void()> whileConnecting;  // a connect that takes time moves a clock here
 };
 
 inline CanFrame::Data statusFrame(std::uint16_t w0, std::uint16_t w1, std::uint16_t w2,

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <filesystem>
 
 #include "config_rig.h"
 #include "ui/config_general_page.h"
@@ -206,6 +207,49 @@ TEST(MotorSelectorUi, ListsTheRecordsAndGivesMinusOneWithoutAChoice) {
         dialog.reject();
     }
     EXPECT_EQ(result, -1);
+}
+
+// Ctrl+S saves under the proposed name, the file is then offered in the File menu and Ctrl+O
+// loads; every number field carries its range and unit; the menu texts stay.
+TEST(ConfigWindowUi, KeysRecentFilesAndToolTips) {
+    ConfigRig rig;
+    rig.store().resetToDefaults();
+    rig.store().publicConfig.canBaseAddress = 0x440;
+    rig.store().privateConfig.serialNumber = 765432;
+    rig.openOnStore();
+    using namespace config_window_id;
+    EXPECT_EQ(rig.window->action(kLoadFromPc)->text(), "Load from PC");
+    EXPECT_EQ(rig.window->action(kSaveToPc)->text(), "Save to PC");
+    EXPECT_EQ(rig.window->action(kLoadFromPc)->shortcut().toString(), "Ctrl+O");
+    EXPECT_EQ(rig.window->action(kSaveToPc)->shortcut().toString(), "Ctrl+S");
+    EXPECT_FALSE(rig.window->action(kRecentFile1)->isVisible());
+
+    const std::string saved = rig.rig.dir.file("bench.cfg");
+    rig.answers.expectFile(saved);
+    ConfigRig::activate(rig.window);  // the keys of the window the user types in
+    QTest::keyClick(rig.window, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(rig.answers.dialogs().size(), 1u);
+    EXPECT_TRUE(rig.answers.dialogs()[0].save);
+    EXPECT_TRUE(rig.answers.dialogs()[0].initialPath.starts_with("0x440_765432_"));
+    EXPECT_TRUE(std::filesystem::exists(saved));
+    // The File menu fills them as it opens.
+    QMenu* file = rig.window->findChild<QMenuBar*>()->findChildren<QMenu*>().at(0);
+    emit file->aboutToShow();
+    EXPECT_TRUE(rig.window->action(kRecentFile1)->isVisible());
+    EXPECT_EQ(rig.window->action(kRecentFile1)->text(), "&1 bench.cfg");
+    EXPECT_EQ(rig.window->action(kRecentFile1)->toolTip(), QString::fromStdString(saved));
+
+    rig.answers.expectFile(std::nullopt);
+    ConfigRig::activate(rig.window);
+    QTest::keyClick(rig.window, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(rig.answers.dialogs().size(), 2u);
+    EXPECT_FALSE(rig.answers.dialogs()[1].save);
+
+    EXPECT_EQ(rig.find<QLineEdit>(kSpeedLimit)->toolTip(), "0 to 12000 RPM");
+    EXPECT_EQ(rig.find<QLineEdit>(kCanId)->toolTip(),
+              "A multiple of 0x20 from 0 to 0x7C0 (decimal or 0x hex)");
+    EXPECT_EQ(rig.motorControl<QLineEdit>(0, motor_id::kPolePairs)->toolTip(),
+              "An integer from 0 to 65535");
 }
 
 TEST(ConfigWindowUi, Screens) {

@@ -50,6 +50,7 @@ class ControlsRig : public UiRig {
         app->store().setValid(StructureKind::Public, true);
         app->store().publicConfig.speedLimit = 5000.0f;
         app->store().publicConfig.driverControlsBaseAddress = kDriverControls;
+        app->store().markSaved();  // as a download leaves it: nothing to lose
     }
     // Tools > Controls from the menu.
     void openControls() {

@@ -125,6 +125,30 @@ TEST(ControlsWindow, SlidersAndButtonsSetWhatTheDriveCommandCarries) {
     EXPECT_EQ(drive[0].data64(), 0u);
 }
 
+// The controller's own velocity and currents beside the setpoints; Shift with an arrow key moves
+// ten times as far.
+TEST(ControlsWindow, ActualValuesAndShiftedArrows) {
+    ControlsRig rig;
+    rig.goLive();
+    auto actual = [&](const char* name) {
+        return rig.controlsWindow->findChild<QLabel*>(name)->text();
+    };
+    rig.frame(test::kDeviceBase + 2, floats(96.5f, 7.36f));
+    rig.frame(test::kDeviceBase + 3, floats(998.6f, 1.0f));
+    rig.frame(test::kDeviceBase + 4, floats(-12.34f, 11.0f));
+    rig.ticks(1);
+    EXPECT_EQ(actual("actualVelocity"), "999 rpm");
+    EXPECT_EQ(actual("actualMotorCurrent"), "12.3 A rms");
+    EXPECT_EQ(actual("actualBusCurrent"), "7.4 A");
+
+    QSlider* velocity = rig.slider(1132);
+    QTest::keyClick(velocity, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(velocity->value(), 10);
+    EXPECT_EQ(rig.valueText(1045), "50.0");
+    QTest::keyClick(velocity, Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(rig.slider(1108)->value(), 10);
+}
+
 // The key map sees the keys before the focused control: a slider or a button never acts on
 // them itself.
 TEST(ControlsWindow, KeyMapActsWhicheverControlHasTheKey) {

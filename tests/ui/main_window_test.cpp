@@ -11,6 +11,8 @@
 #include "monitor/telem_window.h"
 #include "monitor/telemetry_panel.h"
 #include "ui/about_dialog.h"
+#include "ui/app_icon.h"
+#include "ui/caption_room.h"
 #include "ui_rig.h"
 
 namespace qv {
@@ -97,19 +99,57 @@ TEST(MainWindowUi, MenusAsListedWithGreyedItems) {
     EXPECT_EQ(rig.logic().logPeriodTicks(), 50);
 }
 
+// The main window and the seven tool windows carry the program's icon, drawn from the SVG at
+// every size from 16 to 256 pixels.
+TEST(MainWindowUi, EveryWindowCarriesTheProgramIcon) {
+    UiRig rig;
+    const QIcon icon = ui::applicationIcon();
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+    const QImage image = icon.pixmap(QSize(48, 48)).toImage();
+    ASSERT_EQ(image.size(), QSize(48, 48));
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);     // the rounded tile's corner
+    EXPECT_EQ(image.pixelColor(24, 4).alpha(), 255);  // the tile
+    EXPECT_EQ(rig.window->windowIcon().cacheKey(), icon.cacheKey());
+    for (std::size_t i = 0; i < kToolCount; ++i) {
+        const Tool t = static_cast<Tool>(i);
+        auto* w = rig.window->findChild<QWidget*>(ui::toolObjectName(t));
+        ASSERT_NE(w, nullptr) << toolCaption(t);
+        EXPECT_EQ(w->windowIcon().cacheKey(), icon.cacheKey()) << toolCaption(t);
+    }
+}
+
 TEST(MainWindowUi, AboutBoxShowsTheVersion) {
     UiRig rig;
     QString caption, text;
+    int width = 0;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<ui::CAboutDlg*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         caption = box->windowTitle();
+        width = box->width();
         for (QLabel* l : box->findChildren<QLabel*>()) text += l->text();
         box->accept();
     });
     rig.window->action(kCmdAbout)->trigger();
     EXPECT_EQ(caption, "About Quelvane Configuration Tool");
     EXPECT_EQ(text, "qvConfig Version 1.14");
+    // Wide enough for its caption, which is longer than its text.
+    EXPECT_GE(width, ui::captionWidth(caption));
+}
+
+TEST(MainWindowUi, F1OpensTheAboutBoxAndTheMenuTextStays) {
+    UiRig rig;
+    EXPECT_EQ(rig.window->action(kCmdAbout)->text(), "About");
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<ui::CAboutDlg*>(QApplication::activeModalWidget());
+        shown = box != nullptr;
+        if (box) box->accept();
+    });
+    rig.window->activateWindow();
+    QTest::keyClick(rig.window, Qt::Key_F1);
+    EXPECT_TRUE(shown);
 }
 
 TEST(MainWindowUi, DevicesListedSortedAndAClickOnACellSendsARemoteRequest) {

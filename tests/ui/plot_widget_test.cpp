@@ -228,5 +228,64 @@ TEST(PlotWidget, PaintingCopiesTheImageWithoutDrawingAgain) {
     EXPECT_EQ(countColour(plot.image(), background, plot.rect(), false), 0);
 }
 
+// Aligned 2 x 2 blocks whose pixels are not all alike. A picture blown up from half the pixels
+// has none.
+int mixedBlocks(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y + 1 < image.height(); y += 2)
+        for (int x = 0; x + 1 < image.width(); x += 2) {
+            const QRgb p = image.pixel(x, y);
+            if (image.pixel(x + 1, y) != p || image.pixel(x, y + 1) != p ||
+                image.pixel(x + 1, y + 1) != p)
+                ++n;
+        }
+    return n;
+}
+
+// At a device pixel ratio of 2 the chart has the same layout in the control's pixels, twice
+// the device pixels each way, and is drawn at that resolution (text and slopes are finer than
+// 2 x 2 blocks); moved to another ratio it draws the same calls again.
+TEST(PlotWidget, DrawnAtTheDevicePixelRatio) {
+    PlotSeries slope;
+    slope.x = {0, 500};
+    slope.y = {-10, 10};
+    slope.colour = 0x0000FF;
+    slope.legend = "Phase A";
+    auto drawn = [&](qreal ratio, CPlot& plot) {
+        plot.setPixelRatio(ratio);
+        plot.setFixedSize(400, 250);
+        plot.axes(tenByFour());
+        plot.series(slope);
+    };
+    CPlot one, two;
+    drawn(1, one);
+    drawn(2, two);
+    const QImage& a = one.image();
+    const QImage& b = two.image();
+    ASSERT_EQ(b.size(), QSize(800, 500));
+    EXPECT_EQ(b.devicePixelRatio(), 2.0);
+    EXPECT_EQ(two.layout()->frame(), one.layout()->frame());
+
+    // The frame's left edge, one pixel of the control, is two device pixels wide.
+    const PixelRect& f = two.layout()->frame();
+    const int y = 2 * (f.top + two.layout()->pixelsPerYDivision() / 2);
+    const QColor background = two.palette().color(QPalette::Button);
+    EXPECT_TRUE(isBlack(b, 2 * f.left, y));
+    EXPECT_TRUE(isBlack(b, 2 * f.left + 1, y));
+    EXPECT_EQ(b.pixelColor(2 * f.left - 1, y), background);
+    EXPECT_EQ(b.pixelColor(2 * f.left + 2, y), background);
+
+    EXPECT_EQ(mixedBlocks(a.scaled(a.size() * 2)), 0);  // what blowing up would give
+    EXPECT_GT(mixedBlocks(b), 200);
+
+    // Moved to a screen of ratio 2: the same picture as one drawn there.
+    one.show();
+    QApplication::processEvents();
+    one.setPixelRatio(2);
+    one.repaint();
+    EXPECT_EQ(one.image(), b);
+    EXPECT_EQ(one.image().devicePixelRatio(), 2.0);
+}
+
 }  // namespace
 }  // namespace qv

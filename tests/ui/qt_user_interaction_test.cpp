@@ -1,5 +1,7 @@
 #include "ui/qt_user_interaction.h"
 
+#include "ui/caption_room.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -53,6 +55,26 @@ TEST(QtUserInteraction, AbandonedQuestionsEndWithTheirCancellingAnswer) {
     EXPECT_EQ(answer, static_cast<int>(MessageAnswer::No));
     QApplication::processEvents();  // the queued box is dropped, not shown
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// A box whose text is shorter than its caption is made wide enough for the caption.
+TEST(QtUserInteraction, MessageBoxesHaveRoomForTheirCaption) {
+    MessageBoxRequest r;
+    r.caption = "PC -> QV - Reading Config Ver";
+    r.text = "Done";
+    r.icon = MessageIcon::Information;
+    r.buttons = MessageButtons::YesNo;
+    r.defaultAnswer = MessageAnswer::No;
+    QMessageBox box;
+    ui::prepareMessageBox(box, r, {});
+    box.show();
+    QApplication::processEvents();
+    EXPECT_EQ(box.windowTitle(), "PC -> QV - Reading Config Ver");
+    EXPECT_GE(box.width(), ui::captionWidth(box.windowTitle()));
+    EXPECT_EQ(box.defaultButton(), box.button(QMessageBox::No));
+    EXPECT_EQ(ui::answerOf(QMessageBox::No, r.buttons), MessageAnswer::No);
+    EXPECT_EQ(ui::answerOf(QMessageBox::Close, r.buttons), MessageAnswer::No);
+    box.close();
 }
 
 TEST(QtUserInteraction, FiltersBecomeQtNameFilters) {

@@ -104,21 +104,29 @@ bool CConfig::visible(int id) {
 
 CConfig::CConfig(CConfigDataBank& store, UserInteraction& ui, std::string caption)
     : store_(store), ui_(ui), caption_(std::move(caption)) {
-    auto add = [&](int id, std::size_t offset, double max) {
+    // The unit: the one the field's label names for the device type, or a fixed one.
+    using Unit = std::function<std::string()>;
+    auto labelled = [this](int labelId) -> Unit {
+        return [this, labelId] { return unitInLabel(label(labelId)); };
+    };
+    auto fixed = [](std::string unit) -> Unit { return [unit] { return unit; }; };
+    auto add = [&](int id, std::size_t offset, double max, Unit unit) {
         numbers_.add(NumberField{
             id, NumberFormat::Rounded2, 0.0, max,
             [this, offset] { return recordFloat(store_.publicConfig, offset); },
-            [this, offset](double v) { setRecordFloat(store_.publicConfig, offset, v); }});
+            [this, offset](double v) { setRecordFloat(store_.publicConfig, offset, v); },
+            std::move(unit)});
     };
-    add(kSineCurrentLimit, offsetof(PublicConfig, sineCurrentLimit), 700);
-    add(kSixStepCurrentLimit, offsetof(PublicConfig, sixStepCurrentLimit), 700);
-    add(kSpeedLimit, offsetof(PublicConfig, speedLimit), 12000);
-    add(kIdcLimit, offsetof(PublicConfig, busCurrentLimit), 500);
-    add(kPhaseCLimit, offsetof(PublicConfig, phaseCTempLimit), 150);
-    add(kMaxBusVoltage, offsetof(PublicConfig, maxBusVoltage), 1000);
-    add(kMinBusVoltage, offsetof(PublicConfig, minBusVoltage), 1000);
-    add(kVehicleMass, offsetof(PublicConfig, vehicleMass), 2000);
-    add(kSensorlessAccelRate, offsetof(PublicConfig, sensorlessAccelRate), 100);
+    add(kSineCurrentLimit, offsetof(PublicConfig, sineCurrentLimit), 700, labelled(1223));
+    add(kSixStepCurrentLimit, offsetof(PublicConfig, sixStepCurrentLimit), 700, labelled(1224));
+    add(kSpeedLimit, offsetof(PublicConfig, speedLimit), 12000, labelled(1225));
+    add(kIdcLimit, offsetof(PublicConfig, busCurrentLimit), 500, labelled(1226));
+    add(kPhaseCLimit, offsetof(PublicConfig, phaseCTempLimit), 150,
+        fixed(std::string(kDegreeSign) + "C"));
+    add(kMaxBusVoltage, offsetof(PublicConfig, maxBusVoltage), 1000, labelled(1227));
+    add(kMinBusVoltage, offsetof(PublicConfig, minBusVoltage), 1000, labelled(1228));
+    add(kVehicleMass, offsetof(PublicConfig, vehicleMass), 2000, fixed("kg"));
+    add(kSensorlessAccelRate, offsetof(PublicConfig, sensorlessAccelRate), 100, fixed(""));
     for (int id : {kCanId, kDriverControlsCanId, kBmsMasterCanId}) identifiers_[id] = {};
     checks_[kListenForBms] = false;
     for (const TelemetryBox& b : kBoxes) checks_[b.id] = false;
@@ -139,6 +147,44 @@ std::uint32_t CConfig::storedIdentifier(int id) const {
     return p.bmsMasterCanId;
 }
 
+std::string CConfig::storedIdentifierText(int id) const {
+    CHexEdit shown;
+    shown.setValue(storedIdentifier(id));
+    return shown.text();
+}
+
+bool CConfig::storedCheck(int id) const {
+    const PublicConfig& p = store_.publicConfig;
+    if (id == kListenForBms) return p.listenForBms != 0;
+    for (const TelemetryBox& b : kBoxes)
+        if (b.id == id) return ((p.telemetryMask >> b.bit) & 1u) != 0;
+    return false;
+}
+
+int CConfig::storedBaud() const {
+    const auto stored = store_.publicConfig.canBaudIndex;
+    return stored < baudRates().size() ? static_cast<int>(stored) : -1;
+}
+
+bool CConfig::identifierDiffers(int id) const {
+    return identifiers_.at(id).edit.text() != storedIdentifierText(id);
+}
+
+bool CConfig::boxesDiffer() const {
+    for (const TelemetryBox& b : kBoxes)
+        if (checks_.at(b.id) != storedCheck(b.id)) return true;
+    return false;
+}
+
+bool CConfig::differsFromStore() const {
+    if (numbers_.anyDiffersFromStore() || boxesDiffer() || baud_ != storedBaud() ||
+        checks_.at(kListenForBms) != storedCheck(kListenForBms))
+        return true;
+    for (const auto& [id, ident] : identifiers_)
+        if (identifierDiffers(id)) return true;
+    return false;
+}
+
 void CConfig::writeIdentifier(int id, std::uint32_t value) {
     PublicConfig& p = store_.publicConfig;
     if (id == kCanId)
@@ -152,17 +198,10 @@ void CConfig::writeIdentifier(int id, std::uint32_t value) {
 bool CConfig::fillPage(std::int32_t deviceType) {
     if (blocked()) return false;
     deviceType_ = deviceType;
-    const PublicConfig& p = store_.publicConfig;
     numbers_.fill();
-    for (auto& [id, ident] : identifiers_) {
-        ident.edit.setValue(storedIdentifier(id));
-        ident.filledText = ident.edit.text();
-    }
-    checks_[kListenForBms] = p.listenForBms != 0;
-    for (const TelemetryBox& b : kBoxes) checks_[b.id] = ((p.telemetryMask >> b.bit) & 1u) != 0;
-    filledChecks_ = checks_;
-    baud_ = p.canBaudIndex < baudRates().size() ? static_cast<int>(p.canBaudIndex) : -1;
-    filledBaud_ = baud_;
+    for (auto& [id, ident] : identifiers_) ident.edit.setValue(storedIdentifier(id));
+    for (auto& [id, on] : checks_) on = storedCheck(id);
+    baud_ = storedBaud();
 
     char text[64];
     readOnly_[kHardCurrentLimit] = "0";
@@ -234,8 +273,7 @@ FieldCheck CConfig::leaveField(int id) {
     if (identifiers_.count(id)) return checkIdentifier(id) ? FieldCheck{} : FieldCheck{true, id};
     if (id == kCanBaudRate && baud_ < 0) {
         ui_.messageBox(canBaudMessage());
-        const auto stored = store_.publicConfig.canBaudIndex;
-        baud_ = stored < baudRates().size() ? static_cast<int>(stored) : -1;
+        baud_ = storedBaud();
     }
     return {};
 }
@@ -251,7 +289,7 @@ FieldCheck CConfig::storePage() {
         refuse(problem->first);
     }
     for (auto& [id, ident] : identifiers_) {
-        if (ident.edit.text() == ident.filledText) continue;
+        if (!identifierDiffers(id)) continue;
         if (!checkIdentifier(id)) {
             refuse(id);
             continue;
@@ -259,18 +297,15 @@ FieldCheck CConfig::storePage() {
         writeIdentifier(id, static_cast<std::uint32_t>(ident.edit.getValue()));
     }
     PublicConfig& p = store_.publicConfig;
-    if (checks_[kListenForBms] != filledChecks_[kListenForBms])
+    if (checks_[kListenForBms] != storedCheck(kListenForBms))
         p.listenForBms = checks_[kListenForBms] ? 1 : 0;
-    bool boxChanged = false;
-    for (const TelemetryBox& b : kBoxes)
-        boxChanged = boxChanged || checks_[b.id] != filledChecks_[b.id];
-    if (boxChanged) {
+    if (boxesDiffer()) {
         std::uint32_t mask = 0xFFFFFFFFu;
         for (const TelemetryBox& b : kBoxes)
             if (!checks_[b.id]) mask &= ~(1u << b.bit);
         p.telemetryMask = mask;
     }
-    if (baud_ != filledBaud_) {
+    if (baud_ != storedBaud()) {
         if (baud_ < 0) {
             ui_.messageBox(canBaudMessage());
             refuse(kCanBaudRate);
@@ -301,6 +336,17 @@ std::string CConfig::label(int id) const {
                                                     : l.motor;
     const auto it = kFixedLabels.find(id);
     return it != kFixedLabels.end() ? it->second : std::string();
+}
+
+std::string CConfig::hint(int id) const {
+    if (numbers_.has(id)) return numbers_.hint(id);
+    if (identifiers_.count(id)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "A multiple of 0x%X from 0 to 0x%X (decimal or 0x hex)",
+                      kCanBaseStep, kMaxCanBase);
+        return text;
+    }
+    return {};
 }
 
 std::vector<std::string> CConfig::labelVariants(int id) {

@@ -66,9 +66,12 @@ class CConfig {
 
     // Controls from the store; labels by the selected device type.
     bool fillPage(std::int32_t deviceType);
-    // Checks every field, then writes the accepted ones into the store. `keepFocus` is set, with
-    // the first refused field in `focusId`, when a field kept its stored value.
+    // Checks every field, then writes the accepted ones into the store: every field whose
+    // control does not show what the store holds. `keepFocus` is set, with the first refused
+    // field in `focusId`, when a field kept its stored value.
     FieldCheck storePage();
+    // A write back would change the store (the page holds edits not yet stored).
+    bool differsFromStore() const;
 
     // The user's input. Each marks the public structure modified.
     bool editText(int id, std::string text);
@@ -81,6 +84,8 @@ class CConfig {
     bool checked(int id) const;
     int baudSelection() const { return baud_; }
     std::string label(int id) const;
+    // The tool tip of field `id`: its range and unit ("" for a field without a check).
+    std::string hint(int id) const;
     // Every text label `id` takes over the device types (a window sizes its column by them).
     static std::vector<std::string> labelVariants(int id);
     const CHexEdit& hexEdit(int id) const { return identifiers_.at(id).edit; }
@@ -90,12 +95,17 @@ class CConfig {
   private:
     struct Identifier {
         CHexEdit edit;
-        std::string filledText;
     };
 
     bool blocked() const;
     void markModified();
     std::uint32_t storedIdentifier(int id) const;
+    // What the store holds, as the page shows it.
+    std::string storedIdentifierText(int id) const;
+    bool storedCheck(int id) const;
+    int storedBaud() const;
+    bool identifierDiffers(int id) const;
+    bool boxesDiffer() const;
     void writeIdentifier(int id, std::uint32_t value);
     // The identifier rule for one control; false when the value stays refused.
     bool checkIdentifier(int id);
@@ -106,9 +116,7 @@ class CConfig {
     NumberFields numbers_;
     std::map<int, Identifier> identifiers_;
     std::map<int, bool> checks_;
-    std::map<int, bool> filledChecks_;
     int baud_ = -1;
-    int filledBaud_ = -1;
     std::map<int, std::string> readOnly_;
     std::int32_t deviceType_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/config_transfer.h"
+#include "config/text_encoding.h"
 
 namespace qv {
 
@@ -67,6 +68,11 @@ CConfigMotor::CConfigMotor(CConfigDataBank& store, std::size_t record, UserInter
         auto [get, set] = f32(offset, scale);
         numbers_.add(field(id, format, min, max, get, set));
     };
+    auto unit = [this](int id, std::string fixed, int labelId = 0) {
+        numbers_.setUnit(id, [this, fixed, labelId] {
+            return labelId != 0 ? unitInLabel(label(labelId)) : fixed;
+        });
+    };
     // 16-bit counts, checked to fit so that no value is cut to 16 bits.
     numbers_.add(field(
         kPolePairs, NumberFormat::Integer, 0.0, 65535.0,
@@ -90,10 +96,63 @@ CConfigMotor::CConfigMotor(CConfigDataBank& store, std::size_t record, UserInter
         [this] { return static_cast<double>(motor().encoderCount); },
         [this](double v) { motor().encoderCount = static_cast<std::uint16_t>(v); }));
     for (int id : {kIgnoreHalls, kPhaseSequence, kEncoderReversed}) checks_[id] = false;
+    // The units the fields are shown in (those that follow the motor or device type from
+    // their labels).
+    const std::string degrees = std::string(kDegreeSign) + "C";
+    unit(kCutoutTemp, degrees);
+    unit(kRampTemp, degrees);
+    unit(kEngageFreq, "", kEngageLabel);
+    unit(kDisengageFreq, "", kDisengageLabel);
+    unit(kLineResistance, "mR");
+    unit(kLineInductance, "uH");
+    unit(kSpeedConstant, "V.s/rad");
+    unit(kRotorResistance, "mR");
+    unit(kRotorInductance, "uH");
+    unit(kMinId, "", kMinIdLabel);
+    unit(kMaxId, "", kMaxIdLabel);
+}
+
+std::string CConfigMotor::hint(int id) const {
+    if (numbers_.has(id)) return numbers_.hint(id);
+    if (id == kDescription) return "At most " + std::to_string(kDescriptionLimit) + " characters";
+    if (id == kRo || id == kBeta) return "A number";
+    return {};
 }
 
 bool CConfigMotor::blocked() const {
     return transferRunning(store_);
+}
+
+std::string CConfigMotor::storedText(int id) const {
+    const MotorConfig& m = motor();
+    if (id == kDescription) return windows1252ToUtf8(descriptionText(m));
+    const double beta = m.thermistorBeta;
+    if (id == kBeta) return formatNumber(beta, NumberFormat::Exp4);
+    const double ro = m.thermistorRinf / std::exp(-beta / kThermistorReferenceK);
+    return formatNumber(ro, NumberFormat::Exp4);
+}
+
+bool CConfigMotor::storedCheck(int id) const {
+    const MotorConfig& m = motor();
+    if (id == kIgnoreHalls) return m.ignoreHallsSensorless != 0;
+    if (id == kPhaseSequence) return m.phaseSequenceReversed != 0;
+    return m.encoderReversed != 0;
+}
+
+bool CConfigMotor::thermistorDiffers() const {
+    return texts_.at(kRo) != storedText(kRo) || texts_.at(kBeta) != storedText(kBeta);
+}
+
+bool CConfigMotor::differsFromStore() const {
+    // The 0 a BLDC page shows for its Id range is the page's own, not an edit.
+    const bool bldc = motorType_ == 0 && motor().motorType == 0;
+    if (numbers_.anyDiffersFromStore(bldc ? std::vector<int>{kMinId, kMaxId}
+                                          : std::vector<int>{}) ||
+        thermistorDiffers() || texts_.at(kDescription) != storedText(kDescription))
+        return true;
+    for (const auto& [id, on] : checks_)
+        if (on != storedCheck(id)) return true;
+    return motorType_ >= 0 && motorType_ != motor().motorType;
 }
 
 bool CConfigMotor::fillPage(std::int32_t deviceType) {
@@ -101,22 +160,13 @@ bool CConfigMotor::fillPage(std::int32_t deviceType) {
     deviceType_ = deviceType;
     const MotorConfig& m = motor();
     numbers_.fill();
-    texts_[kDescription] = descriptionText(m);
-    const double beta = m.thermistorBeta;
-    const double ro = m.thermistorRinf / std::exp(-beta / kThermistorReferenceK);
-    texts_[kRo] = formatNumber(ro, NumberFormat::Exp4);
-    texts_[kBeta] = formatNumber(beta, NumberFormat::Exp4);
-    filledTexts_ = texts_;
-    checks_[kIgnoreHalls] = m.ignoreHallsSensorless != 0;
-    checks_[kPhaseSequence] = m.phaseSequenceReversed != 0;
-    checks_[kEncoderReversed] = m.encoderReversed != 0;
-    filledChecks_ = checks_;
-    motorType_ = filledMotorType_ = m.motorType <= 2 ? m.motorType : -1;
-    // A BLDC page shows no Min Id and Max Id; the record keeps its values unless the user
-    // chooses BLDC on a page that showed them.
+    for (int id : {kDescription, kRo, kBeta}) texts_[id] = storedText(id);
+    for (auto& [id, on] : checks_) on = storedCheck(id);
+    motorType_ = m.motorType <= 2 ? m.motorType : -1;
+    // A BLDC page shows no Min Id and Max Id: 0, which the next write back stores.
     if (motorType_ == 0) {
-        numbers_.setFilled(kMinId, "0");
-        numbers_.setFilled(kMaxId, "0");
+        numbers_.setText(kMinId, "0");
+        numbers_.setText(kMaxId, "0");
     }
     hall_.clear();
     for (int s = 0; s < 8; ++s) hall_.push_back(hallLine(m, s));
@@ -159,7 +209,10 @@ bool CConfigMotor::selectMotorType(int type) {
 }
 
 std::optional<std::string> CConfigMotor::checkDescription() const {
-    if (texts_.at(kDescription).size() > kDescriptionLimit) return tooLongText(kDescriptionLimit);
+    // The record holds Windows-1252: one byte per character, and only its characters.
+    const Windows1252Text text = utf8ToWindows1252(texts_.at(kDescription));
+    if (text.refused) return notWindows1252Text(*text.refused);
+    if (text.bytes.size() > kDescriptionLimit) return tooLongText(kDescriptionLimit);
     return std::nullopt;
 }
 
@@ -183,17 +236,17 @@ FieldCheck CConfigMotor::storePage() {
         result = {true, problem->first, static_cast<int>(record_)};
     }
     MotorConfig& m = motor();
-    if (texts_[kDescription] != filledTexts_[kDescription]) {
+    if (texts_[kDescription] != storedText(kDescription)) {
         if (const auto problem = checkDescription()) {
             if (!result.keepFocus) {
                 ui_.messageBox(validationMessage(*problem, caption_));
                 result = {true, kDescription, static_cast<int>(record_)};
             }
         } else {
-            setDescription(m, texts_[kDescription]);
+            setDescription(m, utf8ToWindows1252(texts_[kDescription]).bytes);
         }
     }
-    if (texts_[kRo] != filledTexts_[kRo] || texts_[kBeta] != filledTexts_[kBeta]) {
+    if (thermistorDiffers()) {
         const auto ro = parseNumber(texts_[kRo]);
         const auto beta = parseNumber(texts_[kBeta]);
         // Both must read, or the pair keeps what it held.
@@ -202,11 +255,11 @@ FieldCheck CConfigMotor::storePage() {
             m.thermistorRinf = static_cast<float>(*ro * std::exp(-*beta / kThermistorReferenceK));
         }
     }
-    if (checks_[kIgnoreHalls] != filledChecks_[kIgnoreHalls])
+    if (checks_[kIgnoreHalls] != storedCheck(kIgnoreHalls))
         m.ignoreHallsSensorless = checks_[kIgnoreHalls] ? 1 : 0;
-    if (checks_[kEncoderReversed] != filledChecks_[kEncoderReversed])
+    if (checks_[kEncoderReversed] != storedCheck(kEncoderReversed))
         m.encoderReversed = checks_[kEncoderReversed] ? 1 : 0;
-    if (motorType_ != filledMotorType_ && motorType_ >= 0)
+    if (motorType_ >= 0 && motorType_ != m.motorType)
         m.motorType = static_cast<std::uint16_t>(motorType_);
     return result;
 }
@@ -263,8 +316,13 @@ CConfigMotorTabs::CConfigMotorTabs(CConfigDataBank& store, UserInteraction& ui, 
         [this](double v) {
             setRecordFloat(store_.publicConfig, offsetof(PublicConfig, tyreDiameter), v);
         }));
+    numbers_.setUnit(kTyreDiameter, [] { return std::string("m"); });
     for (std::size_t i = 0; i < kMotorCount; ++i)
         pages_[i] = std::make_unique<CConfigMotor>(store_, i, ui_, caption_);
+}
+
+std::string CConfigMotorTabs::hint(int id) const {
+    return numbers_.has(id) ? numbers_.hint(id) : std::string();
 }
 
 bool CConfigMotorTabs::fillPage(std::int32_t deviceType) {
@@ -277,15 +335,24 @@ bool CConfigMotorTabs::fillPage(std::int32_t deviceType) {
 FieldCheck CConfigMotorTabs::storePage() {
     if (transferRunning(store_)) return {true, 0};
     FieldCheck result;
-    if (const auto problem = numbers_.store()) {
-        ui_.messageBox(validationMessage(problem->second, caption_));
-        result = {true, problem->first};
+    {
+        if (const auto problem = numbers_.store()) {
+            ui_.messageBox(validationMessage(problem->second, caption_));
+            result = {true, problem->first};
+        }
     }
     for (auto& p : pages_) {
         const FieldCheck page = p->storePage();
         if (page.keepFocus && !result.keepFocus) result = page;
     }
     return result;
+}
+
+bool CConfigMotorTabs::differsFromStore() const {
+    if (numbers_.anyDiffersFromStore()) return true;
+    for (const auto& p : pages_)
+        if (p->differsFromStore()) return true;
+    return false;
 }
 
 bool CConfigMotorTabs::editText(int id, std::string text) {

@@ -4,7 +4,8 @@
 // commissioning tools measure are shown read-only; the hall table as a list. Same conventions
 // as the general page: fill never marks anything modified, every edit marks the motor
 // structure (or, for the two public fields, the public one) modified, store checks and writes
-// back, and nothing moves while a transfer runs.
+// back, and nothing moves while a transfer runs. The description is shown as UTF-8 and stored
+// as Windows-1252, at most 19 characters of that set.
 #include <array>
 #include <cstdint>
 #include <map>
@@ -63,7 +64,10 @@ class CConfigMotor {
                  std::string caption = kDefaultPageCaption);
 
     bool fillPage(std::int32_t deviceType);
+    // Writes every field whose control does not show what the record holds.
     FieldCheck storePage();
+    // A write back would change the record.
+    bool differsFromStore() const;
 
     bool editText(int id, std::string text);
     bool setChecked(int id, bool checked);
@@ -75,6 +79,8 @@ class CConfigMotor {
     bool checked(int id) const;
     int motorType() const { return motorType_; }
     std::string label(int id) const;
+    // The tool tip of field `id`: its range and unit ("" for a field without a check).
+    std::string hint(int id) const;
     // Whether the control takes input now (1099 to 1102 follow the motor type).
     bool enabled(int id) const;
     static bool readOnly(int id);
@@ -87,6 +93,10 @@ class CConfigMotor {
     MotorConfig& motor() { return store_.motor[record_]; }
     const MotorConfig& motor() const { return store_.motor[record_]; }
     std::optional<std::string> checkDescription() const;
+    // What the record holds, as the page shows it.
+    std::string storedText(int id) const;
+    bool storedCheck(int id) const;
+    bool thermistorDiffers() const;
 
     CConfigDataBank& store_;
     std::size_t record_;
@@ -94,11 +104,8 @@ class CConfigMotor {
     std::string caption_;
     NumberFields numbers_;
     std::map<int, std::string> texts_;  // description, Ro, ß
-    std::map<int, std::string> filledTexts_;
     std::map<int, bool> checks_;
-    std::map<int, bool> filledChecks_;
     int motorType_ = 0;
-    int filledMotorType_ = 0;
     std::int32_t deviceType_ = 0;
     std::vector<std::string> hall_;
 };
@@ -109,8 +116,11 @@ class CConfigMotorTabs {
                      std::string caption = kDefaultPageCaption);
 
     // The two public fields, then the ten pages.
+    // The tool tip of field `id` (active motor, tyre diameter).
+    std::string hint(int id) const;
     bool fillPage(std::int32_t deviceType);
     FieldCheck storePage();
+    bool differsFromStore() const;
 
     // 1078 and 1068; marks the public structure modified.
     bool editText(int id, std::string text);

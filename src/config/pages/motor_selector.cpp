@@ -2,13 +2,15 @@
 
 #include <cstdio>
 
+#include "config/text_encoding.h"
+
 namespace qv {
 
 CMotorSelector::CMotorSelector(const CConfigDataBank& store, int* result) : result_(result) {
     for (std::size_t i = 0; i < kMotorCount; ++i) {
         char index[8];
         std::snprintf(index, sizeof index, "%-3d", static_cast<int>(i));
-        lines_.push_back(index + store.motorDescription(i));
+        lines_.push_back(index + windows1252ToUtf8(store.motorDescription(i)));
     }
 }
 

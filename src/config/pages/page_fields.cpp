@@ -1,5 +1,6 @@
 #include "config/pages/page_fields.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -98,7 +99,7 @@ std::string formatNumber(double value, NumberFormat format) {
 void NumberFields::add(NumberField field) {
     const int id = field.id;
     order_.push_back(id);
-    fields_[id] = Entry{std::move(field), {}, {}};
+    fields_[id] = Entry{std::move(field), {}};
 }
 
 void NumberFields::fill() {
@@ -107,12 +108,7 @@ void NumberFields::fill() {
 
 void NumberFields::fillOne(int id) {
     Entry& e = fields_.at(id);
-    e.filledText = e.text = formatNumber(e.field.read(), e.field.format);
-}
-
-void NumberFields::setFilled(int id, std::string text) {
-    Entry& e = fields_.at(id);
-    e.filledText = e.text = std::move(text);
+    e.text = formatNumber(e.field.read(), e.field.format);
 }
 
 void NumberFields::setText(int id, std::string text) {
@@ -123,9 +119,20 @@ const std::string& NumberFields::text(int id) const {
     return fields_.at(id).text;
 }
 
-bool NumberFields::changedSinceFill(int id) const {
+std::string NumberFields::display(int id) const {
     const Entry& e = fields_.at(id);
-    return e.text != e.filledText;
+    return formatNumber(e.field.read(), e.field.format);
+}
+
+bool NumberFields::differsFromStore(int id) const {
+    return text(id) != display(id);
+}
+
+bool NumberFields::anyDiffersFromStore(const std::vector<int>& ignored) const {
+    for (int id : order_)
+        if (std::find(ignored.begin(), ignored.end(), id) == ignored.end() && differsFromStore(id))
+            return true;
+    return false;
 }
 
 std::optional<std::string> NumberFields::check(int id) const {
@@ -150,8 +157,8 @@ std::optional<std::pair<int, std::string>> NumberFields::store() {
     std::optional<std::pair<int, std::string>> first;
     for (int id : order_) {
         const Entry& e = fields_.at(id);
-        // Untouched: the store keeps exactly what was filled, never its rounded display.
-        if (!changedSinceFill(id)) continue;
+        // Shown as the store's value displays: the store keeps it exactly, never rounded.
+        if (!differsFromStore(id)) continue;
         if (const auto problem = check(id)) {
             if (!first) first = std::make_pair(id, *problem);
             continue;
@@ -161,6 +168,35 @@ std::optional<std::pair<int, std::string>> NumberFields::store() {
                           : *parseNumber(e.text));
     }
     return first;
+}
+
+std::string unitInLabel(const std::string& label) {
+    const auto close = label.rfind(')');
+    if (close == std::string::npos) return {};
+    const auto open = label.rfind('(', close);
+    if (open == std::string::npos) return {};
+    return label.substr(open + 1, close - open - 1);
+}
+
+std::string rangeHint(NumberFormat format, std::optional<double> min, std::optional<double> max,
+                      const std::string& unit) {
+    auto number = [](double v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.15g", v);
+        return std::string(text);
+    };
+    const bool integer = format == NumberFormat::Integer;
+    if (min && max) {
+        std::string s = (integer ? "An integer from " : "") + number(*min) + " to " + number(*max);
+        return unit.empty() ? s : s + " " + unit;
+    }
+    const std::string kind = integer ? "An integer" : "A number";
+    return unit.empty() ? kind : kind + ", in " + unit;
+}
+
+std::string NumberFields::hint(int id) const {
+    const NumberField& f = fields_.at(id).field;
+    return rangeHint(f.format, f.min, f.max, f.unit ? f.unit() : std::string());
 }
 
 }  // namespace qv

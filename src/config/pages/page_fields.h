@@ -1,8 +1,11 @@
 #pragma once
 // What the configuration pages share: number fields with their display format and range check
-// (the framework's validation texts with the numbers filled in), and the rule that a field whose
-// text nobody changed since the last fill writes back exactly the value it was filled from, so
-// that a fill followed by a store never rounds anything in the store.
+// (the framework's validation texts with the numbers filled in), and the rule by which a write
+// back stores what a page shows: a field whose text is what the store's value displays as keeps
+// the store's exact value (a fill followed by a store never rounds anything), any other text is
+// stored as the number it reads. The decision is made per field against what the store holds
+// at the write back, never against an older fill, so a value changed, written back and changed
+// back is written back again.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -49,25 +52,43 @@ struct NumberField {
     std::optional<double> min, max;  // the range check, when the field has one
     std::function<double()> read;    // the value shown, from the store
     std::function<void(double)> write;
+    // The unit of the value as shown ("A", "°C"; "" for none); it may follow the device type.
+    std::function<std::string()> unit = {};
 };
 
+// The unit a label names in its last brackets: "Speed Limit (RPM)" gives "RPM", a label
+// without brackets "".
+std::string unitInLabel(const std::string& label);
+// A field's tool tip from its check and unit: "0 to 700 Arms", "An integer from 0 to 9",
+// "A number, in mR", "A number".
+std::string rangeHint(NumberFormat format, std::optional<double> min, std::optional<double> max,
+                      const std::string& unit);
+
 // The number fields of one page: their texts between a fill and a store. A store writes only
-// the fields whose text changed since the fill.
+// the fields whose text is not what the store's value displays as.
 class NumberFields {
   public:
     void add(NumberField field);
     bool has(int id) const { return fields_.count(id) != 0; }
+    void setUnit(int id, std::function<std::string()> unit) {
+        fields_.at(id).field.unit = std::move(unit);
+    }
 
     // Every field's text from the store.
     void fill();
     // Replaces a field's text and keeps what it was filled with.
     void fillOne(int id);
-    // Shows `text` as if the fill had put it there (a store leaves the field alone while it
-    // stays so).
-    void setFilled(int id, std::string text);
     void setText(int id, std::string text);
     const std::string& text(int id) const;
-    bool changedSinceFill(int id) const;
+    // The text the store's value displays as now.
+    std::string display(int id) const;
+    // The text is not the display of the store's value: a store would write it.
+    bool differsFromStore(int id) const;
+    // Any field but the `ignored` ones differs from the store.
+    bool anyDiffersFromStore(const std::vector<int>& ignored = {}) const;
+
+    // The field's tool tip: its range and unit, from the same table as its check.
+    std::string hint(int id) const;
 
     // The check run when the field loses the focus (or on store): the message to show, if any.
     std::optional<std::string> check(int id) const;
@@ -79,7 +100,6 @@ class NumberFields {
     struct Entry {
         NumberField field;
         std::string text;
-        std::string filledText;
     };
     std::vector<int> order_;
     std::map<int, Entry> fields_;
