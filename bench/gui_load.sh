@@ -57,7 +57,9 @@ awk -F= '
         check("no queue or kernel drops", v["queue_drops"] == 0 && v["kernel_drops"] == 0)
         check("no gap in the raw log", v["load_frames_missing"] == 0)
         check("bus monitor saw every frame", v["bus_monitor_frames_recorded"] == v["frames_taken"])
-        check("one trace insertion per tick", v["bus_monitor_insertions"] <= v["ticks"])
+        # (+1: the trace takes its frames a quarter of a tick after the tick, so the insertion of
+        # the tick before the measuring began may fall into it)
+        check("one trace insertion per tick", v["bus_monitor_insertions"] <= v["ticks"] + 1)
         check("plot shows six values", v["plot_series"] == 6)
         check("memory growth < 48 MiB", v["rss_end_kib"] - v["rss_start_kib"] < 48 * 1024)
         exit bad

@@ -191,6 +191,10 @@ void CQVDrvCtrlsDlg::addTickWindow(int commandId, TickWindow& window) {
     tickWindows_.emplace_back(commandId, &window);
 }
 
+void CQVDrvCtrlsDlg::removeTickWindow(TickWindow& window) {
+    std::erase_if(tickWindows_, [&window](const auto& entry) { return entry.second == &window; });
+}
+
 void CQVDrvCtrlsDlg::drainQueue() {
     monitor_.setControlsVisible(controlsVisible());
     draining_ = true;

@@ -122,6 +122,8 @@ class CQVDrvCtrlsDlg {
     // A window opened by the menu command `commandId` (Tools > Plot Telemetry..., Bus
     // Monitor...) and ticked while shown; not owned, registered before it can be opened.
     void addTickWindow(int commandId, TickWindow& window);
+    // Stops ticking `window` (call before it is destroyed).
+    void removeTickWindow(TickWindow& window);
 
     // State for the windows and tests.
     Monitor& monitor() { return monitor_; }

@@ -19,6 +19,7 @@
 #include "config/safe_write.h"
 #include "monitor/candump.h"
 #include "monitor/monitor.h"
+#include "ui/fixed_pitch_delegate.h"
 
 namespace qv::ui {
 
@@ -190,6 +191,7 @@ BusMonitorWindow::BusMonitorWindow(Monitor& monitor, UserInteraction& ui, QWidge
     trace_->setAlternatingRowColors(true);
     trace_->setSelectionBehavior(QAbstractItemView::SelectRows);
     trace_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    trace_->setItemDelegate(new FixedPitchDelegate(trace_));
     trace_->horizontalHeader()->setStretchLastSection(true);
     trace_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     trace_->horizontalHeader()->setHighlightSections(false);

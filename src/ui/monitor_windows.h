@@ -1,7 +1,7 @@
 #pragma once
 // Tools > Plot Telemetry... and Tools > Bus Monitor...: builds both windows (children of the
 // main window, deleted with it) and registers them with the main dialog, after the
-// application has started.
+// application has started. Their places and sizes are kept under "PlotDlg" and "BusMonDlg".
 #include <QPointer>
 #include <memory>
 
@@ -23,6 +23,11 @@ class MonitorWindows {
     static constexpr int kDefaultPlotCells[] = {1006, 1001};
 
     MonitorWindows(CQVDrvCtrlsApp& app, UserInteraction& ui);
+    // The main dialog (when it is still there) stops keeping the windows' places and ticking
+    // them.
+    ~MonitorWindows();
+    MonitorWindows(const MonitorWindows&) = delete;
+    MonitorWindows& operator=(const MonitorWindows&) = delete;
 
     PlotWindow* plot() const { return plot_.data(); }
     BusMonitorWindow* busMonitor() const { return busMonitor_.data(); }
@@ -30,6 +35,7 @@ class MonitorWindows {
     const TickCost& busMonitorCost() const { return busMonitorTick_->cost(); }
 
   private:
+    CQVDrvCtrlsApp& app_;
     QPointer<PlotWindow> plot_;
     QPointer<BusMonitorWindow> busMonitor_;
     std::unique_ptr<QtTickWindow> plotTick_;

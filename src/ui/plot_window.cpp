@@ -26,6 +26,10 @@ namespace qv::ui {
 
 namespace {
 
+// After the tick that brought new samples the chart is drawn this much later, halfway to the
+// next tick of the main window (every 200 ms).
+constexpr int kReplotDelayMs = 100;
+
 constexpr const char* kCsvFilter = "CSV files (*.csv)|*.csv|All Files (*.*)|*.*||";
 constexpr const char* kPngFilter = "PNG images (*.png)|*.png|All Files (*.*)|*.*||";
 
@@ -109,6 +113,11 @@ PlotWindow::PlotWindow(Monitor& monitor, UserInteraction& ui, QWidget* parent)
     // One polyline per graph instead of a line per pair of points: the replot on every tick
     // costs a fraction.
     plot_->setPlottingHint(QCP::phFastPolylines, true);
+    // A replot draws into the chart's buffer; the widget shows it when its window is painted
+    // next (not at once, inside the replot). One buffer for all layers: every replot clears
+    // and every paint blends each buffer in full.
+    plot_->setPlottingHint(QCP::phImmediateRefresh, false);
+    plot_->layer("overlay")->setMode(QCPLayer::lmLogical);
     plot_->xAxis->setLabel("Time (s)");
     plot_->yAxis2->setVisible(true);
     plot_->axisRect()->setRangeDragAxes({plot_->xAxis}, {plot_->yAxis, plot_->yAxis2});
@@ -135,6 +144,9 @@ PlotWindow::PlotWindow(Monitor& monitor, UserInteraction& ui, QWidget* parent)
     cursorText_->setPen(QPen(QColor(150, 150, 150)));
     cursorText_->setPadding(QMargins(5, 3, 5, 3));
     cursorText_->setVisible(false);
+    replotTimer_.setSingleShot(true);
+    replotTimer_.setInterval(kReplotDelayMs);
+    connect(&replotTimer_, &QTimer::timeout, plot_, [this] { plot_->replot(); });
     connect(plot_, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
         if (e->buttons() != Qt::NoButton) userNavigated();
         updateCursor(plot_->xAxis->pixelToCoord(e->position().x()));
@@ -364,7 +376,7 @@ void PlotWindow::onTick() {
                            (1 << 20),
                        0, 'f', 0);
     if (status_->text() != status) status_->setText(status);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    if (!replotTimer_.isActive()) replotTimer_.start();
 }
 
 void PlotWindow::setSpanSeconds(int seconds) {

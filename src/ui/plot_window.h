@@ -1,13 +1,16 @@
 #pragma once
 // Plot Telemetry: a strip chart of the values the telemetry panel shows, drawn from the
 // monitor's recording (QCustomPlot). The chosen values and their axes live in a PlotSelection;
-// the chart is brought up to date once per tick with only the samples that arrived since.
+// the chart takes only the samples that arrived since, once per tick, and is drawn half a tick
+// later on a timer of its own: the drawing and the tick's work (the panels and the trace painted
+// after it) reach the event loop in separate pieces.
 //
 // Mouse: drag pans, the wheel zooms (over an axis: that axis only), the cursor line follows
 // the mouse and reads every value at its time. Keys on the chart: + and - zoom the time axis,
 // Left and Right pan it, Up and Down pan the y axes, Page Up and Page Down zoom them, Space
 // pauses and resumes, Home goes back to the live tail with autoscaled axes; Escape closes.
 // Panning or zooming pauses the strip chart; the recording goes on.
+#include <QTimer>
 #include <QWidget>
 #include <map>
 #include <vector>
@@ -93,6 +96,7 @@ class PlotWindow : public QWidget {
     QLabel* status_ = nullptr;
     QCPItemStraightLine* cursorLine_ = nullptr;
     QCPItemText* cursorText_ = nullptr;
+    QTimer replotTimer_;
     double spanSeconds_ = kDefaultPlotSpanSeconds;
     double cursorTime_ = -1;
     bool paused_ = false;

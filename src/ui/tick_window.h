@@ -1,13 +1,16 @@
 #pragma once
 // A top-level widget behind the logic's TickWindow interface (the plot and bus monitor
-// windows). Not owning: the widget belongs to its Qt parent.
+// windows), placed and sized like the tool windows. Not owning: the widget belongs to its Qt
+// parent.
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <functional>
 
 #include "app/tool_windows.h"
+#include "ui/qt_windows.h"
 
 namespace qv::ui {
 
@@ -26,11 +29,19 @@ struct TickCost {
 
 class QtTickWindow : public TickWindow {
   public:
-    QtTickWindow(QWidget* widget, std::function<void()> onTick)
-        : widget_(widget), onTick_(std::move(onTick)) {}
+    // With `delayMs`, the window's work runs that long after the tick, as an event of its own:
+    // it and the painting it causes reach the event loop apart from the tick and the other
+    // windows, so that no single piece keeps the loop busy for long. A tick that comes while
+    // the work is still pending adds nothing (the work takes all that arrived).
+    QtTickWindow(QWidget* widget, std::function<void()> onTick, int delayMs = 0)
+        : widget_(widget), onTick_(std::move(onTick)) {
+        pending_.setSingleShot(true);
+        pending_.setInterval(delayMs);
+        QObject::connect(&pending_, &QTimer::timeout, [this] { work(); });
+    }
 
     void show() override {
-        if (widget_) widget_->show();
+        if (widget_) showWindow(*widget_);
     }
     void hide() override {
         if (widget_) widget_->hide();
@@ -46,23 +57,36 @@ class QtTickWindow : public TickWindow {
         widget_->activateWindow();
     }
     ScreenPoint position() const override {
-        if (!widget_) return {};
-        const QPoint p = widget_->frameGeometry().topLeft();
-        return {p.x(), p.y()};
+        return widget_ ? windowPosition(*widget_) : ScreenPoint{};
     }
     void moveTo(ScreenPoint p) override {
-        if (widget_) widget_->move(p.x, p.y);
+        if (widget_) moveWindow(*widget_, p);
+    }
+    std::optional<WindowSize> resizableSize() const override {
+        return widget_ ? resizableWindowSize(*widget_) : std::nullopt;
+    }
+    void resizeTo(WindowSize size) override {
+        if (widget_) resizeWindow(*widget_, size);
     }
     void onTick() override {
+        if (!widget_ || !onTick_) return;
+        if (pending_.interval() <= 0)
+            work();
+        else if (!pending_.isActive())
+            pending_.start();
+    }
+    const TickCost& cost() const { return cost_; }
+
+  private:
+    void work() {
         if (!widget_ || !onTick_) return;
         QElapsedTimer t;
         t.start();
         onTick_();
         cost_.add(t);
     }
-    const TickCost& cost() const { return cost_; }
 
-  private:
+    QTimer pending_;
     QPointer<QWidget> widget_;
     std::function<void()> onTick_;
     TickCost cost_;

@@ -1,22 +1,28 @@
 // The plot and bus monitor windows over their recordings: the trace model's one insertion per
 // tick (checked by Qt's model tester while the ring lets frames go), the tail followed only at
-// the end, the plot's CSV export and keys.
+// the end, the plot's CSV export and keys, the places and sizes both windows keep.
 #include <gtest/gtest.h>
 
 #include <qcustomplot.h>
 #include <QAbstractItemModelTester>
 #include <QScrollBar>
-#include <QTest>
+#include <QStandardItemModel>
 #include <QTableView>
+#include <QTest>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "config/config_data_bank.h"
 #include "config_rig.h"
+#include "link/platform/settings_store.h"
 #include "monitor/monitor.h"
 #include "ui/bus_monitor_window.h"
+#include "ui/fixed_pitch_delegate.h"
+#include "ui/monitor_windows.h"
 #include "ui/plot_window.h"
+#include "ui/tick_window.h"
+#include "ui_rig.h"
 
 namespace qv {
 namespace {
@@ -43,6 +49,70 @@ TEST(TraceModel, OneInsertionPerTickAndFrontRemovalsAsTheRingLetsGo) {
     // The last row is the newest frame.
     EXPECT_EQ(model.data(model.index(99, kTraceData), Qt::DisplayRole).toString(),
               "1D 01 02 03 04 05 06 07");
+}
+
+// The trace's glyph-run delegate paints what the standard delegate paints: texts that fit and
+// texts cut at the right end, in columns aligned left and right, at device pixel ratios 1 and
+// 2; cells it does not take (a selected row, a character beyond ASCII) go to the standard one.
+TEST(FixedPitchDelegate, PaintsTheStandardDelegatesPixels) {
+    QStandardItemModel model(6, 4);
+    const QString texts[] = {"00012.345678",
+                             "18FF00A1 x",
+                             "8",
+                             "7F 00 01 02 03 04 05 06",
+                             "Bus Voltage and Current: 48.5 V 1.25 A",
+                             "",
+                             "  leading and trailing  ",
+                             QString::fromUtf16(u"Temperatures 25 \u00B0C")};
+    for (int r = 0; r < model.rowCount(); ++r)
+        for (int c = 0; c < model.columnCount(); ++c) {
+            auto* item = new QStandardItem(texts[(r * 3 + c) % std::size(texts)]);
+            if (c % 2 == 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            model.setItem(r, c, item);
+        }
+    QTableView view;
+    view.setModel(&model);
+    view.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view.setShowGrid(false);
+    view.setWordWrap(false);
+    view.setAlternatingRowColors(true);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    for (int c = 0; c < 4; ++c) view.setColumnWidth(c, 40 + 47 * c);
+    view.resize(520, 260);
+    view.show();
+    view.selectRow(4);
+    auto* fast = new ui::FixedPitchDelegate(&view);
+    auto* standard = new QStyledItemDelegate(&view);
+    for (const qreal ratio : {1.0, 2.0}) {
+        auto picture = [&](QAbstractItemDelegate* delegate) {
+            view.setItemDelegate(delegate);
+            QImage image(view.viewport()->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::white);
+            view.viewport()->render(&image);
+            return image;
+        };
+        const int before = fast->fastCells();
+        const QImage mine = picture(fast);
+        EXPECT_EQ(fast->fastCells() - before, 18);  // all but the selected row and the two "°C"
+        EXPECT_TRUE(mine == picture(standard)) << "at device pixel ratio " << ratio;
+    }
+}
+
+// A window whose work is put off after the tick: ticks that come while it is pending give one
+// piece of work, run once the delay has passed, and timed.
+TEST(QtTickWindow, PutOffWorkRunsOnceAfterTheDelay) {
+    QWidget widget;
+    int calls = 0;
+    ui::QtTickWindow tick(
+        &widget, [&calls] { ++calls; }, 20);
+    tick.onTick();
+    tick.onTick();
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&calls] { return calls > 0; }, 2000));
+    QTest::qWait(40);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(tick.cost().calls, 1);
 }
 
 TEST(BusMonitorWindow, FollowsTheTailOnlyAtTheEnd) {
@@ -116,6 +186,50 @@ TEST(PlotWindow, ExportsTheShownSpanAndKeysNavigate) {
     EXPECT_FALSE(w.paused());
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
+}
+
+// Each window comes back where it was and as large as it was, under its own keys; a stored
+// place off the screen gives the default one. Saved at shutdown, or at once when the windows go
+// before the main window.
+TEST(MonitorWindows, KeepTheirPlacesAndSizes) {
+    test::UiRig rig;
+    const std::string settings = rig.dir.file("settings.ini");
+    {
+        SettingsStore s(settings);
+        for (const auto& [key, value] : {std::pair{"PlotDlg(X)", "300"},
+                                         {"PlotDlg(Y)", "200"},
+                                         {"PlotDlg(W)", "700"},
+                                         {"PlotDlg(H)", "450"},
+                                         {"BusMonDlg(X)", "4294967291"},
+                                         {"BusMonDlg(Y)", "20"}})
+            s.setValue(kWindowPositionsKey, key, value);
+        ASSERT_TRUE(s.save());
+    }
+    auto value = [&](const char* key) {
+        return SettingsStore(settings).value(kWindowPositionsKey, key).value_or("none");
+    };
+    {
+        ui::MonitorWindows windows(*rig.app, rig.ui);
+        EXPECT_EQ(windows.plot()->pos(), QPoint(300, 200));
+        EXPECT_EQ(windows.plot()->size(), QSize(700, 450));
+        EXPECT_EQ(windows.busMonitor()->pos(), QPoint(270, 30));
+        EXPECT_EQ(windows.busMonitor()->size(), QSize(980, 600));
+        windows.busMonitor()->move(40, 50);
+        windows.busMonitor()->resize(660, 380);
+    }
+    EXPECT_EQ(value("BusMonDlg(X)") + "," + value("BusMonDlg(Y)") + " " + value("BusMonDlg(W)") +
+                  "x" + value("BusMonDlg(H)"),
+              "40,50 660x380");
+    ui::MonitorWindows windows(*rig.app, rig.ui);
+    EXPECT_EQ(windows.busMonitor()->size(), QSize(660, 380));
+    rig.logic().onCommand(kCmdPlotTelemetry);
+    EXPECT_TRUE(windows.plot()->isVisible());
+    windows.plot()->move(120, 90);
+    windows.plot()->resize(650, 410);
+    rig.logic().onCancel();
+    EXPECT_EQ(value("PlotDlg(X)") + "," + value("PlotDlg(Y)") + " " + value("PlotDlg(W)") + "x" +
+                  value("PlotDlg(H)"),
+              "120,90 650x410");
 }
 
 }  // namespace
