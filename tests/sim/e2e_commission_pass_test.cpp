@@ -141,9 +141,22 @@ struct PassRun {
     ~PassRun() { fs::remove_all(folder); }
 
     // As qvcli runs it; `turn` runs on every turn of the loop. At most 30 s.
+    // The controller has 100 ms to answer an acquisition's request, a deadline that a machine
+    // busy with other tests misses now and then: such a step is run again once, as the user
+    // would press Retry (no test here expects a silent controller).
     void run(const std::function<void(CommissioningPass&)>& turn = {}) {
         const double limit = nowMs() + 30000;
+        bool retried = false;
         runPassHeadless(*pass, rig.can, nowMs, [&] {
+            const StepRecord& shown = pass->record().at(pass->step());
+            if (!retried && !pass->busy() && pass->outcome() == StepOutcome::Failed &&
+                pass->canRetry() &&
+                (shown.summary + shown.text).find("No reply from the controller") !=
+                    std::string::npos) {
+                retried = true;
+                pass->retry(nowMs());
+                return;
+            }
             if (turn) turn(*pass);
             if (nowMs() > limit) pass->cancel("test time-out", nowMs());
         });
