@@ -508,28 +508,23 @@ bool PlotWindow::exportPngTo(const std::string& path) {
 }
 
 void PlotWindow::exportCsv() {
-    FileDialogRequest request;
-    request.save = true;
-    request.filter = kCsvFilter;
-    request.defaultExtension = "csv";
-    request.initialPath = exportFileName(localNow(), ".csv");
-    const auto path = ui_.fileDialog(request);
-    if (!path || exportCsvTo(*path)) return;
-    MessageBoxRequest box;
-    box.text = "Could not write \"" + *path + "\".";
-    box.caption = kPlotWindowCaption;
-    box.icon = MessageIcon::Warning;
-    ui_.messageBox(box);
+    exportAs(kCsvFilter, ".csv", [this](const std::string& path) { return exportCsvTo(path); });
 }
 
 void PlotWindow::exportPng() {
+    exportAs(kPngFilter, ".png", [this](const std::string& path) { return exportPngTo(path); });
+}
+
+// Asks for the file, then writes it; a file that could not be written is said so.
+void PlotWindow::exportAs(const char* filter, const char* dotExtension,
+                          const std::function<bool(const std::string&)>& write) {
     FileDialogRequest request;
     request.save = true;
-    request.filter = kPngFilter;
-    request.defaultExtension = "png";
-    request.initialPath = exportFileName(localNow(), ".png");
+    request.filter = filter;
+    request.defaultExtension = std::string(dotExtension).substr(1);
+    request.initialPath = exportFileName(localNow(), dotExtension);
     const auto path = ui_.fileDialog(request);
-    if (!path || exportPngTo(*path)) return;
+    if (!path || write(*path)) return;
     MessageBoxRequest box;
     box.text = "Could not write \"" + *path + "\".";
     box.caption = kPlotWindowCaption;

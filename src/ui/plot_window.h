@@ -12,6 +12,7 @@
 // Panning or zooming pauses the strip chart; the recording goes on.
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -81,6 +82,8 @@ class PlotWindow : public QWidget {
     void panTime(double fraction);
     void exportCsv();
     void exportPng();
+    void exportAs(const char* filter, const char* dotExtension,
+                  const std::function<bool(const std::string&)>& write);
     std::string caption(int cell) const;
     std::string unit(int cell) const;
 
